@@ -1,0 +1,50 @@
+// RndHideStr: a hidden element holding random characters (codes 1 to 128, never
+// "<" or ">").
+#include <array>
+
+#include "component/conversions.h"
+#include "decoys/decoy_element.h"
+#include "random/primitives.h"
+#include "vantoro/marquel.h"
+#include "vantoro/random.h"
+
+namespace vantoro {
+namespace internal {
+namespace {
+
+constexpr std::array<std::string_view, 10> kNames = {"span", "font", "a",  "h1", "h2",
+                                                     "h3",   "h4",   "h5", "h6", "label"};
+// Code 128 is the euro sign, as the common Western and Chinese code pages have it.
+constexpr std::string_view kCode128 = "\xE2\x82\xAC";
+
+}  // namespace
+
+std::string RandomTextDecoy(const Variant& range, int case_mode) {
+  RandomSource& source = CurrentRandomSource();
+  source.Reseed();
+  if (range.is_null()) return {};
+  std::int64_t count = DrawCount(ParseRangeSpec(range));
+  if (count < 1) return {};
+  std::string_view name = kNames[static_cast<std::size_t>(DrawIndex(kNames.size()))];
+  std::string style = HidingStyle(range, case_mode);
+  source.Reseed();
+  std::string content;
+  for (std::int64_t i = 0; i < count; ++i) {
+    std::int64_t code = DrawIndex(128) + 1;
+    if (code == '<' || code == '>') ++code;  // "=" and "?" instead
+    if (code == 128) {
+      content += kCode128;
+    } else {
+      content += static_cast<char>(code);
+    }
+  }
+  return DecoyElement(name, style, content);
+}
+
+}  // namespace internal
+
+Variant Marquel::RndHideStr(const Variant& range, const Variant& caseMode) const {
+  return internal::RandomTextDecoy(range, internal::CaseModeOf(caseMode));
+}
+
+}  // namespace vantoro

@@ -1,0 +1,52 @@
+#include "markup/declaration.h"
+
+#include <vector>
+
+#include "component/ascii.h"
+#include "markup/protected_regions.h"
+
+namespace vantoro::internal {
+namespace {
+
+constexpr std::string_view kProbe = "<!DOCTYPE ";
+
+struct Declaration {
+  std::size_t start;
+  std::size_t gt_end;  // behind its ">"
+  std::size_t end;     // behind its line break
+};
+
+}  // namespace
+
+std::string MoveDeclarationFirst(std::string text) {
+  std::vector<Declaration> found;
+  UnprotectedTags tags(text, RegionSet::kPage);
+  std::size_t resume = 0;
+  for (std::size_t lt; (lt = tags.Next()) != std::string::npos;) {
+    if (lt < resume || !MatchesAt(text, lt, kProbe)) continue;
+    std::size_t first = lt + kProbe.size();
+    if (first >= text.size() || text[first] == '\n') continue;
+    std::size_t gt = FindByte(text, '>', first + 1);
+    if (gt == std::string::npos) break;  // no ">" behind: no later one can close either
+    std::size_t end = gt + 1;
+    if (end < text.size() && text[end] == '\r') ++end;
+    while (end < text.size() && text[end] == '\n') ++end;
+    found.push_back({lt, gt + 1, end});
+    resume = end;
+  }
+  if (found.empty()) return text;
+
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.append(text, found[0].start, found[0].gt_end - found[0].start);
+  out += "\r\n";
+  std::size_t pos = 0;
+  for (const Declaration& d : found) {
+    out.append(text, pos, d.start - pos);
+    pos = d.end;
+  }
+  out.append(text, pos);
+  return out;
+}
+
+}  // namespace vantoro::internal

@@ -1,0 +1,35 @@
+// Opened gaps travel in band while one tag rule rewrites a page: a gap is the two
+// bytes NUL SOH, and a NUL of the page is doubled, so page text can never pass for
+// a gap. To every match a gap is one character that is not ">", LF, a space or a
+// letter. The fill turns each run of adjacent gaps into one whitespace gap and
+// undoes the doubling. Covered by tests/rnd_tag_test.cpp.
+#ifndef VANTORO_MARKUP_GAP_TEXT_H_
+#define VANTORO_MARKUP_GAP_TEXT_H_
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace vantoro::internal {
+
+inline constexpr std::string_view kGap{"\0\1", 2};
+
+inline bool IsGapAt(std::string_view text, std::size_t pos) {
+  return pos + 1 < text.size() && text[pos] == '\0' && text[pos + 1] == '\1';
+}
+
+inline bool HasNul(std::string_view text) {
+  return text.find('\0') != std::string_view::npos;
+}
+
+// The text with every NUL doubled.
+std::string EscapeNul(std::string_view text);
+
+// Undoes EscapeNul and replaces each run of adjacent gaps by " " + fill() + " ",
+// calling fill once per run, from left to right.
+std::string FillGaps(std::string_view text, const std::function<std::string()>& fill);
+
+}  // namespace vantoro::internal
+
+#endif  // VANTORO_MARKUP_GAP_TEXT_H_

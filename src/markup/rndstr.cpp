@@ -1,0 +1,66 @@
+// Rndstr: the page pass. Sixteen tag rules in order, the watermark in front, the
+// document type declaration first. Covered by tests/rndstr_test.cpp.
+#include <string>
+
+#include "component/ascii.h"
+#include "component/conversions.h"
+#include "markup/declaration.h"
+#include "random/primitives.h"
+#include "vantoro/marquel.h"
+
+namespace vantoro {
+namespace {
+
+constexpr std::string_view kTagTable =
+    "html:1,head:1,title:1,style:1:type,body:1,a:1:href;target,img:2:src;alt;border,br:2,"
+    "table:1,tr:1,td:1,p:1,div:1:style;class,input:2,option:2,span:1:class";
+
+constexpr std::string_view kWatermarkChars = "~`.,-_/\\|=+()[]{}^";
+constexpr std::string_view kProductAddress = "https://vantoro.example";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Every "*" stands for the one watermark character drawn per call.
+std::string Watermark(std::string_view version_text, std::string_view mark) {
+  std::string joined = "\r\n<!--*本*页*面*已*经*过*Vantoro*防*采*集* ";
+  joined += kProductAddress;
+  joined += " *处*理*-->\r\n<!--*Vantoro*防*采*集 ";
+  joined += version_text;
+  joined += "*-->\r\n";
+  std::string out;
+  out.reserve(joined.size() + 32);
+  for (char c : joined) {
+    if (c == '*') {
+      out += mark;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Marquel::PagePass(std::string_view page) const {
+  static const Variant kRange("0-16");
+  // A byte order mark only works as the very first bytes: keep it there.
+  bool bom = page.starts_with(kByteOrderMark);
+  if (bom) page.remove_prefix(kByteOrderMark.size());
+
+  std::string text(page);
+  for (std::string_view rule : internal::Split(kTagTable, ',')) {
+    text = TagPass(text, rule, true, kRange, 3, kRange);
+  }
+  std::string mark = internal::RandomChars(1, kWatermarkChars);
+  text.insert(0, Watermark(version_text_, mark));
+  text = internal::MoveDeclarationFirst(std::move(text));
+  if (bom) text.insert(0, kByteOrderMark);
+  return text;
+}
+
+std::string Marquel::process_page(std::string_view page) const { return PagePass(page); }
+
+Variant Marquel::Rndstr(const Variant& str) const {
+  return PagePass(internal::TextOrEmpty(str));
+}
+
+}  // namespace vantoro

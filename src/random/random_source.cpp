@@ -1,0 +1,88 @@
+// The random source: a per-thread default generator, scripted sources for exact
+// reproduction, and the scoped override that switches between them.
+#include "vantoro/random.h"
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "vantoro/error.h"
+
+namespace vantoro {
+namespace {
+
+std::uint64_t Mix64(std::uint64_t z) {
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+// A splitmix generator whose re-seed folds the clock into the running state, so
+// re-seeding within one clock tick moves on instead of restarting the sequence.
+class DefaultRandomSource final : public RandomSource {
+ public:
+  DefaultRandomSource() {
+    std::random_device device;
+    state_ = (std::uint64_t{device()} << 32) ^ device();
+  }
+
+  void Reseed() override {
+    auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    state_ = Mix64(state_ ^ static_cast<std::uint64_t>(ticks));
+  }
+
+  double Draw() override {
+    state_ += 0x9e3779b97f4a7c15ULL;
+    // 24 bits: a single-precision value in [0, 1).
+    return static_cast<double>(Mix64(state_) >> 40) * 0x1.0p-24;
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+thread_local RandomSource* current_override = nullptr;
+
+RandomSource& DefaultSource() {
+  thread_local DefaultRandomSource source;
+  return source;
+}
+
+}  // namespace
+
+ScriptedRandomSource::ScriptedRandomSource(std::vector<double> values)
+    : values_(std::move(values)) {
+  for (double v : values_) {
+    if (!(v >= 0 && v < 1)) {
+      throw std::invalid_argument("scripted random value outside [0, 1): " + std::to_string(v));
+    }
+  }
+}
+
+double ScriptedRandomSource::Draw() {
+  if (next_ == values_.size()) {
+    throw Error(kInvalidArgument, "scripted random values ran out after " +
+                                      std::to_string(values_.size()) + " draws");
+  }
+  return values_[next_++];
+}
+
+ScopedRandomSource::ScopedRandomSource(RandomSource& source) : previous_(current_override) {
+  current_override = &source;
+}
+
+ScopedRandomSource::~ScopedRandomSource() { current_override = previous_; }
+
+RandomSource& CurrentRandomSource() {
+  return current_override != nullptr ? *current_override : DefaultSource();
+}
+
+double FreshDraw() {
+  RandomSource& source = CurrentRandomSource();
+  source.Reseed();
+  return source.Draw();
+}
+
+}  // namespace vantoro
