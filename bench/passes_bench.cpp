@@ -1,0 +1,135 @@
+// Throughput of the page pass and the content pass on real pages (read at run time
+// from the corpus folder, when present) and on generated pages of growing size,
+// so that linear growth shows: 20 MB should take about 20 times as long as 1 MB.
+//
+//   build/default/bench/vantoro_bench --benchmark_min_time=1
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vantoro/marquel.h"
+
+namespace {
+
+std::string CorpusDir() {
+  const char* dir = std::getenv("VANTORO_CORPUS");
+  return dir != nullptr ? dir : VANTORO_DEFAULT_CORPUS;
+}
+
+std::vector<std::string> CorpusPages() {
+  std::vector<std::string> pages;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(CorpusDir(), error)) {
+    if (entry.path().extension() != ".html") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    pages.push_back(text.str());
+  }
+  return pages;
+}
+
+// A page of typical markup: paragraphs, links, images, a table and a script.
+std::string GeneratedPage(std::size_t bytes) {
+  const std::string chunk =
+      "<div class=\"post\" id=\"p1\"><p>Some text with a <a href=\"/x/y\" target=\"_blank\">"
+      "link</a> and an <img src=\"/i.png\" alt=\"pic\" width=\"10\" height=\"10\">.<br>\n"
+      "More text.</p><table><tr><td>cell</td><td>cell</td></tr></table>"
+      "<span class=\"s\">span</span><script>var s = '<p>';</script></div>\n";
+  std::string page = "<!DOCTYPE html>\n<html><head><title>t</title></head><body>\n";
+  while (page.size() < bytes) page += chunk;
+  return page + "</body></html>\n";
+}
+
+std::string GeneratedArticle(std::size_t bytes, std::size_t markers, bool paragraphs) {
+  std::size_t filler = markers == 0 ? bytes : bytes / markers;
+  std::string text_piece(filler > 8 ? filler - 8 : 1, 'x');
+  std::string article;
+  article.reserve(bytes + 64);
+  while (article.size() < bytes) {
+    article += paragraphs ? "<p>" : "";
+    article += text_piece;
+    article += paragraphs ? "</p>" : "<br>";
+  }
+  return article;
+}
+
+vantoro::Marquel Loaded() {
+  vantoro::Marquel m;
+  m.Load();
+  m.CopyRStr("Example Site:All rights reserved,(c) 2026 Example");
+  return m;
+}
+
+void RunPage(benchmark::State& state, const std::vector<std::string>& pages) {
+  vantoro::Marquel m = Loaded();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const std::string& page : pages) {
+      benchmark::DoNotOptimize(m.process_page(page));
+      bytes += page.size();
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void RunContent(benchmark::State& state, const std::vector<std::string>& pages) {
+  vantoro::Marquel m = Loaded();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    for (const std::string& page : pages) {
+      benchmark::DoNotOptimize(m.process_content(page));
+      bytes += page.size();
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_PagePassCorpus(benchmark::State& state) {
+  static const auto pages = CorpusPages();
+  if (pages.empty()) {
+    state.SkipWithError("no corpus pages found (set VANTORO_CORPUS)");
+    return;
+  }
+  RunPage(state, pages);
+}
+
+void BM_PagePassGenerated(benchmark::State& state) {
+  RunPage(state, {GeneratedPage(static_cast<std::size_t>(state.range(0)))});
+}
+
+void BM_ContentPassCorpus(benchmark::State& state) {
+  static const auto pages = CorpusPages();
+  if (pages.empty()) {
+    state.SkipWithError("no corpus pages found (set VANTORO_CORPUS)");
+    return;
+  }
+  RunContent(state, pages);
+}
+
+void BM_ContentPassParagraphs(benchmark::State& state) {
+  // 1 MB with 10,000 paragraphs, scaled.
+  auto bytes = static_cast<std::size_t>(state.range(0));
+  RunContent(state, {GeneratedArticle(bytes, bytes / 100, true)});
+}
+
+void BM_ContentPassLineBreaks(benchmark::State& state) {
+  // 20 MB with 1,000,000 line breaks, scaled.
+  auto bytes = static_cast<std::size_t>(state.range(0));
+  RunContent(state, {GeneratedArticle(bytes, bytes / 20, false)});
+}
+
+}  // namespace
+
+BENCHMARK(BM_PagePassCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PagePassGenerated)->Arg(10 << 10)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContentPassCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContentPassParagraphs)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContentPassLineBreaks)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

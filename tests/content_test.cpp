@@ -1,0 +1,133 @@
+// The content pass: exact decoys with scripted values, the mended behaviours
+// (termination, kept article text, protected regions) and the decoy kinds.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace vantoro {
+namespace {
+
+using testing::kLower;
+using testing::Pick;
+using testing::Repeat;
+
+std::size_t Count(const std::string& text, const std::string& needle) {
+  std::size_t n = 0;
+  for (std::size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+  return n;
+}
+
+std::string Content(const Marquel& m, const std::string& article) {
+  return ToText(m.RndContent(article));
+}
+
+TEST(RndContent, NullEmptyAndUnmarkedText) {
+  Marquel m;
+  m.CopyRStr("note");
+  EXPECT_TRUE(m.RndContent(Variant::null()).is_empty());
+  EXPECT_EQ(m.RndContent(""), Variant(""));
+  EXPECT_EQ(m.RndContent(Variant(12)), Variant("12"));
+  EXPECT_EQ(Content(m, "<div>plain <b>text</b></div>"), "<div>plain <b>text</b></div>");
+}
+
+TEST(RndContent, EmptyCopyrightOnlyLowersTheMarkers) {
+  ScriptedRandomSource none({});
+  ScopedRandomSource use(none);
+  EXPECT_EQ(Content(Marquel(), "one</P>two<BR>three"), "one</p>two<br>three");
+  EXPECT_EQ(Content(Marquel(), "<'/p x <'br y <'/P"), "<'/p x <'br y <'/P") << "kept as written";
+}
+
+TEST(RndContent, ExactDecoy) {
+  Marquel m;
+  m.CopyRStr("note");
+  std::vector<double> draws = {Pick(1, 2), Pick(2, 11), Pick(0, 2), Pick(0, 3)};
+  Repeat(draws, 13, kLower);  // "display:none;" re-cased
+  draws.insert(draws.end(), {Pick(1, 17), Pick(25, 52), Pick(0, 17)});
+  ScriptedRandomSource values(draws);
+  ScopedRandomSource use(values);
+  EXPECT_EQ(Content(m, "x</p>y"), "x<span style='z;display:none;;'>.note</span></p>y");
+  EXPECT_EQ(values.remaining(), 0u);
+}
+
+TEST(RndContent, EveryMarkerGetsItsOwnDecoy) {
+  Marquel m;
+  m.CopyRStr("(c) Site");
+  std::string out = Content(m, "<p>a</p><p>b</P><pre>c</pre>d<brx>e<BR/>");
+  EXPECT_EQ(Count(out, "style='"), 5u);
+  EXPECT_EQ(Count(out, "(c) Site"), 5u);
+  EXPECT_EQ(Count(out, "</p>"), 2u);
+  EXPECT_NE(out.find("</pre>"), std::string::npos);
+  EXPECT_NE(out.find("<brx>"), std::string::npos);
+  EXPECT_NE(out.find("<br/>"), std::string::npos);
+}
+
+TEST(RndContent, EndsWhenTheCopyrightHoldsMarkers) {
+  Marquel m;
+  m.CopyRStr("c</p><BR>");
+  std::string out = Content(m, "a</p>b<br>");
+  // One paragraph decoy; the line-break pass sees its "<BR>" and the article's.
+  EXPECT_EQ(Count(out, "style='"), 3u);
+  EXPECT_TRUE(out.ends_with("<br>")) << out;
+}
+
+TEST(RndContent, ProtectedRegionsGetNoDecoy) {
+  Marquel m;
+  m.CopyRStr("n");
+  const std::vector<std::string> untouched = {
+      "<svg><path d='M0'></path><polygon></polygon></svg>",
+      "<svg><svg></svg><path></path></svg>",
+      "<math><mi>x</mi><br></math>",
+      "<textarea>a<br>b</p></textarea>",
+      "<title>a<br></title>",
+      "<script>s='</p><br>';</script>",
+      "<style>p</p></style>",
+      "<!-- </p><br> -->",
+      "<xmp></p></xmp>",
+  };
+  for (const std::string& text : untouched) {
+    std::string out = Content(m, text + "<br>");
+    EXPECT_TRUE(out.starts_with(text)) << out;
+    EXPECT_EQ(Count(out, "style='"), 1u) << "only the <br> outside: " << out;
+  }
+}
+
+TEST(RndContent, DecoyKinds) {
+  Marquel m;
+  m.CopyRStr("n");
+  m.set_decoy_kind(DecoyKind::kRandomText);
+  std::vector<double> random_text = {Pick(1, 17), Pick(0, 10)};
+  Repeat(random_text, 13, kLower);
+  random_text.insert(random_text.end(), {Pick(0, 17), Pick(0, 17), Pick(64, 128)});
+  {
+    ScriptedRandomSource values(random_text);
+    ScopedRandomSource use(values);
+    EXPECT_EQ(Content(m, "</p>"), "<span style=';display:none;;'>A</span></p>");
+    EXPECT_EQ(values.remaining(), 0u);
+  }
+  m.set_decoy_kind(DecoyKind::kBoth);
+  std::vector<double> both = random_text;
+  both.push_back(Pick(1, 3));  // LF between the two
+  both.insert(both.end(), {Pick(0, 2), Pick(0, 2), Pick(1, 3)});
+  Repeat(both, 13, kLower);
+  both.insert(both.end(), {Pick(0, 17), Pick(0, 17)});
+  {
+    ScriptedRandomSource values(both);
+    ScopedRandomSource use(values);
+    EXPECT_EQ(Content(m, "<br>"),
+              "<span style=';display:none;;'>A</span>\n<font style=';display:none;;'>n</font><br>");
+    EXPECT_EQ(values.remaining(), 0u);
+  }
+}
+
+TEST(RndContent, ManyLineBreaks) {
+  Marquel m;
+  m.CopyRStr("n");
+  std::string article;
+  for (int i = 0; i < 20000; ++i) article += "line<BR>";
+  std::string out = Content(m, article);
+  EXPECT_EQ(Count(out, "<br>"), 20000u);
+  EXPECT_EQ(Count(out, "style='"), 20000u);
+}
+
+}  // namespace
+}  // namespace vantoro

@@ -1,0 +1,107 @@
+// The page pass: watermark, declaration move, byte order mark, null page, and pages
+// that would break a backtracking engine.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace vantoro {
+namespace {
+
+using testing::Pick;
+
+// The watermark for the drawn character "=" (index 9 of the watermark set).
+std::string Watermark(const std::string& version) {
+  return "\r\n<!--=本=页=面=已=经=过=Vantoro=防=采=集= https://vantoro.example =处=理=-->\r\n"
+         "<!--=Vantoro=防=采=集 " + version + "=-->\r\n";
+}
+
+// The page pass of an instance without Load: rules change nothing and draw nothing,
+// so only the watermark character is drawn.
+std::string Unloaded(const std::string& page) {
+  ScriptedRandomSource values({Pick(9, 18)});
+  ScopedRandomSource use(values);
+  std::string out = ToText(Marquel().Rndstr(page));
+  EXPECT_EQ(values.remaining(), 0u);
+  return out;
+}
+
+TEST(Rndstr, EmptyAndNullPagesGiveTheWatermarkAlone) {
+  Marquel m = testing::LoadedMarquel();
+  for (Variant page : {Variant(""), Variant::null(), Variant()}) {
+    ScriptedRandomSource values({Pick(9, 18)});
+    ScopedRandomSource use(values);
+    EXPECT_EQ(m.Rndstr(page), Variant(Watermark("v2.0正式版")));
+  }
+  EXPECT_EQ(Unloaded(""), Watermark(""));
+}
+
+TEST(Rndstr, WithoutLoadTagsStayAsTheyAre) {
+  EXPECT_EQ(Unloaded("<P ID=1>x</P>"), Watermark("") + "<P ID=1>x</P>");
+}
+
+TEST(Rndstr, DeclarationMovesFirst) {
+  const std::string w = Watermark("");
+  struct Case {
+    std::string page, expected;
+  };
+  const std::vector<Case> cases = {
+      {"<!DOCTYPE html>\r\n<html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
+      {"<!doctype html>\r\n<p>", "<!doctype html>\r\n" + w + "<p>"},
+      {"<!DOCTYPE html>\r\n\r\n<html>", "<!DOCTYPE html>\r\n" + w + "\r\n<html>"},
+      // Mended: LF line ends, nothing behind, and a tag right behind.
+      {"<!DOCTYPE html>\n<html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
+      {"<!DOCTYPE html>\n\n\n<html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
+      {"<!DOCTYPE html>", "<!DOCTYPE html>\r\n" + w},
+      {"<!DOCTYPE html><html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
+      {"x<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz", "<!DOCTYPE a>\r\n" + w + "xyz"},
+      {"*%start%*<!DOCTYPE html>\r\n*%end%*", "<!DOCTYPE html>\r\n" + w + "*%start%**%end%*"},
+      {"<!DOCTYPE >x>\r\n", "<!DOCTYPE >x>\r\n" + w},
+      // Not declarations: nothing moves and nothing fails.
+      {"<!DOCTYPEhtml>", w + "<!DOCTYPEhtml>"},
+      {"<!DOCTYPE html", w + "<!DOCTYPE html"},
+      {"<!DOCTYPE \nhtml>", w + "<!DOCTYPE \nhtml>"},
+      {"<script>s='<!DOCTYPE x>'</script>", w + "<script>s='<!DOCTYPE x>'</script>"},
+      {"<!-- <!DOCTYPE x> -->", w + "<!-- <!DOCTYPE x> -->"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Unloaded(c.page), c.expected) << c.page;
+}
+
+TEST(Rndstr, ByteOrderMarkStaysFirst) {
+  const std::string bom = "\xEF\xBB\xBF";
+  EXPECT_EQ(Unloaded(bom + "<!DOCTYPE html>\n<p>"), bom + "<!DOCTYPE html>\r\n" + Watermark("") + "<p>");
+  EXPECT_EQ(Unloaded(bom + "<p>"), bom + Watermark("") + "<p>");
+  EXPECT_EQ(Unloaded("x" + bom), Watermark("") + "x" + bom);
+}
+
+TEST(Rndstr, RewritesEveryRuleOfTheTable) {
+  Marquel m = testing::LoadedMarquel();
+  std::string page =
+      "<html><head><title>t</title><style type=\"x\"></style></head><body><a href=\"h\">a</a>"
+      "<img src=\"i\"><br><table><tr><td>c</td></tr></table><p>p</p><div class=\"d\">d</div>"
+      "<input><option><span class=\"s\">s</span></body></html>";
+  std::string out = m.process_page(page);
+  std::string lowered;
+  for (char c : out) lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  for (const char* name : {"html", "head", "title", "style", "body", "a", "img", "br", "table",
+                           "tr", "td", "p", "div", "input", "option", "span"}) {
+    // Every opening tag got a gap behind its name, whatever its casing.
+    EXPECT_EQ(lowered.find(std::string("<") + name + ">"), std::string::npos) << name;
+    EXPECT_NE(lowered.find(std::string("<") + name + " "), std::string::npos) << name;
+  }
+  EXPECT_TRUE(out.starts_with("\r\n<!--"));
+}
+
+TEST(Rndstr, HugeTagsAndPagesWithoutGreaterThan) {
+  Marquel m = testing::LoadedMarquel();
+  std::string image = "<img alt=\"logo\" src=\"data:image/png;base64," + std::string(50000, 'A') + "\">";
+  std::string out = m.process_page(image);
+  EXPECT_NE(out.find(std::string(50000, 'A') + "\">"), std::string::npos);
+
+  std::string no_gt;
+  for (int i = 0; i < 300000; ++i) no_gt += "<a ";
+  out = m.process_page(no_gt);
+  EXPECT_GT(out.size(), no_gt.size());
+}
+
+}  // namespace
+}  // namespace vantoro
