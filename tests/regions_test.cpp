@@ -31,7 +31,10 @@ TEST(ProtectedRegions, RawText) {
   EXPECT_EQ(Starts("<textarea\n><br></textarea>", RegionSet::kPage), (V{0, 15}));
   EXPECT_EQ(Starts("<xmp/><p></xmp>", RegionSet::kPage), (V{0, 9}));
   EXPECT_EQ(Starts("<style>p<b", RegionSet::kPage), (V{0}));
-  EXPECT_EQ(Starts("<script <p>", RegionSet::kPage), (V{0}));  // to the end, no ">" after the name
+  EXPECT_EQ(Starts("<script <p>", RegionSet::kPage), (V{0, 8}));  // inside the start tag
+  EXPECT_EQ(Starts("<script <p", RegionSet::kPage), (V{0}));  // no ">": to the end
+  EXPECT_EQ(Starts("<style a=\"<div>\"><p></style>", RegionSet::kPage), (V{0, 10, 20}));
+  EXPECT_EQ(Starts("<title x=\"<!--\">a<p>--><b></title><i>", RegionSet::kPage), (V{0, 26, 34}));
   EXPECT_EQ(Starts("<scripts><p>", RegionSet::kPage), (V{0, 9}));  // another element
   EXPECT_EQ(Starts("<script><!--</script><p>", RegionSet::kPage), (V{0, 12, 21}));
 }

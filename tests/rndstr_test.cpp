@@ -2,6 +2,8 @@
 // that would break a backtracking engine.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "test_support.h"
 
 namespace vantoro {
@@ -101,6 +103,68 @@ TEST(Rndstr, HugeTagsAndPagesWithoutGreaterThan) {
   for (int i = 0; i < 300000; ++i) no_gt += "<a ";
   out = m.process_page(no_gt);
   EXPECT_GT(out.size(), no_gt.size());
+}
+
+}  // namespace
+}  // namespace vantoro
+
+namespace vantoro {
+namespace {
+
+// The page pass carries its index of unprotected "<" from rule to rule; applying
+// the sixteen rules one by one, each scanning afresh, must give the same page.
+TEST(Rndstr, CarriedIndexMatchesAFreshScanPerRule) {
+  const std::vector<std::string> pieces = {
+      "<p>", "</p>", "<a href=x>", "</a>", "<div class=c>", "</div>", "<!--", "-->", "<script>",
+      "</script>", "<style type=t>", "<style a=\"", "\">", "</style>", "<title>", "</title>",
+      "<br>", "<img src=i>", "<span class=s>", "</span>", "x", " ", "\n", ">", "<td>", "</td>",
+      "<textarea>", "</textarea>", "<xmp>", std::string("\0", 1), "<table>", "<tr>"};
+  const char* rules[] = {"html:1", "head:1", "title:1", "style:1:type", "body:1", "a:1:href;target",
+                         "img:2:src;alt;border", "br:2", "table:1", "tr:1", "td:1", "p:1",
+                         "div:1:style;class", "input:2", "option:2", "span:1:class"};
+  Marquel m = testing::LoadedMarquel();
+  std::mt19937 engine(5);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  for (int i = 0; i < 1500; ++i) {
+    std::string page;
+    for (int n = 1 + i % 25; n > 0; --n) page += pieces[pick(engine)];
+    auto draws = testing::SeededValues(4000, static_cast<unsigned>(i));
+    std::string rule_by_rule = page;
+    {
+      ScriptedRandomSource values(draws);
+      ScopedRandomSource use(values);
+      for (const char* rule : rules) {
+        rule_by_rule = ToText(MarquelTestAccess::RndTag(m, rule_by_rule, rule, true, "0-16", 3, "0-16"));
+      }
+    }
+    ScriptedRandomSource values(draws);
+    ScopedRandomSource use(values);
+    std::string whole = m.process_page(page);
+    ASSERT_TRUE(whole.ends_with(rule_by_rule)) << "page: " << page;
+  }
+}
+
+TEST(Rndstr, LeadCommentInsideARawTextStartTag) {
+  // The comment put in front of <div ...> lands inside <style ...>: its ">" ends
+  // that start tag early, so the style region starts earlier and the later rule
+  // "input" must leave "<input " alone.
+  Marquel m = testing::LoadedMarquel();
+  std::string page = "<style a=\"<div class=x <input \">p{}</style><p>";
+  auto draws = testing::SeededValues(4000, 99);
+  std::string rule_by_rule = page;
+  {
+    ScriptedRandomSource values(draws);
+    ScopedRandomSource use(values);
+    for (const char* rule : {"html:1", "head:1", "title:1", "style:1:type", "body:1",
+                             "a:1:href;target", "img:2:src;alt;border", "br:2", "table:1",
+                             "tr:1", "td:1", "p:1", "div:1:style;class", "input:2", "option:2",
+                             "span:1:class"}) {
+      rule_by_rule = ToText(MarquelTestAccess::RndTag(m, rule_by_rule, rule, true, "0-16", 3, "0-16"));
+    }
+  }
+  ScriptedRandomSource values(draws);
+  ScopedRandomSource use(values);
+  EXPECT_TRUE(m.process_page(page).ends_with(rule_by_rule));
 }
 
 }  // namespace

@@ -86,9 +86,6 @@ class Marquel {
 
   std::string PagePass(std::string_view page) const;
   std::string ContentPass(std::string_view article) const;
-  std::string TagPass(std::string_view page, std::string_view rule, bool fresh_gaps,
-                      const Variant& gap_range, int case_mode,
-                      const Variant& note_range) const;
   std::string CopyrightDecoy(const Variant& range, int case_mode) const;
 
   std::string copy_r_str_;

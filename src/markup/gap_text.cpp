@@ -1,6 +1,7 @@
 #include "markup/gap_text.h"
 
 #include "component/ascii.h"
+#include "markup/splicer.h"
 
 namespace vantoro::internal {
 
@@ -14,25 +15,30 @@ std::string EscapeNul(std::string_view text) {
   return out;
 }
 
-std::string FillGaps(std::string_view text, const std::function<std::string()>& fill) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  std::size_t pos = 0;
-  for (std::size_t nul; (nul = FindByte(text, '\0', pos)) != std::string_view::npos;) {
-    out.append(text, pos, nul - pos);
+void FillGaps(std::string& text, std::string& scratch, std::vector<std::size_t>* anchors,
+              const std::function<std::string()>& fill) {
+  std::size_t nul = FindByte(text, '\0', 0);
+  if (nul == std::string::npos) return;
+  std::vector<std::size_t> none;
+  Splicer out(text, scratch, {anchors != nullptr ? anchors : &none});
+  for (; nul != std::string::npos; nul = FindByte(text, '\0', nul)) {
+    out.CopyTo(nul);
     if (IsGapAt(text, nul)) {
-      pos = nul;
-      while (IsGapAt(text, pos)) pos += 2;
-      out += ' ';
-      out += fill();
-      out += ' ';
+      std::size_t end = nul;
+      while (IsGapAt(text, end)) end += 2;
+      out.Skip(end - nul);
+      out.Emit(" ");
+      out.Emit(fill());
+      out.Emit(" ");
+      nul = end;
     } else {
-      out += '\0';
-      pos = nul + 2;
+      out.Skip(1);  // the first of a doubled NUL
+      out.CopyTo(nul + 2);
+      nul += 2;
     }
   }
-  out.append(text, pos);
-  return out;
+  out.Finish();
+  text.swap(scratch);
 }
 
 }  // namespace vantoro::internal

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantoro::internal {
 
@@ -27,8 +28,11 @@ inline bool HasNul(std::string_view text) {
 std::string EscapeNul(std::string_view text);
 
 // Undoes EscapeNul and replaces each run of adjacent gaps by " " + fill() + " ",
-// calling fill once per run, from left to right.
-std::string FillGaps(std::string_view text, const std::function<std::string()>& fill);
+// calling fill once per run, from left to right. `anchors` (sorted positions of
+// bytes that are neither NUL nor SOH; may be null) move with the text.
+// `scratch` is working space whose capacity is reused.
+void FillGaps(std::string& text, std::string& scratch, std::vector<std::size_t>* anchors,
+              const std::function<std::string()>& fill);
 
 }  // namespace vantoro::internal
 

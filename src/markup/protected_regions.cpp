@@ -44,37 +44,67 @@ std::size_t UnprotectedTags::SkipForeignElement(std::size_t lt, std::string_view
   return text_.size();
 }
 
+bool InsideRawTextStartTag(std::string_view text, std::size_t pos) {
+  // Back to the previous ">": a raw-text start tag there has not ended yet.
+  while (pos > 0 && text[pos - 1] != '>') {
+    --pos;
+    if (text[pos] != '<') continue;
+    for (std::string_view name : kRawTextNames) {
+      if (StartTagAt(text, pos, name)) return true;
+    }
+  }
+  return false;
+}
+
 std::size_t UnprotectedTags::Next() {
   while (pos_ < text_.size()) {
-    std::size_t lt = FindByte(text_, '<', pos_);
+    std::size_t lt = less_than_.Next(pos_);
     if (lt == std::string_view::npos) break;
-    if (text_.compare(lt, 4, "<!--") == 0) {
-      pos_ = SkipComment(lt);
-      continue;
-    }
-    if (set_ == RegionSet::kContent) {
-      bool skipped = false;
-      for (std::string_view name : kForeignNames) {
-        if (StartTagAt(text_, lt, name)) {
-          pos_ = SkipForeignElement(lt, name);
-          skipped = true;
-          break;
-        }
+    if (lt >= raw_begin_) {
+      raw_begin_ = std::string_view::npos;
+      if (lt < raw_end_) {
+        pos_ = raw_end_;
+        continue;
       }
-      if (skipped) continue;
     }
     pos_ = lt + 1;
+    if (lt + 1 == text_.size()) return lt;
+    // Most tags start no region: decide on the byte after "<" before comparing names.
+    switch (text_[lt + 1]) {
+      case '!':
+        if (text_.compare(lt, 4, "<!--") == 0) {
+          pos_ = SkipComment(lt);
+          continue;
+        }
+        return lt;
+      case 's': case 'S': case 'm': case 'M':
+        if (set_ == RegionSet::kContent) {
+          std::string_view name = kForeignNames[text_[lt + 1] == 's' || text_[lt + 1] == 'S' ? 0 : 1];
+          if (StartTagAt(text_, lt, name)) {
+            pos_ = SkipForeignElement(lt, name);
+            continue;
+          }
+        }
+        break;
+      case 't': case 'T': case 'x': case 'X':
+        break;
+      default:
+        return lt;
+    }
     for (std::string_view name : kRawTextNames) {
       if (!StartTagAt(text_, lt, name)) continue;
-      // The region runs from behind the start tag's ">" to the end tag's "</".
+      // The region runs from behind the start tag's ">" to the end tag's "</";
+      // without a ">", from behind the name to the end.
       std::size_t gt = FindByte(text_, '>', lt + 1 + name.size());
       if (gt == std::string_view::npos) {
-        pos_ = text_.size();
+        raw_begin_ = lt + 1 + name.size();
+        raw_end_ = text_.size();
       } else {
         std::string closing = "</";
         closing += name;
         std::size_t end = FindIgnoringCase(text_, closing, gt + 1);
-        pos_ = end == std::string_view::npos ? text_.size() : end;
+        raw_begin_ = gt + 1;
+        raw_end_ = end == std::string_view::npos ? text_.size() : end;
       }
       break;
     }

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "markup/byte_scanner.h"
+
 namespace vantoro::internal {
 
 enum class RegionSet {
@@ -23,7 +25,8 @@ enum class RegionSet {
 // Linear in the text: every byte is looked at a bounded number of times.
 class UnprotectedTags {
  public:
-  UnprotectedTags(std::string_view text, RegionSet set) : text_(text), set_(set) {}
+  UnprotectedTags(std::string_view text, RegionSet set)
+      : text_(text), set_(set), less_than_(text, '<') {}
 
   // The next such "<", or npos when there is none.
   std::size_t Next();
@@ -34,8 +37,17 @@ class UnprotectedTags {
 
   std::string_view text_;
   RegionSet set_;
+  ByteScanner less_than_;
   std::size_t pos_ = 0;
+  // A raw-text region found at its start tag; it begins behind that tag's ">", so
+  // a "<" inside the start tag itself is still outside.
+  std::size_t raw_begin_ = std::string_view::npos;
+  std::size_t raw_end_ = 0;
 };
+
+// Whether `pos` lies inside the start tag of a raw-text element (between its "<"
+// and its first ">"), where inserting a ">" would move the start of its region.
+bool InsideRawTextStartTag(std::string_view text, std::size_t pos);
 
 // Whether the byte ends a tag name: TAB, LF, FF, CR, space, "/" or ">".
 inline bool EndsTagName(char c) {

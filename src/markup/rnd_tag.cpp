@@ -15,6 +15,7 @@
 #include "markup/attribute_scanner.h"
 #include "markup/gap_text.h"
 #include "markup/protected_regions.h"
+#include "markup/rewrite_tag.h"
 #include "markup/splicer.h"
 #include "random/primitives.h"
 #include "vantoro/marquel.h"
@@ -38,31 +39,50 @@ RecasedName Recased(std::string_view name, int mode) {
   return {internal::EscapeNul(name), internal::EscapeNul(cased)};
 }
 
-// Positions of "<N" followed by a name-ending character, and of "</N>", outside
-// the protected regions of `text`.
-void FindCandidates(std::string_view text, std::string_view name, std::vector<std::size_t>& open,
+// Positions of "<N" followed by a name-ending character, and of "</N>", among the
+// unprotected "<" of `text`.
+void FindCandidates(std::string_view text, const std::vector<std::size_t>& unprotected,
+                    std::string_view name, std::vector<std::size_t>& open,
                     std::vector<std::size_t>& close) {
-  internal::UnprotectedTags tags(text, internal::RegionSet::kPage);
-  for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) {
+  char first = internal::AsciiLower(name[0]);
+  for (std::size_t lt : unprotected) {
     std::size_t after = lt + 1 + name.size();
-    if (after < text.size() && internal::MatchesAt(text, lt + 1, name) &&
+    if (after >= text.size()) continue;
+    char c = internal::AsciiLower(text[lt + 1]);
+    if (c == first && internal::MatchesAt(text, lt + 1, name) &&
         internal::EndsTagName(text[after])) {
       open.push_back(lt);
-    } else if (after + 1 < text.size() && text[lt + 1] == '/' &&
-               internal::MatchesAt(text, lt + 2, name) && text[after + 1] == '>') {
+    } else if (c == '/' && after + 1 < text.size() && internal::MatchesAt(text, lt + 2, name) &&
+               text[after + 1] == '>') {
       close.push_back(lt);
     }
   }
 }
 
-void AttributePass(std::string& text, std::vector<std::size_t>& open,
-                   std::vector<std::size_t>& close, const RecasedName& name,
+std::vector<std::size_t> ScanUnprotected(std::string_view text) {
+  std::vector<std::size_t> positions;
+  internal::UnprotectedTags tags(text, internal::RegionSet::kPage);
+  for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) positions.push_back(lt);
+  return positions;
+}
+
+// The anchors that every pass moves along with the text.
+struct Anchors {
+  std::vector<std::size_t> open, close;
+  internal::TagIndex* index;
+};
+
+void AttributePass(std::string& text, Anchors& anchors, const RecasedName& name,
                    const RecasedName& attribute, std::string_view lead) {
   auto matches =
-      internal::FindAttributeMatches(text, open, name.pattern.size(), attribute.pattern);
+      internal::FindAttributeMatches(text, anchors.open, name.pattern.size(), attribute.pattern);
   if (matches.empty()) return;
-  internal::Splicer out(text, {&open, &close});
+  internal::Splicer out(text, anchors.index->scratch,
+                        {&anchors.open, &anchors.close, &anchors.index->unprotected});
   for (const internal::AttributeMatch& m : matches) {
+    if (!lead.empty() && internal::InsideRawTextStartTag(text, m.start)) {
+      anchors.index->stale = true;
+    }
     out.CopyTo(m.start);
     out.Emit(lead);
     out.CopyTo(m.start + 1);
@@ -75,16 +95,18 @@ void AttributePass(std::string& text, std::vector<std::size_t>& open,
     out.Emit(attribute.output);
     out.Skip(attribute.pattern.size());
   }
-  text = out.Finish();
+  out.Finish();
+  text.swap(anchors.index->scratch);
 }
 
 // "<N>" -> "<N" gap ">", "<N " -> "<N" gap, and for paired rules
 // "</N>" -> "</N" gap ">" + tail. The three never overlap, so one sweep does all.
-std::string LiteralPasses(std::string_view text, std::vector<std::size_t>& open,
-                          std::vector<std::size_t>& close, const RecasedName& name, bool paired,
-                          std::string_view tail) {
+void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name, bool paired,
+                   std::string_view tail) {
+  const std::vector<std::size_t>& open = anchors.open;
+  const std::vector<std::size_t>& close = anchors.close;
   std::size_t n = name.pattern.size();
-  internal::Splicer out(text, {});
+  internal::Splicer out(text, anchors.index->scratch, {&anchors.index->unprotected});
   std::size_t i = 0, j = 0;
   while (i < open.size() || (paired && j < close.size())) {
     bool take_open = i < open.size() && (!paired || j == close.size() || open[i] < close[j]);
@@ -107,60 +129,76 @@ std::string LiteralPasses(std::string_view text, std::vector<std::size_t>& open,
       out.Emit(tail);
     }
   }
-  return out.Finish();
+  out.Finish();
+  text.swap(anchors.index->scratch);
 }
 
 }  // namespace
 
-std::string Marquel::TagPass(std::string_view page, std::string_view rule, bool fresh_gaps,
-                             const Variant& gap_range, int case_mode,
-                             const Variant& note_range) const {
-  if (page.empty() || rule.find(':') == std::string_view::npos) return {};
-  std::vector<std::string_view> parts = internal::Split(rule, ':');
-  if (parts[0].empty() || parts[1].empty()) return {};
-  if (attr_names_.empty()) return std::string(page);
+namespace internal {
+
+std::string RewriteTag(std::string page, std::string_view rule, std::string_view attr_names,
+                       bool fresh_gaps, const Variant& gap_range, int case_mode,
+                       const Variant& note_range, TagIndex* index) {
+  std::vector<std::string_view> parts = Split(rule, ':');
+  if (page.empty() || parts.size() < 2 || parts[0].empty() || parts[1].empty()) {
+    if (index != nullptr) index->stale = true;
+    return {};
+  }
+  if (attr_names.empty()) return page;
   int mode = case_mode == 3 || case_mode == 2 ? case_mode : 1;
 
   // All draws that do not depend on the page come first, in their fixed order.
   RecasedName name = Recased(parts[0], mode);
   std::vector<RecasedName> attributes;
-  std::vector<std::string_view> common = internal::Split(attr_names_, ';');
-  for (std::string_view a : common) attributes.push_back(Recased(a, mode));
+  for (std::string_view a : Split(attr_names, ';')) attributes.push_back(Recased(a, mode));
   std::string lead;
   if (parts.size() == 3) {
-    std::vector<std::string_view> own = internal::Split(parts[2], ';');
-    for (std::string_view a : own) attributes.push_back(Recased(a, mode));
-    lead = internal::RandomNote(note_range);
+    for (std::string_view a : Split(parts[2], ';')) attributes.push_back(Recased(a, mode));
+    lead = RandomNote(note_range);
   }
   std::size_t lead_index = parts.size() == 3 ? attributes.size() - 1 : attributes.size();
   bool paired = parts[1] == "1";
-  std::string tail = paired ? internal::RandomNote(note_range) : std::string();
+  std::string tail = paired ? RandomNote(note_range) : std::string();
   std::string shared_fill;
-  if (!fresh_gaps && !gap_range.is_null()) shared_fill = internal::RandomChars(gap_range, kFiller);
+  if (!fresh_gaps && !gap_range.is_null()) shared_fill = RandomChars(gap_range, kFiller);
 
-  std::string escaped;
-  std::string_view text = page;
-  if (internal::HasNul(page)) text = escaped = internal::EscapeNul(page);
-  std::vector<std::size_t> open, close;
-  FindCandidates(text, name.pattern, open, close);
-  if (open.empty() && close.empty()) return std::string(page);
+  TagIndex own_index;
+  if (index == nullptr) index = &own_index;
+  if (HasNul(page)) {
+    page = EscapeNul(page);
+    index->stale = true;
+  }
+  if (index->stale) {
+    index->unprotected = ScanUnprotected(page);
+    index->stale = false;
+  }
+  Anchors anchors{{}, {}, index};
+  FindCandidates(page, index->unprotected, name.pattern, anchors.open, anchors.close);
+  if (anchors.open.empty() && anchors.close.empty()) {
+    FillGaps(page, index->scratch, &index->unprotected, nullptr);  // undoes the NUL escape
+    return page;
+  }
 
-  std::string work(text);
   for (std::size_t k = 0; k < attributes.size(); ++k) {
-    AttributePass(work, open, close, name, attributes[k],
+    AttributePass(page, anchors, name, attributes[k],
                   k == lead_index ? std::string_view(lead) : std::string_view());
   }
-  work = LiteralPasses(work, open, close, name, paired, tail);
-  return internal::FillGaps(work, [&] {
-    return fresh_gaps ? internal::RandomChars(1, kFiller) : shared_fill;
+  LiteralPasses(page, anchors, name, paired, tail);
+  FillGaps(page, index->scratch, &index->unprotected, [&] {
+    return fresh_gaps ? RandomChars(1, kFiller) : shared_fill;
   });
+  return page;
 }
+
+}  // namespace internal
 
 Variant Marquel::RndTag(const Variant& page, const Variant& rule, const Variant& freshGaps,
                         const Variant& gapRange, const Variant& caseMode,
                         const Variant& noteRange) const {
-  return TagPass(internal::TextOrEmpty(page), ToText(rule), internal::ToBoolean(freshGaps),
-                 gapRange, internal::CaseModeOf(caseMode), noteRange);
+  return internal::RewriteTag(internal::TextOrEmpty(page), ToText(rule), attr_names_,
+                              internal::ToBoolean(freshGaps), gapRange,
+                              internal::CaseModeOf(caseMode), noteRange, nullptr);
 }
 
 }  // namespace vantoro

@@ -5,6 +5,7 @@
 #include "component/ascii.h"
 #include "component/conversions.h"
 #include "markup/declaration.h"
+#include "markup/rewrite_tag.h"
 #include "random/primitives.h"
 #include "vantoro/marquel.h"
 
@@ -47,8 +48,9 @@ std::string Marquel::PagePass(std::string_view page) const {
   if (bom) page.remove_prefix(kByteOrderMark.size());
 
   std::string text(page);
+  internal::TagIndex index;  // carried from rule to rule
   for (std::string_view rule : internal::Split(kTagTable, ',')) {
-    text = TagPass(text, rule, true, kRange, 3, kRange);
+    text = internal::RewriteTag(std::move(text), rule, attr_names_, true, kRange, 3, kRange, &index);
   }
   std::string mark = internal::RandomChars(1, kWatermarkChars);
   text.insert(0, Watermark(version_text_, mark));

@@ -14,10 +14,13 @@ namespace vantoro::internal {
 
 class Splicer {
  public:
-  // Each anchor list must be sorted; the lists are rewritten in place.
-  Splicer(std::string_view in, std::initializer_list<std::vector<std::size_t>*> anchors)
-      : in_(in) {
+  // Writes into `out` (cleared first; its capacity is reused). Each anchor list
+  // must be sorted; the lists are rewritten in place.
+  Splicer(std::string_view in, std::string& out,
+          std::initializer_list<std::vector<std::size_t>*> anchors)
+      : in_(in), out_(out) {
     for (auto* list : anchors) lists_.push_back({list, 0});
+    out_.clear();
     out_.reserve(in.size() + in.size() / 8 + 64);
   }
 
@@ -34,10 +37,7 @@ class Splicer {
   }
   void Emit(std::string_view text) { out_ += text; }
 
-  std::string Finish() {
-    CopyTo(in_.size());
-    return std::move(out_);
-  }
+  void Finish() { CopyTo(in_.size()); }
 
  private:
   struct AnchorList {
@@ -56,7 +56,7 @@ class Splicer {
   }
 
   std::string_view in_;
-  std::string out_;
+  std::string& out_;
   std::size_t pos_ = 0;
   std::vector<AnchorList> lists_;
 };
