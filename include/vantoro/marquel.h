@@ -25,6 +25,7 @@
 #ifndef VANTORO_MARQUEL_H_
 #define VANTORO_MARQUEL_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -70,6 +71,13 @@ class Marquel {
   DecoyKind decoy_kind() const noexcept { return decoy_kind_; }
   void set_decoy_kind(DecoyKind kind) noexcept { decoy_kind_ = kind; }
 
+  // Converts the non-ASCII text the passes insert from their own constants (the
+  // watermark with the version text, the euro sign of random-text decoys) for
+  // pages in another character set. Copyright texts are inserted as stored, so
+  // store them in the page's character set. Unset: UTF-8 as it stands.
+  using TextEncoder = std::function<std::string(std::string_view utf8)>;
+  void set_text_encoder(TextEncoder encoder) { encoder_ = std::move(encoder); }
+
  private:
   friend class MarquelTestAccess;  // unit tests reach the private operations
 
@@ -87,11 +95,14 @@ class Marquel {
   std::string PagePass(std::string_view page) const;
   std::string ContentPass(std::string_view article) const;
   std::string CopyrightDecoy(const Variant& range, int case_mode) const;
+  std::string RandomTextDecoy(const Variant& range, int case_mode) const;
+  std::string Encoded(std::string_view utf8) const;
 
   std::string copy_r_str_;
   std::string version_text_;
   std::string attr_names_;
   DecoyKind decoy_kind_ = DecoyKind::kCopyright;
+  TextEncoder encoder_;
 };
 
 }  // namespace vantoro

@@ -16,6 +16,10 @@ void Marquel::Load() {
   version_text_ = kDefaultVersionText;
 }
 
+std::string Marquel::Encoded(std::string_view utf8) const {
+  return encoder_ ? encoder_(utf8) : std::string(utf8);
+}
+
 void Marquel::onstartpage(const Variant& /*passedscriptingcontext*/) { Load(); }
 
 }  // namespace vantoro

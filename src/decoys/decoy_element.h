@@ -18,8 +18,13 @@ std::string HidingStyle(const Variant& range, int case_mode);
 
 std::string DecoyElement(std::string_view name, std::string_view style, std::string_view content);
 
-// One random-text decoy (empty when the drawn count is below 1 or range is null).
-std::string RandomTextDecoy(const Variant& range, int case_mode);
+// One random-text decoy (empty when the drawn count is below 1 or range is null);
+// `euro` is the text for code 128.
+std::string RandomTextDecoy(const Variant& range, int case_mode, std::string_view euro);
+
+// Code 128 among the random characters: the euro sign, as the common Western and
+// Chinese code pages have it.
+inline constexpr std::string_view kCode128 = "\xE2\x82\xAC";
 
 }  // namespace vantoro::internal
 

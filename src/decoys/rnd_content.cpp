@@ -25,9 +25,9 @@ std::string Marquel::ContentPass(std::string_view article) const {
   constexpr int kCaseMode = 3;
   auto decoy = [&] {
     switch (decoy_kind_) {
-      case DecoyKind::kRandomText: return internal::RandomTextDecoy(kRange, kCaseMode);
+      case DecoyKind::kRandomText: return RandomTextDecoy(kRange, kCaseMode);
       case DecoyKind::kBoth: {
-        std::string both = internal::RandomTextDecoy(kRange, kCaseMode);
+        std::string both = RandomTextDecoy(kRange, kCaseMode);
         both += internal::RandomChars(1, kWhitespace);
         both += CopyrightDecoy(kRange, kCaseMode);
         return both;

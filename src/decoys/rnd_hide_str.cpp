@@ -14,12 +14,10 @@ namespace {
 
 constexpr std::array<std::string_view, 10> kNames = {"span", "font", "a",  "h1", "h2",
                                                      "h3",   "h4",   "h5", "h6", "label"};
-// Code 128 is the euro sign, as the common Western and Chinese code pages have it.
-constexpr std::string_view kCode128 = "\xE2\x82\xAC";
 
 }  // namespace
 
-std::string RandomTextDecoy(const Variant& range, int case_mode) {
+std::string RandomTextDecoy(const Variant& range, int case_mode, std::string_view euro) {
   RandomSource& source = CurrentRandomSource();
   source.Reseed();
   if (range.is_null()) return {};
@@ -33,7 +31,7 @@ std::string RandomTextDecoy(const Variant& range, int case_mode) {
     std::int64_t code = DrawIndex(128) + 1;
     if (code == '<' || code == '>') ++code;  // "=" and "?" instead
     if (code == 128) {
-      content += kCode128;
+      content += euro;
     } else {
       content += static_cast<char>(code);
     }
@@ -43,8 +41,12 @@ std::string RandomTextDecoy(const Variant& range, int case_mode) {
 
 }  // namespace internal
 
+std::string Marquel::RandomTextDecoy(const Variant& range, int case_mode) const {
+  return internal::RandomTextDecoy(range, case_mode, Encoded(internal::kCode128));
+}
+
 Variant Marquel::RndHideStr(const Variant& range, const Variant& caseMode) const {
-  return internal::RandomTextDecoy(range, internal::CaseModeOf(caseMode));
+  return RandomTextDecoy(range, internal::CaseModeOf(caseMode));
 }
 
 }  // namespace vantoro

@@ -53,7 +53,7 @@ std::string Marquel::PagePass(std::string_view page) const {
     text = internal::RewriteTag(std::move(text), rule, attr_names_, true, kRange, 3, kRange, &index);
   }
   std::string mark = internal::RandomChars(1, kWatermarkChars);
-  text.insert(0, Watermark(version_text_, mark));
+  text.insert(0, Encoded(Watermark(version_text_, mark)));
   text = internal::MoveDeclarationFirst(std::move(text));
   if (bom) text.insert(0, kByteOrderMark);
   return text;

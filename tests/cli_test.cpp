@@ -1,0 +1,210 @@
+// End-to-end tests of the vantoro command: they run the built binary.
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void Put(const fs::path& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("vantoro-cli-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs `vantoro ARGS` in the temporary folder with `input` on stdin.
+  Result Run(const std::string& args, const std::string& input = "") {
+    Put(dir_ / ".stdin", input);
+    std::string command = "cd '" + dir_.string() + "' && '" VANTORO_CLI "' " + args +
+                          " < .stdin > .stdout 2> .stderr";
+    int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ / ".stdout"), Slurp(dir_ / ".stderr")};
+  }
+
+  fs::path dir_;
+};
+
+// Values for "x</p>y" with the copyright "note": a "." before it, a span, lower
+// case style text, one letter "z" in the first run.
+constexpr const char* kNoteDraws =
+    "0.75\n0.2272\n0.25\n0.1666\n0.25\n0.25\n0.25\n0.25\n0.25\n0.25\n0.25\n0.25\n0.25\n0.25\n"
+    "0.25\n0.25\n0.25\n0.0882\n0.4903\n0.0294\n";
+
+TEST_F(Cli, HelpAndVersion) {
+  Result help = Run("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: vantoro COMMAND"), std::string::npos);
+  EXPECT_NE(help.out.find("--random-values"), std::string::npos);
+  Result version = Run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "vantoro 2.0.0\n");
+}
+
+TEST_F(Cli, UsageErrors) {
+  fs::create_directories(dir_ / "site");
+  for (const char* args :
+       {"", "frobnicate", "page --bogus", "page a.html b.html", "page --copyright x",
+        "protect --in-place --random-values v.txt site", "content --decoy odd",
+        "page --charset NO-SUCH-SET", "page site", "protect --in-place", "page -o"}) {
+    Result r = Run(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_TRUE(r.out.empty()) << args;
+    EXPECT_NE(r.err.find("vantoro: "), std::string::npos) << args;
+  }
+  EXPECT_NE(Run("page --bogus").err.find("Try 'vantoro --help'"), std::string::npos);
+}
+
+TEST_F(Cli, EverySubcommandFromStdinAndFiles) {
+  Put(dir_ / "a.html", "<!DOCTYPE html>\n<p>x<br>y</p>");
+  Result page = Run("page a.html");
+  EXPECT_EQ(page.status, 0) << page.err;
+  EXPECT_TRUE(page.out.starts_with("<!DOCTYPE html>\r\n\r\n<!--")) << page.out;
+  EXPECT_EQ(Run("page -", "<p>x</p>").status, 0);
+  Result content = Run("content --copyright 'Site:Rights'", "<p>x<br>y</p>");
+  EXPECT_EQ(content.status, 0);
+  EXPECT_EQ(content.out.find("<!--"), std::string::npos) << "no watermark from content";
+  EXPECT_NE(content.out.find("Site"), std::string::npos);
+  Result protect = Run("protect --copyright 'Site:Rights' a.html");
+  EXPECT_EQ(protect.status, 0);
+  EXPECT_NE(protect.out.find("Rights"), std::string::npos);
+  EXPECT_NE(protect.out.find("v2.0正式版"), std::string::npos);
+  Result empty = Run("page");
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_TRUE(empty.out.starts_with("\r\n<!--") && empty.out.ends_with("-->\r\n"));
+}
+
+TEST_F(Cli, RandomValuesReproduceAnOutputExactly) {
+  Put(dir_ / "draws.txt", kNoteDraws);
+  Result r = Run("content --copyright note --random-values draws.txt", "x</p>y");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "x<span style='z;display:none;;'>.note</span></p>y");
+
+  std::string many;
+  for (int i = 0; i < 3000; ++i) many += "0." + std::to_string((i * 7919) % 10000) + "\n";
+  Put(dir_ / "many.txt", many);
+  Put(dir_ / "page.html", "<html><body><div class=a id=b><a href=x>l</a><br></div></body></html>");
+  Result first = Run("protect --copyright c --random-values many.txt page.html");
+  Result second = Run("protect --copyright c --random-values many.txt page.html");
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, second.out);
+}
+
+TEST_F(Cli, RunningOutOfValuesWritesNothing) {
+  Put(dir_ / "few.txt", "0.5\n0.5\n");
+  Result r = Run("page --random-values few.txt -o out.html", "<p>x</p>");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("ran out"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out.html"));
+  Put(dir_ / "bad.txt", "0.5\nnope\n");
+  Result bad = Run("page --random-values bad.txt", "<p>x</p>");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("bad.txt:2"), std::string::npos) << bad.err;
+}
+
+TEST_F(Cli, OutputFileAndWriteErrors) {
+  Result r = Run("page -o out.html", "<p>x</p>");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_TRUE(Slurp(dir_ / "out.html").starts_with("\r\n<!--"));
+  Result missing = Run("page missing.html");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("missing.html: cannot open"), std::string::npos);
+  Result unwritable = Run("page -o no/such/dir/out.html", "<p>x</p>");
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_NE(unwritable.err.find("no/such/dir/out.html"), std::string::npos);
+}
+
+TEST_F(Cli, CopyrightFileDropsTheFinalLineBreak) {
+  Put(dir_ / "notice.txt", "note\n");
+  Put(dir_ / "draws.txt", kNoteDraws);
+  Result r = Run("content --copyright-file notice.txt --random-values draws.txt", "x</p>y");
+  EXPECT_EQ(r.out, "x<span style='z;display:none;;'>.note</span></p>y");
+}
+
+TEST_F(Cli, InPlaceOverATree) {
+  fs::create_directories(dir_ / "site/sub");
+  Put(dir_ / "site/a.html", "<p>one</p>");
+  Put(dir_ / "site/sub/b.HTM", "<p>two</p>");
+  Put(dir_ / "site/notes.txt", "<p>not a page</p>");
+  fs::permissions(dir_ / "site/a.html", fs::perms::owner_read | fs::perms::owner_write |
+                                            fs::perms::group_read);
+  Result r = Run("protect --in-place --copyright 'Site:Rights' site missing.html");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing.html: cannot open"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("2 of 3 files processed"), std::string::npos) << r.err;
+  for (const char* page : {"site/a.html", "site/sub/b.HTM"}) {
+    std::string text = Slurp(dir_ / page);
+    EXPECT_NE(text.find("v2.0正式版"), std::string::npos) << page;
+    EXPECT_NE(text.find("Rights"), std::string::npos) << page;
+  }
+  EXPECT_EQ(Slurp(dir_ / "site/notes.txt"), "<p>not a page</p>");
+  EXPECT_EQ(fs::status(dir_ / "site/a.html").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  for (const auto& entry : fs::recursive_directory_iterator(dir_ / "site")) {
+    EXPECT_EQ(entry.path().filename().string().find(".vantoro-"), std::string::npos)
+        << "temporary file left: " << entry.path();
+  }
+}
+
+std::string FromGbk(const std::string& bytes) {
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  std::string out(bytes.size() * 3, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t in_left = bytes.size(), out_left = out.size();
+  char* dest = out.data();
+  std::size_t done = iconv(cd, &in, &in_left, &dest, &out_left);
+  iconv_close(cd);
+  if (done == static_cast<std::size_t>(-1)) return "<not GBK>";
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+TEST_F(Cli, CharsetConvertsOnlyInsertedText) {
+  const std::string gbk_page = "\xC4\xE3\xBA\xC3";  // "你好" in GBK
+  Result r = Run("page --charset gbk", gbk_page);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.ends_with(gbk_page)) << "the page's bytes pass through";
+  std::string decoded = FromGbk(r.out);
+  EXPECT_NE(decoded.find("本"), std::string::npos) << decoded;
+  EXPECT_NE(decoded.find("v2.0正式版"), std::string::npos) << decoded;
+  EXPECT_TRUE(decoded.ends_with("你好"));
+
+  // The euro sign of a random-text decoy, where Latin-1 has none: a reference.
+  std::string draws = "0.1\n0.05\n";
+  for (int i = 0; i < 13; ++i) draws += "0.25\n";
+  draws += "0.01\n0.01\n0.999\n";
+  Put(dir_ / "draws.txt", draws);
+  Result latin = Run("content --decoy random --charset ISO-8859-1 --random-values draws.txt", "</p>");
+  EXPECT_EQ(latin.out, "<span style=';display:none;;'>&#8364;</span></p>") << latin.err;
+}
+
+}  // namespace
