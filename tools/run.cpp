@@ -25,7 +25,7 @@ namespace {
 // What a site script does: create the component (the page host loads its
 // defaults), set the copyright texts, run the passes.
 std::string Protect(const Options& options, const std::string& copyright, CharsetEncoder& encoder,
-                    const std::string& page) {
+                    std::string page) {
   Marquel m;
   m.onstartpage(Variant::nothing());
   m.CopyRStr(encoder.Encode(copyright));
@@ -38,7 +38,8 @@ std::string Protect(const Options& options, const std::string& copyright, Charse
     case Command::kContent: return m.process_content(page);
     case Command::kProtect: break;
   }
-  return m.process_page(m.process_content(page));
+  page = m.process_content(page);  // the input goes as soon as the article exists
+  return m.process_page(page);
 }
 
 std::string Describe(const Error& error) {
@@ -94,7 +95,7 @@ int RunSingle(const Options& options, const std::string& copyright) {
     std::string page = ReadInput(options.inputs.empty() ? "-" : options.inputs[0]);
     std::string result;
     try {
-      result = Protect(options, copyright, encoder, page);
+      result = Protect(options, copyright, encoder, std::move(page));
     } catch (const Error& error) {
       if (scripted && scripted->remaining() == 0) {
         std::cerr << "vantoro: " << *options.random_values << ": random values ran out after "
@@ -133,8 +134,8 @@ int RunInPlace(const Options& options, const std::string& copyright) {
       const std::string& file = files[i];
       try {
         std::string page = ReadInput(file);
-        WriteAtomically(file, Protect(options, copyright, encoder, page));
         bytes += page.size();
+        WriteAtomically(file, Protect(options, copyright, encoder, std::move(page)));
       } catch (const Error& error) {
         std::lock_guard lock(mutex);
         failures.push_back(file + ": " + Describe(error));

@@ -18,34 +18,37 @@ struct Declaration {
 
 }  // namespace
 
-std::string MoveDeclarationFirst(std::string text) {
+std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
+                                     std::string_view text) {
   std::vector<Declaration> found;
   UnprotectedTags tags(text, RegionSet::kPage);
   std::size_t resume = 0;
-  for (std::size_t lt; (lt = tags.Next()) != std::string::npos;) {
+  for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) {
     if (lt < resume || !MatchesAt(text, lt, kProbe)) continue;
     std::size_t first = lt + kProbe.size();
     if (first >= text.size() || text[first] == '\n') continue;
     std::size_t gt = FindByte(text, '>', first + 1);
-    if (gt == std::string::npos) break;  // no ">" behind: no later one can close either
+    if (gt == std::string_view::npos) break;  // no ">" behind: no later one can close either
     std::size_t end = gt + 1;
     if (end < text.size() && text[end] == '\r') ++end;
     while (end < text.size() && text[end] == '\n') ++end;
     found.push_back({lt, gt + 1, end});
     resume = end;
   }
-  if (found.empty()) return text;
-
   std::string out;
-  out.reserve(text.size() + 2);
-  out.append(text, found[0].start, found[0].gt_end - found[0].start);
-  out += "\r\n";
+  out.reserve(prefix.size() + head.size() + text.size() + 2);
+  out += prefix;
+  if (!found.empty()) {
+    out += text.substr(found[0].start, found[0].gt_end - found[0].start);
+    out += "\r\n";
+  }
+  out += head;
   std::size_t pos = 0;
   for (const Declaration& d : found) {
-    out.append(text, pos, d.start - pos);
+    out += text.substr(pos, d.start - pos);
     pos = d.end;
   }
-  out.append(text, pos);
+  out += text.substr(pos);
   return out;
 }
 

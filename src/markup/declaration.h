@@ -3,15 +3,19 @@
 #define VANTORO_MARKUP_DECLARATION_H_
 
 #include <string>
+#include <string_view>
 
 namespace vantoro::internal {
 
-// A declaration is "<!DOCTYPE " (any case), one character other than LF, any
-// characters other than ">", then ">"; its line break is an optional CR and all
-// LFs that follow at once. Every declaration outside a protected region is
-// removed with its line break, and the first, followed by CR LF, goes in front.
-// Without one, the text comes back unchanged. Covered by tests/rndstr_test.cpp.
-std::string MoveDeclarationFirst(std::string text);
+// Joins `prefix`, `head` and `text` into the page, with the document type
+// declaration moved first: a declaration is "<!DOCTYPE " (any case), one
+// character other than LF, any characters other than ">", then ">"; its line
+// break is an optional CR and all LFs that follow at once. Every declaration of
+// `text` outside a protected region is removed with its line break, and the first,
+// followed by CR LF, goes between `prefix` and `head`. `head` must hold no
+// declaration and leave no region open. Covered by tests/rndstr_test.cpp.
+std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
+                                     std::string_view text);
 
 }  // namespace vantoro::internal
 

@@ -48,15 +48,17 @@ std::string Marquel::PagePass(std::string_view page) const {
   if (bom) page.remove_prefix(kByteOrderMark.size());
 
   std::string text(page);
-  internal::TagIndex index;  // carried from rule to rule
-  for (std::string_view rule : internal::Split(kTagTable, ',')) {
-    text = internal::RewriteTag(std::move(text), rule, attr_names_, true, kRange, 3, kRange, &index);
+  {
+    internal::TagIndex index;  // carried from rule to rule, freed before the join
+    for (std::string_view rule : internal::Split(kTagTable, ',')) {
+      text = internal::RewriteTag(std::move(text), rule, attr_names_, true, kRange, 3, kRange,
+                                  &index);
+    }
   }
   std::string mark = internal::RandomChars(1, kWatermarkChars);
-  text.insert(0, Encoded(Watermark(version_text_, mark)));
-  text = internal::MoveDeclarationFirst(std::move(text));
-  if (bom) text.insert(0, kByteOrderMark);
-  return text;
+  // The watermark is two whole comments: no declaration in it, no region left open.
+  return internal::JoinWithDeclarationFirst(bom ? kByteOrderMark : std::string_view(),
+                                            Encoded(Watermark(version_text_, mark)), text);
 }
 
 std::string Marquel::process_page(std::string_view page) const { return PagePass(page); }
