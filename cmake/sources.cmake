@@ -1,0 +1,24 @@
+# The library's sources, shared by the native build and the Windows DLL build.
+set(VANTORO_LIBRARY_SOURCES
+  src/component/conversions.cpp
+  src/component/dispatch.cpp
+  src/component/error.cpp
+  src/component/marquel.cpp
+  src/component/members.cpp
+  src/random/random_source.cpp
+  src/random/range_spec.cpp
+  src/random/rnd_case.cpp
+  src/random/rnd_chars.cpp
+  src/random/rnd_note.cpp
+  src/random/utf8.cpp
+  src/markup/attribute_scanner.cpp
+  src/markup/declaration.cpp
+  src/markup/gap_text.cpp
+  src/markup/protected_regions.cpp
+  src/markup/rnd_tag.cpp
+  src/markup/rndstr.cpp
+  src/decoys/decoy_element.cpp
+  src/decoys/rnd_content.cpp
+  src/decoys/rnd_copy_r_str.cpp
+  src/decoys/rnd_hide_str.cpp
+)

@@ -1,0 +1,43 @@
+# Marquel.dll for 64-bit and 32-bit Windows, each a separate cross build of
+# src/component/windows, and its tests: the export table, and a real script host
+# (Wine's cscript) driving the registered component.
+include(ExternalProject)
+find_program(VANTORO_WINE wine)
+find_program(VANTORO_OBJDUMP_x86_64 x86_64-w64-mingw32-objdump)
+find_program(VANTORO_OBJDUMP_i686 i686-w64-mingw32-objdump)
+
+foreach(arch x86_64 i686)
+  find_program(VANTORO_MINGW_${arch} ${arch}-w64-mingw32-g++-posix)
+  find_program(VANTORO_WIDL_${arch} ${arch}-w64-mingw32-widl)
+  if(NOT VANTORO_MINGW_${arch} OR NOT VANTORO_WIDL_${arch})
+    message(STATUS "Windows DLL (${arch}) skipped: MinGW-w64 not found "
+                   "(packages g++-mingw-w64-${arch}, mingw-w64-tools, libwine-dev)")
+    continue()
+  endif()
+  set(dll_dir ${CMAKE_BINARY_DIR}/windows-${arch})
+  ExternalProject_Add(marquel_${arch}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}/src/component/windows
+    BINARY_DIR ${dll_dir}
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-${arch}.cmake
+               -DCMAKE_BUILD_TYPE=Release -DVANTORO_WERROR=${VANTORO_WERROR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+
+  if(VANTORO_BUILD_TESTS)
+    add_test(NAME windows_${arch}_exports
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/check_exports.sh
+                     ${VANTORO_OBJDUMP_${arch}} ${dll_dir}/Marquel.dll)
+    if(arch STREQUAL "x86_64")
+      set(wine_arch win64)
+    else()
+      set(wine_arch win32)
+    endif()
+    add_test(NAME windows_${arch}_wine
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/run_wine_tests.sh
+                     ${dll_dir}/Marquel.dll ${wine_arch} ${CMAKE_BINARY_DIR}/wine-${arch})
+    # 77: Wine (or its 32-bit half) is not installed; the test reports a skip.
+    set_tests_properties(windows_${arch}_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
+                         RUN_SERIAL ON)
+  endif()
+endforeach()
