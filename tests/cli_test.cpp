@@ -40,11 +40,13 @@ class Cli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs `vantoro ARGS` in the temporary folder with `input` on stdin.
+  // Runs `vantoro ARGS` in the temporary folder with `input` on stdin, under
+  // $VANTORO_CLI_WRAPPER when set (valgrind, say).
   Result Run(const std::string& args, const std::string& input = "") {
     Put(dir_ / ".stdin", input);
-    std::string command = "cd '" + dir_.string() + "' && '" VANTORO_CLI "' " + args +
-                          " < .stdin > .stdout 2> .stderr";
+    const char* wrapper = std::getenv("VANTORO_CLI_WRAPPER");
+    std::string command = "cd '" + dir_.string() + "' && " + (wrapper != nullptr ? wrapper : "") +
+                          " '" VANTORO_CLI "' " + args + " < .stdin > .stdout 2> .stderr";
     int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ / ".stdout"), Slurp(dir_ / ".stderr")};
   }

@@ -1,0 +1,71 @@
+// The content pass on any article, copyright text and decoy kind: the same input
+// and values give the same bytes; without copyright texts only the markers'
+// letter case changes; with a copyright text that cannot occur in the article,
+// taking the decoys out gives the article back (letter case aside).
+#include "fuzz_support.h"
+#include "vantoro/marquel.h"
+
+namespace {
+
+using namespace vantoro::fuzz;
+
+std::string LowerAll(std::string_view s) {
+  std::string out;
+  for (char c : s) out += Lower(c);
+  return out;
+}
+
+// Takes out every decoy holding the marker byte 0x01 and checks its form.
+std::string WithoutDecoys(const std::string& out) {
+  std::string result;
+  std::size_t pos = 0;
+  for (std::size_t mark; (mark = out.find('\x01', pos)) != std::string::npos;) {
+    std::size_t start = out.rfind('<', mark);
+    FUZZ_CHECK(start != std::string::npos && start >= pos);
+    std::size_t close = out.find("</", mark);
+    FUZZ_CHECK(close != std::string::npos && close <= mark + 2);
+    std::size_t end = out.find('>', close) + 1;
+    std::string name = out.substr(close + 2, end - close - 3);
+    FUZZ_CHECK(name == "span" || name == "font" || name == "label");
+    FUZZ_CHECK(out.compare(start, name.size() + 9, "<" + name + " style='") == 0);
+    FUZZ_CHECK(LowerAll(out.substr(end, 3)) == "</p" || LowerAll(out.substr(end, 3)) == "<br");
+    result.append(out, pos, start - pos);
+    pos = end;
+  }
+  result.append(out, pos);
+  return result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > kMaxInput) return 0;
+  Input input(data, size);
+  auto kind = static_cast<vantoro::DecoyKind>(input.Byte() % 3 + 1);
+  std::string copyright = input.Text(64);
+  CyclingSource source(input.Text(255));
+  std::string article = input.Rest();
+  vantoro::ScopedRandomSource use(source);
+
+  vantoro::Marquel m;
+  m.CopyRStr(copyright);
+  m.set_decoy_kind(kind);
+  std::string out = m.process_content(article);
+  source.Restart();
+  FUZZ_CHECK(m.process_content(article) == out);
+
+  vantoro::Marquel plain;  // no copyright texts: empty decoys
+  std::string lowered = plain.process_content(article);
+  FUZZ_CHECK(lowered.size() == article.size());
+  for (std::size_t i = 0; i < article.size(); ++i) {
+    FUZZ_CHECK(lowered[i] == article[i] ||
+               (Lower(article[i]) == lowered[i] && std::string_view("pbr").find(lowered[i]) != std::string_view::npos));
+  }
+
+  if (article.find('\x01') == std::string::npos) {
+    vantoro::Marquel marked;
+    marked.CopyRStr(std::string("\x01"));
+    FUZZ_CHECK(LowerAll(WithoutDecoys(marked.process_content(article))) == LowerAll(article));
+  }
+  return 0;
+}

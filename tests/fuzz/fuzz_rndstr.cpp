@@ -1,0 +1,66 @@
+// The page pass on any page: the same input and values give the same bytes, and
+// what it adds or changes is only the watermark, the declaration move, letter
+// case, whitespace and random comments; nothing of the page is lost.
+#include <array>
+
+#include "fuzz_support.h"
+#include "vantoro/marquel.h"
+
+namespace {
+
+using namespace vantoro::fuzz;
+
+std::string Watermark(char c) {
+  std::string w = "\r\n<!--*本*页*面*已*经*过*Vantoro*防*采*集* https://vantoro.example *处*理*-->"
+                  "\r\n<!--*Vantoro*防*采*集 v2.0正式版*-->\r\n";
+  for (char& x : w) {
+    if (x == '*') x = c;
+  }
+  return w;
+}
+
+// A declaration that holds a tag may get a comment inside it: its end moves.
+bool HasTagInsideDeclaration(const std::string& page) {
+  std::string lower;
+  for (char c : page) lower += Lower(c);
+  for (std::size_t p = lower.find("<!doctype"); p != std::string::npos; p = lower.find("<!doctype", p + 1)) {
+    std::size_t gt = lower.find('>', p), lt = lower.find('<', p + 1);
+    if (lt < gt) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > kMaxInput) return 0;
+  Input input(data, size);
+  CyclingSource source(input.Text(255));
+  std::string page = input.Rest();
+  vantoro::ScopedRandomSource use(source);
+  vantoro::Marquel m;
+  m.Load();
+  std::string out = m.process_page(page);
+  source.Restart();
+  FUZZ_CHECK(m.process_page(page) == out);
+
+  const std::string bom = "\xEF\xBB\xBF";
+  std::string rest = out;
+  std::string_view body = page;
+  if (page.starts_with(bom)) {
+    FUZZ_CHECK(rest.starts_with(bom));
+    rest.erase(0, 3);
+    body.remove_prefix(3);
+  }
+  std::size_t at = std::string::npos, length = 0;
+  for (char c : std::string_view("~`.,-_/\\|=+()[]{}^")) {
+    std::string w = Watermark(c);
+    std::size_t p = rest.find(w);
+    if (p < at) at = p, length = w.size();
+  }
+  FUZZ_CHECK(at != std::string::npos);
+  FUZZ_CHECK(at == 0 || Lower(rest[2]) == 'd');  // only a declaration stands before it
+  rest.erase(at, length);
+  if (!HasTagInsideDeclaration(page)) FUZZ_CHECK(Normalize(rest) == Normalize(body));
+  return 0;
+}

@@ -1,0 +1,133 @@
+// Shared harness of the fuzz targets: splits the fuzz input into choices, texts
+// and random values, and normalises pages for the property checks.
+#ifndef VANTORO_TESTS_FUZZ_FUZZ_SUPPORT_H_
+#define VANTORO_TESTS_FUZZ_FUZZ_SUPPORT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vantoro/random.h"
+
+namespace vantoro::fuzz {
+
+// Inputs larger than this only slow the fuzzer down: every property is local.
+inline constexpr std::size_t kMaxInput = 64 * 1024;
+
+#define FUZZ_CHECK(condition)                                                     \
+  do {                                                                            \
+    if (!(condition)) {                                                           \
+      std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                               \
+    }                                                                             \
+  } while (0)
+
+// Reads the fuzz input from the front: small choices and length-prefixed texts.
+class Input {
+ public:
+  Input(const std::uint8_t* data, std::size_t size)
+      : data_(reinterpret_cast<const char*>(data), size) {}
+
+  std::uint8_t Byte() {
+    if (data_.empty()) return 0;
+    auto b = static_cast<std::uint8_t>(data_[0]);
+    data_.remove_prefix(1);
+    return b;
+  }
+  // A text of up to `max` bytes (length taken from the input).
+  std::string Text(std::size_t max) {
+    std::size_t length = std::min<std::size_t>(Byte() % (max + 1), data_.size());
+    std::string text(data_.substr(0, length));
+    data_.remove_prefix(length);
+    return text;
+  }
+  std::string Rest() {
+    std::string rest(data_);
+    data_ = {};
+    return rest;
+  }
+
+ private:
+  std::string_view data_;
+};
+
+// Random values from the fuzz input, cycling so that a call never runs out.
+class CyclingSource final : public RandomSource {
+ public:
+  explicit CyclingSource(std::string_view bytes) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      unsigned v = static_cast<unsigned char>(bytes[i]) << 8 | static_cast<unsigned char>(bytes[i + 1]);
+      values_.push_back(v / 65536.0);
+    }
+    if (values_.empty()) values_.push_back(0.5);
+  }
+  void Reseed() override {}
+  double Draw() override {
+    double v = values_[next_];
+    next_ = (next_ + 1) % values_.size();
+    return v;
+  }
+  void Restart() { next_ = 0; }
+
+ private:
+  std::vector<double> values_;
+  std::size_t next_ = 0;
+};
+
+inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+inline bool IsAlnumLower(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); }
+
+// Removes every declaration: "<!DOCTYPE " (any case), one character other than
+// LF, anything up to ">", that ">", then an optional CR and all LFs.
+inline std::string WithoutDeclarations(std::string_view page) {
+  std::string out;
+  for (std::size_t i = 0; i < page.size();) {
+    bool probe = page.size() - i > 10 && page[i] == '<';
+    for (std::size_t k = 0; probe && k < 10; ++k) probe = Lower(page[i + k]) == "<!doctype "[k];
+    if (probe && page[i + 10] != '\n') {
+      std::size_t gt = page.find('>', i + 11);
+      if (gt != std::string_view::npos) {
+        i = gt + 1;
+        if (i < page.size() && page[i] == '\r') ++i;
+        while (i < page.size() && page[i] == '\n') ++i;
+        continue;
+      }
+    }
+    out += page[i++];
+  }
+  return out;
+}
+
+// What the page pass may change, taken out: declarations, ASCII case, whitespace
+// and random comments ("<!--" one of gjrwxyz, letters and digits, "-->").
+inline std::string Normalize(std::string_view page) {
+  std::string flat;
+  for (char c : WithoutDeclarations(page)) {
+    if (!IsSpace(c)) flat += Lower(c);
+  }
+  std::string out;
+  for (std::size_t i = 0; i < flat.size();) {
+    if (flat.compare(i, 4, "<!--") == 0 && i + 4 < flat.size() &&
+        std::string_view("gjrwxyz").find(flat[i + 4]) != std::string_view::npos) {
+      std::size_t j = i + 5;
+      while (j < flat.size() && IsAlnumLower(flat[j])) ++j;
+      if (flat.compare(j, 3, "-->") == 0) {
+        i = j + 3;
+        continue;
+      }
+    }
+    out += flat[i++];
+  }
+  return out;
+}
+
+}  // namespace vantoro::fuzz
+
+#endif  // VANTORO_TESTS_FUZZ_FUZZ_SUPPORT_H_
