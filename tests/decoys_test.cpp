@@ -52,6 +52,10 @@ TEST(RndHideStr, NeverHoldsAngleBracketsAndUsesEveryName) {
   }
   ASSERT_EQ(names.size(), 10u);
   for (const auto& [name, count] : names) EXPECT_NEAR(count, 500, 120) << name;
+  // Nothing that closes a paragraph or ends a link around the decoy.
+  for (const char* breaking : {"a", "h1", "h2", "h3", "h4", "h5", "h6", "p", "div"}) {
+    EXPECT_EQ(names.count(breaking), 0u) << breaking;
+  }
 }
 
 TEST(RndCopyRStr, ExactElement) {

@@ -12,8 +12,11 @@ namespace vantoro {
 namespace internal {
 namespace {
 
-constexpr std::array<std::string_view, 10> kNames = {"span", "font", "a",  "h1", "h2",
-                                                     "h3",   "h4",   "h5", "h6", "label"};
+// Ten phrasing elements, allowed wherever text is. Headings would close an open
+// paragraph and "a" would end an open link, leaving a visible gap or an
+// unlinked tail even though the decoy itself is hidden.
+constexpr std::array<std::string_view, 10> kNames = {"span", "font", "b", "i", "em",
+                                                     "small", "s",   "u", "q", "label"};
 
 }  // namespace
 
