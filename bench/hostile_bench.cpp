@@ -1,12 +1,13 @@
 // Hostile pages at 1x and 10x their size: each must take about ten times as long
 // at ten times the size (linear time), whatever the shape.
-#include <benchmark/benchmark.h>
 
 #include <string>
 
-#include "vantoro/marquel.h"
+#include "bench_support.h"
 
 namespace {
+
+using namespace vantoro::bench;
 
 std::string Repeat(std::string_view piece, std::size_t bytes) {
   std::string out;
@@ -15,42 +16,25 @@ std::string Repeat(std::string_view piece, std::size_t bytes) {
   return out;
 }
 
-vantoro::Marquel Loaded() {
-  vantoro::Marquel m;
-  m.Load();
-  m.CopyRStr("Example Site:All rights reserved");
-  return m;
-}
-
-template <class Pass>
-void Run(benchmark::State& state, const std::string& page, Pass pass) {
-  vantoro::Marquel m = Loaded();
-  for (auto _ : state) benchmark::DoNotOptimize(pass(m, page));
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
-}
-
-auto Page = [](const vantoro::Marquel& m, const std::string& p) { return m.process_page(p); };
-auto Content = [](const vantoro::Marquel& m, const std::string& p) { return m.process_content(p); };
-
 std::size_t Size(const benchmark::State& state) { return static_cast<std::size_t>(state.range(0)) << 20; }
 
-void BM_NoGreaterThan(benchmark::State& state) { Run(state, Repeat("<a ", Size(state)), Page); }
+void BM_NoGreaterThan(benchmark::State& state) { Run(state, {Repeat("<a ", Size(state))}, kPagePass); }
 void BM_OneHugeTag(benchmark::State& state) {
-  Run(state, "<img alt=\"a\" src=\"" + std::string(Size(state), 'v') + "\">", Page);
+  Run(state, {"<img alt=\"a\" src=\"" + std::string(Size(state), 'v') + "\">"}, kPagePass);
 }
-void BM_LineBreaksPage(benchmark::State& state) { Run(state, Repeat("<br>", Size(state)), Page); }
-void BM_LineBreaksContent(benchmark::State& state) { Run(state, Repeat("<br>", Size(state)), Content); }
-void BM_Declarations(benchmark::State& state) { Run(state, Repeat("<!DOCTYPE html>\n", Size(state)), Page); }
+void BM_LineBreaksPage(benchmark::State& state) { Run(state, {Repeat("<br>", Size(state))}, kPagePass); }
+void BM_LineBreaksContent(benchmark::State& state) { Run(state, {Repeat("<br>", Size(state))}, kContentPass); }
+void BM_Declarations(benchmark::State& state) { Run(state, {Repeat("<!DOCTYPE html>\n", Size(state))}, kPagePass); }
 void BM_DeepNesting(benchmark::State& state) {
   std::string half = Repeat("<div><svg>", Size(state) / 2);
-  Run(state, half + "<p>x</p>" + Repeat("</svg></div>", Size(state) / 2), Content);
+  Run(state, {half + "<p>x</p>" + Repeat("</svg></div>", Size(state) / 2)}, kContentPass);
 }
 void BM_OrdinaryPage(benchmark::State& state) {
   Run(state,
-      Repeat("<div class=\"post\"><p>Some text with a <a href=\"/x\">link</a>.<br>More "
-             "text here for the reader.</p><span class=\"s\">span</span></div>\n",
-             Size(state)),
-      Page);
+      {Repeat("<div class=\"post\"><p>Some text with a <a href=\"/x\">link</a>.<br>More "
+              "text here for the reader.</p><span class=\"s\">span</span></div>\n",
+              Size(state))},
+      kPagePass);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // so that linear growth shows: 20 MB should take about 20 times as long as 1 MB.
 //
 //   build/default/bench/vantoro_bench --benchmark_min_time=1
-#include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,9 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "vantoro/marquel.h"
+#include "bench_support.h"
 
 namespace {
+
+using namespace vantoro::bench;
 
 std::string CorpusDir() {
   const char* dir = std::getenv("VANTORO_CORPUS");
@@ -59,48 +60,17 @@ std::string GeneratedArticle(std::size_t bytes, std::size_t markers, bool paragr
   return article;
 }
 
-vantoro::Marquel Loaded() {
-  vantoro::Marquel m;
-  m.Load();
-  m.CopyRStr("Example Site:All rights reserved,(c) 2026 Example");
-  return m;
-}
-
-void RunPage(benchmark::State& state, const std::vector<std::string>& pages) {
-  vantoro::Marquel m = Loaded();
-  std::size_t bytes = 0;
-  for (auto _ : state) {
-    for (const std::string& page : pages) {
-      benchmark::DoNotOptimize(m.process_page(page));
-      bytes += page.size();
-    }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-}
-
-void RunContent(benchmark::State& state, const std::vector<std::string>& pages) {
-  vantoro::Marquel m = Loaded();
-  std::size_t bytes = 0;
-  for (auto _ : state) {
-    for (const std::string& page : pages) {
-      benchmark::DoNotOptimize(m.process_content(page));
-      bytes += page.size();
-    }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-}
-
 void BM_PagePassCorpus(benchmark::State& state) {
   static const auto pages = CorpusPages();
   if (pages.empty()) {
     state.SkipWithError("no corpus pages found (set VANTORO_CORPUS)");
     return;
   }
-  RunPage(state, pages);
+  Run(state, pages, kPagePass);
 }
 
 void BM_PagePassGenerated(benchmark::State& state) {
-  RunPage(state, {GeneratedPage(static_cast<std::size_t>(state.range(0)))});
+  Run(state, {GeneratedPage(static_cast<std::size_t>(state.range(0)))}, kPagePass);
 }
 
 void BM_ContentPassCorpus(benchmark::State& state) {
@@ -109,19 +79,19 @@ void BM_ContentPassCorpus(benchmark::State& state) {
     state.SkipWithError("no corpus pages found (set VANTORO_CORPUS)");
     return;
   }
-  RunContent(state, pages);
+  Run(state, pages, kContentPass);
 }
 
 void BM_ContentPassParagraphs(benchmark::State& state) {
   // 1 MB with 10,000 paragraphs, scaled.
   auto bytes = static_cast<std::size_t>(state.range(0));
-  RunContent(state, {GeneratedArticle(bytes, bytes / 100, true)});
+  Run(state, {GeneratedArticle(bytes, bytes / 100, true)}, kContentPass);
 }
 
 void BM_ContentPassLineBreaks(benchmark::State& state) {
   // 20 MB with 1,000,000 line breaks, scaled.
   auto bytes = static_cast<std::size_t>(state.range(0));
-  RunContent(state, {GeneratedArticle(bytes, bytes / 20, false)});
+  Run(state, {GeneratedArticle(bytes, bytes / 20, false)}, kContentPass);
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ foreach(arch x86_64 i686)
     SOURCE_DIR ${PROJECT_SOURCE_DIR}/src/component/windows
     BINARY_DIR ${dll_dir}
     CMAKE_GENERATOR Ninja
-    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-${arch}.cmake
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw.cmake
+               -DVANTORO_MINGW_ARCH=${arch}
                -DCMAKE_BUILD_TYPE=Release -DVANTORO_WERROR=${VANTORO_WERROR}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)

@@ -8,15 +8,7 @@ namespace vantoro {
 namespace {
 
 using T = MarquelTestAccess;
-
-int ErrorNumberOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error.number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
 
 TEST(Conversions, ToText) {
   EXPECT_EQ(ToText(Variant()), "");

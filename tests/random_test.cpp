@@ -16,15 +16,7 @@ using testing::kLower;
 using testing::kUpper;
 using testing::Pick;
 using T = MarquelTestAccess;
-
-int ErrorNumberOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error.number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
 
 struct CharsCase {
   Variant spec;

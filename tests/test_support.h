@@ -3,10 +3,12 @@
 #ifndef VANTORO_TESTS_TEST_SUPPORT_H_
 #define VANTORO_TESTS_TEST_SUPPORT_H_
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "vantoro/error.h"
 #include "vantoro/marquel.h"
 #include "vantoro/random.h"
 
@@ -60,6 +62,16 @@ inline std::vector<double> SeededValues(std::size_t count, unsigned seed = 20261
     if (v >= 1.0) v = 0.0;
   }
   return values;
+}
+
+// The error number a call throws, or 0 when it succeeds.
+inline int ErrorNumberOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error.number();
+  }
+  return 0;
 }
 
 inline Marquel LoadedMarquel() {

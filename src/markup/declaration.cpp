@@ -19,11 +19,17 @@ struct Declaration {
 }  // namespace
 
 std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
-                                     std::string_view text) {
+                                     std::string_view text,
+                                     const std::vector<std::size_t>* unprotected) {
+  std::vector<std::size_t> scanned;
+  if (unprotected == nullptr) {
+    UnprotectedTags tags(text, RegionSet::kPage);
+    for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) scanned.push_back(lt);
+    unprotected = &scanned;
+  }
   std::vector<Declaration> found;
-  UnprotectedTags tags(text, RegionSet::kPage);
   std::size_t resume = 0;
-  for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) {
+  for (std::size_t lt : *unprotected) {
     if (lt < resume || !MatchesAt(text, lt, kProbe)) continue;
     std::size_t first = lt + kProbe.size();
     if (first >= text.size() || text[first] == '\n') continue;

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantoro::internal {
 
@@ -14,8 +15,11 @@ namespace vantoro::internal {
 // `text` outside a protected region is removed with its line break, and the first,
 // followed by CR LF, goes between `prefix` and `head`. `head` must hold no
 // declaration and leave no region open. Covered by tests/rndstr_test.cpp.
+// `unprotected`, when given, lists the unprotected "<" of `text` (as the page
+// pass already knows them); otherwise `text` is scanned.
 std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
-                                     std::string_view text);
+                                     std::string_view text,
+                                     const std::vector<std::size_t>* unprotected = nullptr);
 
 }  // namespace vantoro::internal
 

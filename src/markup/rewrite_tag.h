@@ -20,8 +20,12 @@ namespace vantoro::internal {
 struct TagIndex {
   std::vector<std::size_t> unprotected;
   bool stale = true;
-  std::string scratch;  // working space reused by every pass
+  bool has_nul = false;  // the page holds NUL bytes (checked at every scan)
+  std::string scratch;   // working space reused by every pass
 };
+
+// The unprotected "<" positions of `text`, from left to right.
+std::vector<std::size_t> ScanUnprotected(std::string_view text);
 
 // `case_mode` is 3 (random per character), 2 (upper) or anything else (lower).
 // `index` may be null (then the page is scanned for this call alone).

@@ -59,13 +59,6 @@ void FindCandidates(std::string_view text, const std::vector<std::size_t>& unpro
   }
 }
 
-std::vector<std::size_t> ScanUnprotected(std::string_view text) {
-  std::vector<std::size_t> positions;
-  internal::UnprotectedTags tags(text, internal::RegionSet::kPage);
-  for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) positions.push_back(lt);
-  return positions;
-}
-
 // The anchors that every pass moves along with the text.
 struct Anchors {
   std::vector<std::size_t> open, close;
@@ -137,6 +130,13 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
 
 namespace internal {
 
+std::vector<std::size_t> ScanUnprotected(std::string_view text) {
+  std::vector<std::size_t> positions;
+  UnprotectedTags tags(text, RegionSet::kPage);
+  for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) positions.push_back(lt);
+  return positions;
+}
+
 std::string RewriteTag(std::string page, std::string_view rule, std::string_view attr_names,
                        bool fresh_gaps, const Variant& gap_range, int case_mode,
                        const Variant& note_range, TagIndex* index) {
@@ -165,7 +165,9 @@ std::string RewriteTag(std::string page, std::string_view rule, std::string_view
 
   TagIndex own_index;
   if (index == nullptr) index = &own_index;
-  if (HasNul(page)) {
+  // Only a page's own NULs need escaping; rules add none, so one look per scan.
+  if (index->stale) index->has_nul = HasNul(page);
+  if (index->has_nul) {
     page = EscapeNul(page);
     index->stale = true;
   }

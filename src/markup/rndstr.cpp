@@ -1,6 +1,7 @@
 // Rndstr: the page pass. Sixteen tag rules in order, the watermark in front, the
 // document type declaration first. Covered by tests/rndstr_test.cpp.
 #include <string>
+#include <vector>
 
 #include "component/ascii.h"
 #include "component/conversions.h"
@@ -39,6 +40,41 @@ std::string Watermark(std::string_view version_text, std::string_view mark) {
   return out;
 }
 
+// The working buffers of the page pass, kept per thread between calls: freeing
+// and faulting in page-sized buffers on every call costs more than the pass's
+// own scanning. Buffers above kKeepBytes are released after the call.
+struct PassBuffers {
+  std::string text;
+  internal::TagIndex index;
+  bool busy = false;
+};
+
+constexpr std::size_t kKeepBytes = 4 << 20;
+
+class BorrowedBuffers {
+ public:
+  BorrowedBuffers() : buffers_(Cached().busy ? own_ : Cached()) { buffers_.busy = true; }
+  ~BorrowedBuffers() {
+    buffers_.busy = false;
+    if (buffers_.text.capacity() > kKeepBytes) std::string().swap(buffers_.text);
+    if (buffers_.index.scratch.capacity() > kKeepBytes) std::string().swap(buffers_.index.scratch);
+    if (buffers_.index.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) {
+      std::vector<std::size_t>().swap(buffers_.index.unprotected);
+    }
+  }
+  BorrowedBuffers(const BorrowedBuffers&) = delete;
+  BorrowedBuffers& operator=(const BorrowedBuffers&) = delete;
+  PassBuffers* operator->() { return &buffers_; }
+
+ private:
+  static PassBuffers& Cached() {
+    thread_local PassBuffers cached;
+    return cached;
+  }
+  PassBuffers own_;  // when the cached ones are in use further up this thread
+  PassBuffers& buffers_;
+};
+
 }  // namespace
 
 std::string Marquel::PagePass(std::string_view page) const {
@@ -47,18 +83,22 @@ std::string Marquel::PagePass(std::string_view page) const {
   bool bom = page.starts_with(kByteOrderMark);
   if (bom) page.remove_prefix(kByteOrderMark.size());
 
-  std::string text(page);
-  {
-    internal::TagIndex index;  // carried from rule to rule, freed before the join
-    for (std::string_view rule : internal::Split(kTagTable, ',')) {
-      text = internal::RewriteTag(std::move(text), rule, attr_names_, true, kRange, 3, kRange,
-                                  &index);
-    }
+  BorrowedBuffers buffers;
+  std::string& text = buffers->text;
+  internal::TagIndex& index = buffers->index;  // carried from rule to rule
+  text.assign(page);
+  index.stale = true;
+  for (std::string_view rule : internal::Split(kTagTable, ',')) {
+    text = internal::RewriteTag(std::move(text), rule, attr_names_, true, kRange, 3, kRange,
+                                &index);
   }
+  if (index.stale || index.has_nul) index.unprotected = internal::ScanUnprotected(text);
   std::string mark = internal::RandomChars(1, kWatermarkChars);
-  // The watermark is two whole comments: no declaration in it, no region left open.
+  // The watermark is two whole comments: no declaration in it, no region left
+  // open, so the unprotected tags of the text stay what they are.
   return internal::JoinWithDeclarationFirst(bom ? kByteOrderMark : std::string_view(),
-                                            Encoded(Watermark(version_text_, mark)), text);
+                                            Encoded(Watermark(version_text_, mark)), text,
+                                            &index.unprotected);
 }
 
 std::string Marquel::process_page(std::string_view page) const { return PagePass(page); }

@@ -34,7 +34,7 @@ std::string RandomChars(const Variant& spec, std::string_view charset) {
 
 Variant Marquel::RndChars(const Variant& spec, Variant& charset) const {
   if (spec.is_null()) return std::string();
-  // Read the spec before touching the caller's variable, so a failure changes nothing.
+  // Read the range first: a bad one fails before the caller's variable is touched.
   internal::RangeSpec range = internal::ParseRangeSpec(spec);
   if (charset.is_empty() || (charset.is_string() && charset.as_string().empty())) {
     charset = std::string(internal::kDefaultCharset);

@@ -8,18 +8,6 @@ namespace {
 using namespace vantoro::fuzz;
 using vantoro::Variant;
 
-Variant AnyValue(Input& input) {
-  switch (input.Byte() % 7) {
-    case 0: return Variant();
-    case 1: return Variant::null();
-    case 2: return Variant(static_cast<int>(input.Byte()));
-    case 3: return Variant(static_cast<double>(input.Byte()) / 3.0);
-    case 4: return Variant(input.Byte() % 2 == 0);
-    case 5: return Variant::nothing();
-    default: return Variant(input.Text(200));
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vantoro::DispId id = pick < 224 ? members[pick % members.size()].dispid : 0x60030000 + pick;
     vantoro::InvokeKind kind = 1u + input.Byte() % 7u;
     std::vector<Variant> args;
-    for (int n = input.Byte() % 3; n > 0; --n) args.push_back(AnyValue(input));
+    for (int n = input.Byte() % 3; n > 0; --n) args.push_back(AnyValue(input, 200));
     const std::vector<Variant> before = args;
     Variant result = "untouched";
     vantoro::ExceptionInfo info;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "vantoro/random.h"
+#include "vantoro/variant.h"
 
 namespace vantoro::fuzz {
 
@@ -54,6 +55,19 @@ class Input {
  private:
   std::string_view data_;
 };
+
+// Any kind of argument value; texts of up to `max_text` bytes.
+inline Variant AnyValue(Input& input, std::size_t max_text) {
+  switch (input.Byte() % 7) {
+    case 0: return Variant();
+    case 1: return Variant::null();
+    case 2: return Variant(static_cast<int>(input.Byte()) - 100);
+    case 3: return Variant(static_cast<double>(input.Byte()) / 7.0 - 3.0);
+    case 4: return Variant(input.Byte() % 2 == 0);
+    case 5: return Variant::nothing();
+    default: return Variant(input.Text(max_text));
+  }
+}
 
 // Random values from the fuzz input, cycling so that a call never runs out.
 class CyclingSource final : public RandomSource {
