@@ -1,7 +1,8 @@
 // The automation face of Marquel for script hosts: identity constants, the member
 // table, name lookup and invocation by dispatch identifier, a class factory and
 // creation by programmatic identifier. This is the portable layer; the Windows
-// binding reads the same table and constants.
+// server registers with the same identity constants, and a test keeps its type
+// library in step with the member table.
 //
 //   vantoro::DllRegisterServer();
 //   auto object = vantoro::CreateObject("Vantoro.Marquel");
