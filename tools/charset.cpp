@@ -3,29 +3,9 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "random/utf8.h"
+
 namespace vantoro::cli {
-namespace {
-
-// Length of the UTF-8 sequence at s[0] and its code point; 1 and -1 when invalid.
-std::size_t DecodeUtf8(std::string_view s, long& code_point) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  unsigned char lead = byte(0);
-  std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                     : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-  code_point = -1;
-  if (length == 0 || length > s.size()) return 1;
-  long value = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 1;
-    value = (value << 6) | (byte(i) & 0x3F);
-  }
-  static const long kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kMinimum[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 1;
-  code_point = value;
-  return length;
-}
-
-}  // namespace
 
 bool IsUtf8Name(std::string_view charset) {
   std::string folded;
@@ -53,8 +33,7 @@ std::string CharsetEncoder::Encode(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size() * 2);
   for (std::size_t i = 0; i < utf8.size();) {
-    long code_point;
-    std::size_t length = DecodeUtf8(utf8.substr(i), code_point);
+    auto [length, code_point] = internal::DecodeCharAt(utf8, i);
     if (code_point < 0x80) {
       out.append(utf8, i, length);  // ASCII, and invalid bytes as they are
       i += length;

@@ -95,7 +95,6 @@ class Marquel {
   std::string PagePass(std::string_view page) const;
   std::string ContentPass(std::string_view article) const;
   std::string CopyrightDecoy(const Variant& range, int case_mode) const;
-  std::string RandomTextDecoy(const Variant& range, int case_mode) const;
   std::string Encoded(std::string_view utf8) const;
 
   std::string copy_r_str_;

@@ -23,11 +23,12 @@ constexpr std::string_view kWhitespace = "\t\n ";
 std::string Marquel::ContentPass(std::string_view article) const {
   static const Variant kRange("0-16");
   constexpr int kCaseMode = 3;
+  const std::string euro = Encoded(internal::kCode128);  // once, not per decoy
   auto decoy = [&] {
     switch (decoy_kind_) {
-      case DecoyKind::kRandomText: return RandomTextDecoy(kRange, kCaseMode);
+      case DecoyKind::kRandomText: return internal::RandomTextDecoy(kRange, kCaseMode, euro);
       case DecoyKind::kBoth: {
-        std::string both = RandomTextDecoy(kRange, kCaseMode);
+        std::string both = internal::RandomTextDecoy(kRange, kCaseMode, euro);
         both += internal::RandomChars(1, kWhitespace);
         both += CopyrightDecoy(kRange, kCaseMode);
         return both;

@@ -44,12 +44,9 @@ std::string RandomTextDecoy(const Variant& range, int case_mode, std::string_vie
 
 }  // namespace internal
 
-std::string Marquel::RandomTextDecoy(const Variant& range, int case_mode) const {
-  return internal::RandomTextDecoy(range, case_mode, Encoded(internal::kCode128));
-}
-
 Variant Marquel::RndHideStr(const Variant& range, const Variant& caseMode) const {
-  return RandomTextDecoy(range, internal::CaseModeOf(caseMode));
+  return internal::RandomTextDecoy(range, internal::CaseModeOf(caseMode),
+                                   Encoded(internal::kCode128));
 }
 
 }  // namespace vantoro

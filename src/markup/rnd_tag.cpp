@@ -7,6 +7,7 @@
 // Stages: find the candidate tags outside protected regions, one attribute pass
 // per attribute, the literal passes ("<N>", "<N ", "</N>"), then the gap fill.
 // Covered by tests/rnd_tag_test.cpp.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -99,14 +100,24 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
   const std::vector<std::size_t>& open = anchors.open;
   const std::vector<std::size_t>& close = anchors.close;
   std::size_t n = name.pattern.size();
+  auto literal_after = [&](std::size_t lt) {
+    char next = lt + 1 + n < text.size() ? text[lt + 1 + n] : '\0';
+    return next == '>' || next == ' ' ? next : '\0';
+  };
+  // Tags that an attribute pass rewrote have a gap behind the name: often
+  // nothing is left for these passes, and the page need not be copied.
+  if ((!paired || close.empty()) &&
+      std::none_of(open.begin(), open.end(), [&](std::size_t lt) { return literal_after(lt); })) {
+    return;
+  }
   internal::Splicer out(text, anchors.index->scratch, {&anchors.index->unprotected});
   std::size_t i = 0, j = 0;
   while (i < open.size() || (paired && j < close.size())) {
     bool take_open = i < open.size() && (!paired || j == close.size() || open[i] < close[j]);
     if (take_open) {
       std::size_t lt = open[i++];
-      char next = lt + 1 + n < text.size() ? text[lt + 1 + n] : '\0';
-      if (next != '>' && next != ' ') continue;
+      char next = literal_after(lt);
+      if (next == '\0') continue;
       out.CopyTo(lt + 1);
       out.Emit(name.output);
       out.Skip(n);

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "random/utf8.h"
 #include "vantoro/error.h"
 
 namespace vantoro::windows {
@@ -53,31 +54,17 @@ std::string Utf8FromBstr(BSTR text) {
 std::wstring Utf16FromUtf8(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   for (std::size_t i = 0; i < text.size();) {
-    unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                       : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    unsigned long cp = length == 1 ? lead : length == 2 ? (lead & 0x1F)
-                     : length == 3 ? (lead & 0x0F) : (lead & 0x07);
-    bool valid = length != 0 && i + length <= text.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      valid = (byte(i + k) & 0xC0) == 0x80;
-      cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    static const unsigned long kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || cp < kMinimum[length] || cp > 0x10FFFF) {
+    auto [length, cp] = internal::DecodeCharAt(text, i, /*surrogates=*/true);
+    i += length;
+    if (cp < 0) {
       out += static_cast<wchar_t>(0xFFFD);
-      i += 1;
-      continue;
-    }
-    if (cp >= 0x10000) {
+    } else if (cp >= 0x10000) {
       out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
       out += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
     } else {
       out += static_cast<wchar_t>(cp);  // surrogates too: their three-byte forms
     }
-    i += length;
   }
   return out;
 }
