@@ -1,24 +1,37 @@
-# The library's sources, shared by the native build and the Windows DLL build.
-set(VANTORO_LIBRARY_SOURCES
+# The sources of each layer, shared by the native build and the Windows DLL build.
+
+# The engine: text utilities, HTML scanning, random draws, the page pass and the
+# content pass. It includes nothing of the layers above it (tests/layers_test.cmake).
+set(VANTORO_ENGINE_SOURCES
+  src/text/decimal.cpp
+  src/text/utf8.cpp
+  src/html/attribute_scanner.cpp
+  src/html/declaration.cpp
+  src/html/protected_regions.cpp
+  src/random/draws.cpp
+  src/random/random_source.cpp
+  src/random/range.cpp
+  src/page/gap_text.cpp
+  src/page/page_pass.cpp
+  src/page/tag_rewriter.cpp
+  src/page/tag_rule.cpp
+  src/content/content_pass.cpp
+  src/content/copyright.cpp
+  src/content/decoys.cpp
+)
+
+# The public C++ API and the C interface over the engine.
+set(VANTORO_API_SOURCES
+  src/api/charset_encoder.cpp
+  src/api/protector.cpp
+  src/c_api/vantoro_c.cpp
+)
+
+# The script component: Marquel, variants, dispatch, script errors.
+set(VANTORO_COMPONENT_SOURCES
   src/component/conversions.cpp
   src/component/dispatch.cpp
-  src/component/error.cpp
   src/component/marquel.cpp
-  src/component/members.cpp
-  src/random/random_source.cpp
-  src/random/range_spec.cpp
-  src/random/rnd_case.cpp
-  src/random/rnd_chars.cpp
-  src/random/rnd_note.cpp
-  src/random/utf8.cpp
-  src/markup/attribute_scanner.cpp
-  src/markup/declaration.cpp
-  src/markup/gap_text.cpp
-  src/markup/protected_regions.cpp
-  src/markup/rnd_tag.cpp
-  src/markup/rndstr.cpp
-  src/decoys/decoy_element.cpp
-  src/decoys/rnd_content.cpp
-  src/decoys/rnd_copy_r_str.cpp
-  src/decoys/rnd_hide_str.cpp
+  src/component/member_table.cpp
+  src/component/script_error.cpp
 )

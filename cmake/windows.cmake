@@ -1,5 +1,5 @@
 # Marquel.dll for 64-bit and 32-bit Windows, each a separate cross build of
-# src/component/windows, and its tests: the export table, and a real script host
+# src/windows, and its tests: the export table, and a real script host
 # (Wine's cscript) driving the registered component.
 include(ExternalProject)
 find_program(VANTORO_WINE wine)
@@ -16,12 +16,13 @@ foreach(arch x86_64 i686)
   endif()
   set(dll_dir ${CMAKE_BINARY_DIR}/windows-${arch})
   ExternalProject_Add(marquel_${arch}
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}/src/component/windows
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}/src/windows
     BINARY_DIR ${dll_dir}
     CMAKE_GENERATOR Ninja
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw.cmake
                -DVANTORO_MINGW_ARCH=${arch}
                -DCMAKE_BUILD_TYPE=Release -DVANTORO_WERROR=${VANTORO_WERROR}
+               -DVANTORO_VERSION=${PROJECT_VERSION}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
 

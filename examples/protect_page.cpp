@@ -1,12 +1,12 @@
-// Protects a page the way a site script does: the content pass on the whole page,
-// then the page pass, and writes the result to stdout.
+// Protects a page the way a site does: the content pass on the whole page, then
+// the page pass, and writes the result to stdout.
 //
 //   protect_page PAGE.html ["Copyright text"]
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
-#include "vantoro/marquel.h"
+#include "vantoro/protector.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
@@ -21,12 +21,11 @@ int main(int argc, char** argv) {
   std::ostringstream page;
   page << in.rdbuf();
   try {
-    vantoro::Marquel marquel;
-    marquel.onstartpage(vantoro::Variant::nothing());
-    if (argc == 3) marquel.CopyRStr(argv[2]);
-    std::cout << marquel.process_page(marquel.process_content(page.str()));
+    vantoro::Protector protector;
+    if (argc == 3) protector.set_copyright(argv[2]);
+    std::cout << protector.protect(page.str());
   } catch (const vantoro::Error& error) {
-    std::cerr << "protect_page: error " << error.number() << ": " << error.description() << "\n";
+    std::cerr << "protect_page: " << error.what() << "\n";
     return 1;
   }
   return 0;

@@ -5,8 +5,8 @@
 #include <random>
 #include <regex>
 
-#include "component/ascii.h"
-#include "markup/attribute_scanner.h"
+#include "text/ascii.h"
+#include "html/attribute_scanner.h"
 
 namespace vantoro::internal {
 namespace {

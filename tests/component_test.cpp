@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
-#include "vantoro/error.h"
 
 namespace vantoro {
 namespace {
@@ -83,7 +82,7 @@ TEST(Marquel, AFailedCallReturnsNothing) {
   Marquel m = testing::LoadedMarquel();
   ScriptedRandomSource values({0.5, 0.5});  // far too few for a page
   ScopedRandomSource use(values);
-  EXPECT_THROW(m.Rndstr("<p>x</p>"), Error);
+  EXPECT_THROW(m.Rndstr("<p>x</p>"), ScriptError);
   EXPECT_EQ(ErrorNumberOf([&] { m.Rndstr(Variant::nothing()); }), kTypeMismatch);
 }
 

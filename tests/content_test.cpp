@@ -92,8 +92,8 @@ TEST(RndContent, ProtectedRegionsGetNoDecoy) {
 }
 
 TEST(RndContent, DecoyKinds) {
-  Marquel m;
-  m.CopyRStr("n");
+  Protector m;
+  m.set_copyright("n");
   m.set_decoy_kind(DecoyKind::kRandomText);
   std::vector<double> random_text = {Pick(1, 17), Pick(0, 10)};
   Repeat(random_text, 13, kLower);
@@ -101,7 +101,7 @@ TEST(RndContent, DecoyKinds) {
   {
     ScriptedRandomSource values(random_text);
     ScopedRandomSource use(values);
-    EXPECT_EQ(Content(m, "</p>"), "<span style=';display:none;;'>A</span></p>");
+    EXPECT_EQ(m.protect_content("</p>"), "<span style=';display:none;;'>A</span></p>");
     EXPECT_EQ(values.remaining(), 0u);
   }
   m.set_decoy_kind(DecoyKind::kBoth);
@@ -113,7 +113,7 @@ TEST(RndContent, DecoyKinds) {
   {
     ScriptedRandomSource values(both);
     ScopedRandomSource use(values);
-    EXPECT_EQ(Content(m, "<br>"),
+    EXPECT_EQ(m.protect_content("<br>"),
               "<span style=';display:none;;'>A</span>\n<font style=';display:none;;'>n</font><br>");
     EXPECT_EQ(values.remaining(), 0u);
   }

@@ -35,7 +35,7 @@ TEST(RndHideStr, CountsAndModes) {
   EXPECT_EQ(T::RndHideStr(m, "0-0", 3), Variant(""));
   EXPECT_EQ(T::RndHideStr(m, "16-0", 5), Variant("<font style=';display:none;;'>?</font>"));
   EXPECT_EQ(values.remaining(), 0u);
-  EXPECT_THROW(T::RndHideStr(m, "x", 1), Error);
+  EXPECT_THROW(T::RndHideStr(m, "x", 1), ScriptError);
 }
 
 TEST(RndHideStr, NeverHoldsAngleBracketsAndUsesEveryName) {

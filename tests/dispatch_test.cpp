@@ -1,20 +1,16 @@
-// The dispatch layer: name lookup, invocation, error information, creation by
-// ProgID and unload counting.
+// The dispatch layer: name lookup, invocation, error information.
 #include <gtest/gtest.h>
 
 #include <array>
 
 #include "test_support.h"
-#include "vantoro/dispatch.h"
+#include "component/dispatch.h"
 
 namespace vantoro {
 namespace {
 
 class Dispatch : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(DllRegisterServer(), kSOk); }
-  void TearDown() override { DllUnregisterServer(); }
-
   DispId IdOf(std::string_view name) {
     std::array<std::string_view, 1> names{name};
     std::array<DispId, 1> ids{};
@@ -112,38 +108,6 @@ TEST_F(Dispatch, PropertyAndMethodsThroughInvoke) {
   EXPECT_NE(ToText(result).find("v2.0正式版"), std::string::npos);
   EXPECT_EQ(args[0], page) << "by-reference arguments keep their value";
   EXPECT_EQ(object->Invoke(kDispIdOnEndPage, kInvokeMethod, none, nullptr, nullptr), kSOk);
-}
-
-TEST_F(Dispatch, CreateObjectByProgIdAndUnloadCounting) {
-  object.reset();
-  EXPECT_EQ(DllCanUnloadNow(), kSOk);
-  {
-    auto created = CreateObject("vantoro.marquel");
-    ASSERT_NE(created, nullptr);
-    EXPECT_EQ(created->object().CopyRStr(), "");
-    EXPECT_EQ(DllCanUnloadNow(), kSFalse);
-  }
-  EXPECT_EQ(DllCanUnloadNow(), kSOk);
-
-  ClassFactory* factory = nullptr;
-  EXPECT_EQ(DllGetClassObject("{00000000-0000-0000-0000-000000000000}", &factory),
-            kClassEClassNotAvailable);
-  ASSERT_EQ(DllGetClassObject("{3e54c439-9fac-4de7-996a-9734eabd7354}", &factory), kSOk);
-  ASSERT_EQ(factory->LockServer(true), kSOk);
-  EXPECT_EQ(DllCanUnloadNow(), kSFalse);
-  ASSERT_EQ(factory->LockServer(false), kSOk);
-  EXPECT_EQ(DllCanUnloadNow(), kSOk);
-  EXPECT_EQ(factory->LockServer(false), kEUnexpected);
-  EXPECT_EQ(DllCanUnloadNow(), kSOk);
-
-  ASSERT_EQ(DllUnregisterServer(), kSOk);
-  try {
-    CreateObject("Vantoro.Marquel");
-    FAIL() << "expected error 429";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), 429);
-  }
-  EXPECT_THROW(CreateObject("Other.Thing"), Error);
 }
 
 TEST(MemberTable, MatchesTheInterface) {

@@ -32,26 +32,26 @@ std::string AllBytesButLessThan() {
 }
 
 TEST(Hostile, ManyOpeningsWithoutAnyGreaterThan) {
-  Marquel m = testing::LoadedMarquel();
+  Protector m;
   std::string page = Repeat("<a href=x <p id=y ", 100000);
-  std::string out = m.process_page(page);
+  std::string out = m.protect_page(page);
   // Without ">" no attribute matches; "<a " and "<p " still open a gap each.
   EXPECT_EQ(Count(out, "href=x"), 100000u);
-  EXPECT_EQ(m.process_content(page), page);
+  EXPECT_EQ(m.protect_content(page), page);
 }
 
 TEST(Hostile, OneHugeTag) {
-  Marquel m = testing::LoadedMarquel();
+  Protector m;
   std::string value(2 << 20, 'v');
-  std::string out = m.process_page("<img alt=\"a\" src=\"" + value + "\">");
+  std::string out = m.protect_page("<img alt=\"a\" src=\"" + value + "\">");
   EXPECT_NE(out.find("=\"" + value + "\">"), std::string::npos);
 }
 
 TEST(Hostile, HundredThousandLineBreaks) {
-  Marquel m = testing::LoadedMarquel();
+  Protector m;
   std::string article = Repeat("<BR>", 100000);
-  EXPECT_EQ(m.process_content(article), Repeat("<br>", 100000));
-  std::string out = m.process_page(article);
+  EXPECT_EQ(m.protect_content(article), Repeat("<br>", 100000));
+  std::string out = m.protect_page(article);
   std::string lowered;
   for (char c : out) lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   EXPECT_EQ(Count(lowered, "<br "), 100000u) << "every line break got its gap";
@@ -59,31 +59,31 @@ TEST(Hostile, HundredThousandLineBreaks) {
 }
 
 TEST(Hostile, DeepNesting) {
-  Marquel m = testing::LoadedMarquel();
-  m.CopyRStr("n");
+  Protector m;
+  m.set_copyright("n");
   std::string page = Repeat("<div><svg>", 50000) + "<p>x</p>" + Repeat("</svg></div>", 50000);
-  std::string content = m.process_content(page);
+  std::string content = m.protect_content(page);
   EXPECT_EQ(content, page) << "the paragraph lies inside the outermost svg";
-  std::string out = m.process_page(page);
+  std::string out = m.protect_page(page);
   EXPECT_EQ(Count(out, "</svg>"), 50000u);
 }
 
 TEST(Hostile, EveryByteValuePassesThrough) {
-  Marquel m = testing::LoadedMarquel();
+  Protector m;
   std::string bytes = Repeat(AllBytesButLessThan(), 100);
-  std::string out = m.process_page(bytes);
+  std::string out = m.protect_page(bytes);
   EXPECT_TRUE(out.ends_with(bytes));
-  EXPECT_EQ(m.process_content(bytes), bytes);
+  EXPECT_EQ(m.protect_content(bytes), bytes);
   std::string with_tags = "<p>" + bytes + "</p>";
-  EXPECT_NE(m.process_page(with_tags).find(bytes), std::string::npos);
+  EXPECT_NE(m.protect_page(with_tags).find(bytes), std::string::npos);
 }
 
 TEST(Hostile, EveryByteValueInTheCopyright) {
-  Marquel m;
+  Protector m;
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  m.CopyRStr(all);
-  std::string out = m.process_content(Repeat("<p>x</p>y<br>", 1000));
+  m.set_copyright(all);
+  std::string out = m.protect_content(Repeat("<p>x</p>y<br>", 1000));
   // The bytes in order hold neither marker, so there is one decoy per marker.
   EXPECT_EQ(Count(out, " style='"), 2000u);
   EXPECT_EQ(Count(out, "</p>y"), 1000u);
@@ -92,8 +92,8 @@ TEST(Hostile, EveryByteValueInTheCopyright) {
 TEST(Hostile, OnlyDeclarations) {
   ScriptedRandomSource values({0.5});
   ScopedRandomSource use(values);
-  Marquel m;  // no rules apply: only the watermark is drawn
-  std::string out = m.process_page(Repeat("<!DOCTYPE html>\n", 100000));
+  Marquel m;  // not loaded, so no rule applies: only the watermark is drawn
+  std::string out = ToText(m.Rndstr(Repeat("<!DOCTYPE html>\n", 100000)));
   EXPECT_TRUE(out.starts_with("<!DOCTYPE html>\r\n\r\n<!--"));
   EXPECT_EQ(Count(out, "<!DOCTYPE"), 1u);
   EXPECT_TRUE(out.ends_with("-->\r\n"));

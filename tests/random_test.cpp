@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <limits>
 #include <set>
 #include <thread>
 
 #include "test_support.h"
-#include "vantoro/error.h"
 
 namespace vantoro {
 namespace {
@@ -197,10 +197,17 @@ TEST(RandomSource, ScriptedValuesRunOutWithAClearError) {
     FreshDraw();
     FAIL() << "expected an error";
   } catch (const Error& error) {
-    EXPECT_NE(error.description().find("ran out"), std::string::npos);
+    EXPECT_EQ(error.code(), ErrorCode::kReplayExhausted);
+    EXPECT_NE(std::string(error.what()).find("ran out"), std::string::npos);
   }
-  EXPECT_THROW(ScriptedRandomSource({1.0}), std::invalid_argument);
-  EXPECT_THROW(ScriptedRandomSource({-0.1}), std::invalid_argument);
+  for (double bad : {1.0, -0.1, std::numeric_limits<double>::quiet_NaN()}) {
+    try {
+      ScriptedRandomSource refused({bad});
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const Error& error) {
+      EXPECT_EQ(error.code(), ErrorCode::kInvalidArgument) << bad;
+    }
+  }
 }
 
 TEST(RandomSource, ScopesNestAndRestore) {

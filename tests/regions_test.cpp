@@ -1,7 +1,7 @@
 // Protected regions: which "<" the passes may start at.
 #include <gtest/gtest.h>
 
-#include "markup/protected_regions.h"
+#include "html/protected_regions.h"
 
 namespace vantoro::internal {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "vantoro/error.h"
-#include "vantoro/marquel.h"
+#include "component/marquel.h"
+#include "vantoro/protector.h"
 #include "vantoro/random.h"
 
 namespace vantoro {
@@ -64,11 +64,11 @@ inline std::vector<double> SeededValues(std::size_t count, unsigned seed = 20261
   return values;
 }
 
-// The error number a call throws, or 0 when it succeeds.
+// The script error number a call throws, or 0 when it succeeds.
 inline int ErrorNumberOf(const std::function<void()>& call) {
   try {
     call();
-  } catch (const Error& error) {
+  } catch (const ScriptError& error) {
     return error.number();
   }
   return 0;

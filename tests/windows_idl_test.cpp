@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "vantoro/dispatch.h"
+#include "component/dispatch.h"
 
 namespace vantoro {
 namespace {

@@ -1,6 +1,5 @@
-// The one error type of the library. Every operation of Marquel reports failure by
-// throwing it; nothing inside the class catches it. The dispatch layer turns it into
-// a status code for script hosts.
+// The one error type of the library. Every failing call throws it and changes
+// nothing; the C interface turns it into a status code.
 #ifndef VANTORO_ERROR_H_
 #define VANTORO_ERROR_H_
 
@@ -9,29 +8,24 @@
 
 namespace vantoro {
 
-// The platform's standard error numbers that the operations raise.
-enum ErrorNumber : int {
-  kInvalidArgument = 5,    // "Invalid procedure call or argument"
-  kTypeMismatch = 13,      // "Type mismatch"
-  kInvalidUseOfNull = 94,  // "Invalid use of Null"
+enum class ErrorCode {
+  kInvalidArgument = 1,  // an option or argument the library cannot use
+  kNotANumber,           // a count or range that is not a decimal number
+  kOutOfRange,           // a count too large to produce
+  kUnknownCharset,       // a character set the system cannot convert to
+  kReplayExhausted,      // the replayed random values ran out
 };
 
 class Error : public std::runtime_error {
  public:
-  // With no description, the platform's standard text for `number` is used.
-  explicit Error(int number);
-  Error(int number, std::string description);
+  Error(ErrorCode code, const std::string& message)
+      : std::runtime_error(message), code_(code) {}
 
-  int number() const noexcept { return number_; }
-  const std::string& description() const noexcept { return description_; }
+  ErrorCode code() const noexcept { return code_; }
 
  private:
-  int number_;
-  std::string description_;
+  ErrorCode code_;
 };
-
-// The standard description for an error number ("Type mismatch" for 13, ...).
-std::string StandardDescription(int number);
 
 }  // namespace vantoro
 

@@ -9,9 +9,10 @@
 //
 //   vantoro::ScriptedRandomSource values({0.5, 0.25, 0.9});
 //   vantoro::ScopedRandomSource use(values);
-//   std::string page = marquel.process_page(html);  // every draw takes the next value
+//   std::string page = protector.protect_page(html);  // every draw takes the next value
 //
-// A scripted source that runs out throws vantoro::Error, so the call fails cleanly.
+// A scripted source that runs out throws vantoro::Error (kReplayExhausted), so the
+// call fails cleanly.
 #ifndef VANTORO_RANDOM_H_
 #define VANTORO_RANDOM_H_
 
@@ -31,11 +32,11 @@ class RandomSource {
 // Hands out the given values in order; Reseed does nothing but count.
 class ScriptedRandomSource final : public RandomSource {
  public:
-  // Throws std::invalid_argument when a value is outside [0, 1).
+  // Throws vantoro::Error (kInvalidArgument) when a value is outside [0, 1).
   explicit ScriptedRandomSource(std::vector<double> values);
 
   void Reseed() override { ++reseeds_; }
-  // Throws vantoro::Error (5) when no value is left.
+  // Throws vantoro::Error (kReplayExhausted) when no value is left.
   double Draw() override;
 
   std::size_t used() const noexcept { return next_; }

@@ -1,26 +1,14 @@
-// Name lookup, invocation, the class factory and creation by ProgID. The one place
-// where a thrown Error becomes a status code.
-#include <atomic>
-#include <mutex>
+// Name lookup and invocation. The one place where a thrown ScriptError becomes a
+// status code.
+#include "component/dispatch.h"
+
 #include <new>
-#include <set>
 #include <string>
 
-#include "component/ascii.h"
-#include "vantoro/dispatch.h"
-#include "vantoro/error.h"
+#include "text/ascii.h"
 
 namespace vantoro {
 namespace {
-
-std::atomic<long> live_objects{0};
-std::atomic<long> server_locks{0};
-
-// The in-process stand-in for the system registry: registered ProgIDs.
-std::mutex registry_mutex;
-std::set<std::string, std::less<>> registered_progids;
-
-constexpr int kCannotCreateObject = 429;
 
 using internal::EqualsIgnoringCase;
 
@@ -45,9 +33,6 @@ HResult Fail(ExceptionInfo* info, int number, const std::string& description) {
 }
 
 }  // namespace
-
-DispatchObject::DispatchObject() { ++live_objects; }
-DispatchObject::~DispatchObject() { --live_objects; }
 
 HResult DispatchObject::GetIDsOfNames(std::span<const std::string_view> names,
                                       std::span<DispId> ids) const {
@@ -95,71 +80,11 @@ HResult DispatchObject::Invoke(DispId dispid, InvokeKind kind, std::span<Variant
     }
     if (result != nullptr && member->returns_value) *result = std::move(value);
     return kSOk;
-  } catch (const Error& error) {
+  } catch (const ScriptError& error) {
     return Fail(info, error.number(), error.description());
   } catch (const std::bad_alloc&) {
-    return Fail(info, 7, "Out of memory");
+    return Fail(info, kOutOfMemory, StandardDescription(kOutOfMemory));
   }
-}
-
-HResult ClassFactory::CreateInstance(std::unique_ptr<DispatchObject>& out) {
-  try {
-    out = std::make_unique<DispatchObject>();
-    return kSOk;
-  } catch (const std::bad_alloc&) {
-    return kEOutOfMemory;
-  }
-}
-
-HResult ClassFactory::LockServer(bool lock) {
-  if (lock) {
-    ++server_locks;
-  } else if (server_locks.fetch_sub(1) <= 0) {
-    ++server_locks;  // more unlocks than locks: keep the count at zero
-    return kEUnexpected;
-  }
-  return kSOk;
-}
-
-HResult DllGetClassObject(std::string_view clsid, ClassFactory** factory) {
-  if (factory == nullptr) return kEInvalidArg;
-  *factory = nullptr;
-  if (!EqualsIgnoringCase(clsid, identity::kClassId)) return kClassEClassNotAvailable;
-  static ClassFactory the_factory;
-  *factory = &the_factory;
-  return kSOk;
-}
-
-HResult DllCanUnloadNow() {
-  return live_objects.load() == 0 && server_locks.load() == 0 ? kSOk : kSFalse;
-}
-
-HResult DllRegisterServer() {
-  std::lock_guard lock(registry_mutex);
-  registered_progids.emplace(identity::kProgId);
-  return kSOk;
-}
-
-HResult DllUnregisterServer() {
-  std::lock_guard lock(registry_mutex);
-  registered_progids.erase(std::string(identity::kProgId));
-  return kSOk;
-}
-
-std::unique_ptr<DispatchObject> CreateObject(std::string_view progid) {
-  bool known;
-  {
-    std::lock_guard lock(registry_mutex);
-    known = false;
-    for (const std::string& name : registered_progids) known |= EqualsIgnoringCase(name, progid);
-  }
-  ClassFactory* factory = nullptr;
-  std::unique_ptr<DispatchObject> object;
-  if (!known || DllGetClassObject(identity::kClassId, &factory) != kSOk ||
-      factory->CreateInstance(object) != kSOk) {
-    throw Error(kCannotCreateObject, "ActiveX component can't create object");
-  }
-  return object;
 }
 
 }  // namespace vantoro

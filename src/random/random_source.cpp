@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <random>
-#include <stdexcept>
 #include <string>
 
 #include "vantoro/error.h"
@@ -56,15 +55,16 @@ ScriptedRandomSource::ScriptedRandomSource(std::vector<double> values)
     : values_(std::move(values)) {
   for (double v : values_) {
     if (!(v >= 0 && v < 1)) {
-      throw std::invalid_argument("scripted random value outside [0, 1): " + std::to_string(v));
+      throw Error(ErrorCode::kInvalidArgument,
+                  "scripted random value outside [0, 1): " + std::to_string(v));
     }
   }
 }
 
 double ScriptedRandomSource::Draw() {
   if (next_ == values_.size()) {
-    throw Error(kInvalidArgument, "scripted random values ran out after " +
-                                      std::to_string(values_.size()) + " draws");
+    throw Error(ErrorCode::kReplayExhausted,
+                "scripted random values ran out after " + std::to_string(values_.size()) + " draws");
   }
   return values_[next_++];
 }

@@ -1,7 +1,7 @@
 // The dispatch layer with any member, call kind and arguments: only documented
 // status codes, by-reference arguments unchanged, no result after a failure.
 #include "fuzz_support.h"
-#include "vantoro/dispatch.h"
+#include "component/dispatch.h"
 
 namespace {
 

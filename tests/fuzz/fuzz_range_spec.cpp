@@ -2,7 +2,6 @@
 // value: only the documented errors, and results of the documented form.
 #include "../test_support.h"
 #include "fuzz_support.h"
-#include "vantoro/error.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ template <class Call>
 void ExpectOnlyDocumentedErrors(Call&& call) {
   try {
     call();
-  } catch (const vantoro::Error& error) {
+  } catch (const vantoro::ScriptError& error) {
     FUZZ_CHECK(error.number() == 5 || error.number() == 13 || error.number() == 94);
   }
 }

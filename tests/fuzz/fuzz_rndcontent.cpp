@@ -3,7 +3,7 @@
 // letter case changes; with a copyright text that cannot occur in the article,
 // taking the decoys out gives the article back (letter case aside).
 #include "fuzz_support.h"
-#include "vantoro/marquel.h"
+#include "vantoro/protector.h"
 
 namespace {
 
@@ -47,15 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string article = input.Rest();
   vantoro::ScopedRandomSource use(source);
 
-  vantoro::Marquel m;
-  m.CopyRStr(copyright);
+  vantoro::Protector m;
+  m.set_copyright(copyright);
   m.set_decoy_kind(kind);
-  std::string out = m.process_content(article);
+  std::string out = m.protect_content(article);
   source.Restart();
-  FUZZ_CHECK(m.process_content(article) == out);
+  FUZZ_CHECK(m.protect_content(article) == out);
 
-  vantoro::Marquel plain;  // no copyright texts: empty decoys
-  std::string lowered = plain.process_content(article);
+  vantoro::Protector plain;  // no copyright texts: empty decoys
+  std::string lowered = plain.protect_content(article);
   FUZZ_CHECK(lowered.size() == article.size());
   for (std::size_t i = 0; i < article.size(); ++i) {
     FUZZ_CHECK(lowered[i] == article[i] ||
@@ -63,9 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (article.find('\x01') == std::string::npos) {
-    vantoro::Marquel marked;
-    marked.CopyRStr(std::string("\x01"));
-    FUZZ_CHECK(LowerAll(WithoutDecoys(marked.process_content(article))) == LowerAll(article));
+    vantoro::Protector marked;
+    marked.set_copyright(std::string("\x01"));
+    FUZZ_CHECK(LowerAll(WithoutDecoys(marked.protect_content(article))) == LowerAll(article));
   }
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "fuzz_support.h"
-#include "vantoro/marquel.h"
+#include "vantoro/protector.h"
 
 namespace {
 
@@ -38,11 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CyclingSource source(input.Text(255));
   std::string page = input.Rest();
   vantoro::ScopedRandomSource use(source);
-  vantoro::Marquel m;
-  m.Load();
-  std::string out = m.process_page(page);
+  vantoro::Protector m;
+  std::string out = m.protect_page(page);
   source.Restart();
-  FUZZ_CHECK(m.process_page(page) == out);
+  FUZZ_CHECK(m.protect_page(page) == out);
 
   const std::string bom = "\xEF\xBB\xBF";
   std::string rest = out;

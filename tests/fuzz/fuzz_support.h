@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "vantoro/random.h"
-#include "vantoro/variant.h"
+#include "component/variant.h"
 
 namespace vantoro::fuzz {
 

@@ -1,0 +1,113 @@
+// Vantoro: anti-harvesting markup for web pages.
+//
+// Protect a page: random letter case of tag and attribute names, random
+// whitespace gaps and comments in tags, a watermark comment in front. The page
+// renders as before; its markup differs on every call.
+//
+//   vantoro::Protector protector;                       // ready to use
+//   std::string out = protector.protect_page(html);
+//
+// Protect an article: a hidden element with one of the site's copyright texts in
+// front of every paragraph end ("</p") and line break ("<br").
+//
+//   protector.set_copyright("Example Site:All rights reserved");
+//   std::string body = protector.protect_content(article_html);
+//   std::string page = protector.protect(whole_page);   // content, then page pass
+//
+// Reproduce an output: install scripted values for the current thread
+// (vantoro/random.h); every random decision then takes the next one.
+//
+//   vantoro::ScriptedRandomSource values({0.5, 0.25, 0.9 /* ... */});
+//   vantoro::ScopedRandomSource use(values);
+//   std::string same = protector.protect_page(html);
+//
+// Threads: an instance is used by one thread at a time, its const members
+// included (a character-set converter keeps state). Instances share nothing but
+// the random source, whose state is per thread. Copying an instance copies its
+// options; a moved-from instance can only be assigned to or destroyed.
+//
+// Text is UTF-8 (or the page's own bytes: bytes that are not valid UTF-8 and
+// NUL bytes pass through unchanged). Failures throw vantoro::Error
+// (vantoro/error.h); a failed call returns nothing and changes nothing.
+#ifndef VANTORO_PROTECTOR_H_
+#define VANTORO_PROTECTOR_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "vantoro/error.h"
+#include "vantoro/random.h"
+#include "vantoro/version.h"
+
+namespace vantoro {
+
+// What the content pass puts in front of each paragraph end and line break.
+enum class DecoyKind {
+  kCopyright = 1,   // a hidden copyright notice
+  kRandomText = 2,  // a hidden run of random characters
+  kBoth = 3,        // random text, one whitespace character, then the notice
+};
+
+// The page pass has no settings of its own yet.
+struct PageOptions {};
+
+// Option (default): meaning.
+struct ContentOptions {
+  // copyright (""): the site's copyright texts, entries separated by "," (one is
+  // drawn per decoy), parts by ":" (each gets a random separator in front).
+  // Empty: notice decoys are empty, so the pass only lower-cases the markers.
+  std::string copyright;
+  // decoy (kCopyright): what each decoy holds.
+  DecoyKind decoy = DecoyKind::kCopyright;
+};
+
+struct Options {
+  PageOptions page;
+  ContentOptions content;
+  // charset ("UTF-8"): the pages' character set. Pages pass through byte for
+  // byte; the text the passes insert (the watermark, the euro sign among random
+  // characters, the copyright texts, given in UTF-8) is converted to it, and a
+  // character it cannot hold becomes a numeric character reference ("&#8364;").
+  // The set must keep ASCII as ASCII (UTF-16 and UTF-32 are refused).
+  std::string charset = "UTF-8";
+};
+
+class Protector {
+ public:
+  // Throws Error (kInvalidArgument, kUnknownCharset) for unusable options.
+  Protector();
+  explicit Protector(Options options);
+  ~Protector();
+  Protector(const Protector& other);
+  Protector& operator=(const Protector& other);
+  Protector(Protector&&) noexcept;
+  Protector& operator=(Protector&&) noexcept;
+
+  const Options& options() const noexcept;
+  // Each setter validates first and changes nothing when it throws.
+  void set_options(Options options);
+  void set_copyright(std::string_view text);
+  void set_decoy_kind(DecoyKind kind);
+  void set_charset(std::string_view name);
+
+  // The page pass: the whole page re-marked, with the watermark in front and the
+  // document type declaration first (a byte order mark stays before it).
+  std::string protect_page(std::string_view page) const;
+  // The content pass: decoys in front of every "</p" and then every "<br" outside
+  // comments, raw text (script, style, textarea, title, xmp), svg and math.
+  std::string protect_content(std::string_view article) const;
+  // Both, as a site does with a whole page: the content pass, then the page pass.
+  std::string protect(std::string_view page) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The library's version, "MAJOR.MINOR.PATCH".
+const char* Version() noexcept;
+
+}  // namespace vantoro
+
+#endif  // VANTORO_PROTECTOR_H_

@@ -1,0 +1,233 @@
+// The C interface: a handle around a Protector, statuses instead of exceptions,
+// malloc'd results. Every exception stops in Guarded(); nothing unwinds into C.
+#include "vantoro/vantoro.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "vantoro/error.h"
+#include "vantoro/protector.h"
+#include "vantoro/random.h"
+#include "vantoro/version.h"
+
+struct vantoro_handle {
+  vantoro::Protector protector;
+  std::string last_error;
+  // Set instead of last_error when even copying the message ran out of memory.
+  const char* last_error_fallback = nullptr;
+  // Replayed values still to hand out; empty while the default source is used.
+  std::optional<vantoro::ScriptedRandomSource> replay;
+};
+
+namespace {
+
+// Taking over the advanced replay after a pass has succeeded must not throw.
+static_assert(std::is_nothrow_move_assignable_v<vantoro::ScriptedRandomSource>);
+static_assert(std::is_nothrow_move_assignable_v<std::optional<vantoro::ScriptedRandomSource>>);
+
+vantoro_status Fail(vantoro_handle* handle, vantoro_status status, const char* message) noexcept {
+  if (handle == nullptr) return status;
+  try {
+    handle->last_error = message;
+    handle->last_error_fallback = nullptr;
+  } catch (...) {
+    // Only bad_alloc is possible here; the message then is the best we can say.
+    handle->last_error.clear();
+    handle->last_error_fallback =
+        status == VANTORO_OUT_OF_MEMORY ? "out of memory" : "out of memory while reporting an error";
+  }
+  return status;
+}
+
+vantoro_status StatusOf(vantoro::ErrorCode code) noexcept {
+  switch (code) {
+    case vantoro::ErrorCode::kInvalidArgument:
+      return VANTORO_INVALID_ARGUMENT;
+    case vantoro::ErrorCode::kUnknownCharset:
+      return VANTORO_UNKNOWN_CHARSET;
+    case vantoro::ErrorCode::kReplayExhausted:
+      return VANTORO_REPLAY_EXHAUSTED;
+    case vantoro::ErrorCode::kNotANumber:
+    case vantoro::ErrorCode::kOutOfRange:
+      // Only counts and ranges written as text raise these, and the passes
+      // behind this interface use fixed ones: seeing one is a library fault.
+      return VANTORO_INTERNAL_ERROR;
+  }
+  return VANTORO_INTERNAL_ERROR;
+}
+
+// The one place exceptions become statuses. `body` does the whole call and
+// writes outputs only once nothing else can fail.
+template <typename Body>
+vantoro_status Guarded(vantoro_handle* handle, Body&& body) noexcept {
+  try {
+    std::forward<Body>(body)();
+    return VANTORO_OK;
+  } catch (const vantoro::Error& e) {
+    return Fail(handle, StatusOf(e.code()), e.what());
+  } catch (const std::bad_alloc&) {
+    return Fail(handle, VANTORO_OUT_OF_MEMORY, "out of memory");
+  } catch (const std::exception& e) {
+    return Fail(handle, VANTORO_INTERNAL_ERROR, e.what());
+  } catch (...) {
+    return Fail(handle, VANTORO_INTERNAL_ERROR, "unknown exception");
+  }
+}
+
+// Reads an enum argument as its integer, so a value C put there that is no
+// enumerator is never loaded as the enum type.
+template <typename Enum>
+std::underlying_type_t<Enum> RawValue(const Enum& value) noexcept {
+  std::underlying_type_t<Enum> raw;
+  static_assert(sizeof raw == sizeof value);
+  std::memcpy(&raw, &value, sizeof raw);
+  return raw;
+}
+
+using Pass = std::string (vantoro::Protector::*)(std::string_view) const;
+
+vantoro_status Protect(vantoro_handle* handle, Pass pass, const char* text, std::size_t length,
+                       char** out, std::size_t* out_length) noexcept {
+  if (out != nullptr) *out = nullptr;
+  if (out_length != nullptr) *out_length = 0;
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  if (out == nullptr || out_length == nullptr) {
+    return Fail(handle, VANTORO_NULL_ARGUMENT, "the result pointers must not be NULL");
+  }
+  if (text == nullptr && length != 0) {
+    return Fail(handle, VANTORO_NULL_ARGUMENT, "the text is NULL but its length is not 0");
+  }
+  return Guarded(handle, [&] {
+    std::string result;
+    // The pass draws from a copy, so a failed call leaves the replay where it was.
+    std::optional<vantoro::ScriptedRandomSource> replay = handle->replay;
+    if (replay) {
+      vantoro::ScopedRandomSource use(*replay);
+      result = (handle->protector.*pass)(std::string_view(text, length));
+    } else {
+      result = (handle->protector.*pass)(std::string_view(text, length));
+    }
+    auto* buffer = static_cast<char*>(std::malloc(result.size() + 1));
+    if (buffer == nullptr) throw std::bad_alloc();
+    std::memcpy(buffer, result.data(), result.size());
+    buffer[result.size()] = '\0';
+    handle->replay = std::move(replay);
+    *out = buffer;
+    *out_length = result.size();
+  });
+}
+
+}  // namespace
+
+extern "C" {
+
+vantoro_status vantoro_create(vantoro_handle** out) VANTORO_NOEXCEPT {
+  if (out == nullptr) return VANTORO_NULL_ARGUMENT;
+  *out = nullptr;
+  return Guarded(nullptr, [&] { *out = new vantoro_handle(); });
+}
+
+void vantoro_destroy(vantoro_handle* handle) VANTORO_NOEXCEPT { delete handle; }
+
+vantoro_status vantoro_set_copyright(vantoro_handle* handle, const char* text,
+                                     std::size_t length) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  if (text == nullptr && length != 0) {
+    return Fail(handle, VANTORO_NULL_ARGUMENT, "the copyright text is NULL but its length is not 0");
+  }
+  return Guarded(handle, [&] { handle->protector.set_copyright(std::string_view(text, length)); });
+}
+
+vantoro_status vantoro_set_decoy_kind(vantoro_handle* handle,
+                                      vantoro_decoy_kind kind) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  const auto raw = static_cast<long long>(RawValue(kind));
+  return Guarded(handle, [&] {
+    if (raw < VANTORO_DECOY_COPYRIGHT || raw > VANTORO_DECOY_BOTH) {
+      throw vantoro::Error(vantoro::ErrorCode::kInvalidArgument,
+                           "unknown decoy kind " + std::to_string(raw));
+    }
+    // The C and C++ enumerators carry the same numbers.
+    handle->protector.set_decoy_kind(static_cast<vantoro::DecoyKind>(raw));
+  });
+}
+
+vantoro_status vantoro_set_charset(vantoro_handle* handle, const char* name) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  if (name == nullptr) return Fail(handle, VANTORO_NULL_ARGUMENT, "the character set name is NULL");
+  return Guarded(handle, [&] { handle->protector.set_charset(name); });
+}
+
+vantoro_status vantoro_protect_page(vantoro_handle* handle, const char* page, std::size_t length,
+                                    char** out, std::size_t* out_length) VANTORO_NOEXCEPT {
+  return Protect(handle, &vantoro::Protector::protect_page, page, length, out, out_length);
+}
+
+vantoro_status vantoro_protect_content(vantoro_handle* handle, const char* article,
+                                       std::size_t length, char** out,
+                                       std::size_t* out_length) VANTORO_NOEXCEPT {
+  return Protect(handle, &vantoro::Protector::protect_content, article, length, out, out_length);
+}
+
+vantoro_status vantoro_protect(vantoro_handle* handle, const char* page, std::size_t length,
+                               char** out, std::size_t* out_length) VANTORO_NOEXCEPT {
+  return Protect(handle, &vantoro::Protector::protect, page, length, out, out_length);
+}
+
+void vantoro_free(char* result) VANTORO_NOEXCEPT { std::free(result); }
+
+vantoro_status vantoro_replay(vantoro_handle* handle, const double* values,
+                              std::size_t count) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  if (values == nullptr && count != 0) {
+    return Fail(handle, VANTORO_NULL_ARGUMENT, "the replay values are NULL but their count is not 0");
+  }
+  return Guarded(handle, [&] {
+    if (count == 0) {
+      handle->replay.reset();
+      return;
+    }
+    // Built aside first: values outside [0, 1) throw and leave the old replay.
+    vantoro::ScriptedRandomSource source(std::vector<double>(values, values + count));
+    handle->replay = std::move(source);
+  });
+}
+
+const char* vantoro_last_error(const vantoro_handle* handle) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return "";
+  if (handle->last_error_fallback != nullptr) return handle->last_error_fallback;
+  return handle->last_error.c_str();
+}
+
+const char* vantoro_status_name(vantoro_status status) VANTORO_NOEXCEPT {
+  switch (RawValue(status)) {
+    case VANTORO_OK:
+      return "VANTORO_OK";
+    case VANTORO_NULL_ARGUMENT:
+      return "VANTORO_NULL_ARGUMENT";
+    case VANTORO_INVALID_ARGUMENT:
+      return "VANTORO_INVALID_ARGUMENT";
+    case VANTORO_UNKNOWN_CHARSET:
+      return "VANTORO_UNKNOWN_CHARSET";
+    case VANTORO_REPLAY_EXHAUSTED:
+      return "VANTORO_REPLAY_EXHAUSTED";
+    case VANTORO_OUT_OF_MEMORY:
+      return "VANTORO_OUT_OF_MEMORY";
+    case VANTORO_INTERNAL_ERROR:
+      return "VANTORO_INTERNAL_ERROR";
+    default:
+      return "VANTORO_UNKNOWN_STATUS";
+  }
+}
+
+const char* vantoro_version(void) VANTORO_NOEXCEPT { return VANTORO_VERSION_STRING; }
+
+}  // extern "C"

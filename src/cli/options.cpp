@@ -1,0 +1,146 @@
+#include "options.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace vantoro::cli {
+namespace {
+
+constexpr const char* kUsage = R"(Usage: vantoro COMMAND [OPTIONS] [FILE|-]
+       vantoro COMMAND --in-place [OPTIONS] PATH...
+
+Makes the markup of web pages differ on every call while they render the same,
+and hides the site's copyright notice in articles, against harvesting programs.
+
+Commands:
+  page       re-mark a whole page: random letter case of tag and attribute names,
+             random whitespace and comments in tags, a watermark comment in front
+  content    put a hidden copyright notice in front of every paragraph end and
+             line break of an article (or page)
+  protect    both, as a site does with a whole page: content, then page
+
+Options:
+  --copyright TEXT       the site's copyright texts: entries separated by ",",
+                         parts by ":" (content, protect)
+  --copyright-file PATH  the same, read from a file (a final line break is dropped)
+  --decoy KIND           copyright (default), random or both (content, protect)
+  --in-place             replace each FILE, and every *.html/*.htm file under each
+                         directory, atomically; files are processed in parallel
+  --random-values PATH   take every random draw from PATH, one number in [0, 1)
+                         per line, to reproduce an output exactly
+  --charset NAME         the pages' character set (default UTF-8); only the text
+                         the tool inserts is converted
+  -o, --output PATH      write the result to PATH (atomically) instead of stdout
+  -h, --help             show this help
+  -V, --version          show the version
+
+Without FILE, or with "-", the page is read from standard input.
+
+Examples:
+  vantoro page index.html > index.protected.html
+  vantoro protect --copyright "Example Site:All rights reserved" article.html -o out.html
+  vantoro protect --in-place --copyright "Example Site:All rights reserved" public_html/
+  vantoro page --charset GBK gbk-page.html
+  vantoro page --random-values draws.txt index.html
+
+Exit status: 0 on success, 1 when processing failed, 2 for usage errors.
+)";
+
+enum LongOnly { kCopyright = 256, kCopyrightFile, kDecoy, kInPlace, kRandomValues, kCharset };
+
+int UsageError(const std::string& message) {
+  std::cerr << "vantoro: " << message << "\nTry 'vantoro --help' for more information.\n";
+  return 2;
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(int argc, char** argv) {
+  static const option kOptions[] = {
+      {"copyright", required_argument, nullptr, kCopyright},
+      {"copyright-file", required_argument, nullptr, kCopyrightFile},
+      {"decoy", required_argument, nullptr, kDecoy},
+      {"in-place", no_argument, nullptr, kInPlace},
+      {"random-values", required_argument, nullptr, kRandomValues},
+      {"charset", required_argument, nullptr, kCharset},
+      {"output", required_argument, nullptr, 'o'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0},
+  };
+  Options options;
+  opterr = 0;
+  optind = 1;
+  for (;;) {
+    int index = 0;
+    int c = getopt_long(argc, argv, ":o:hV", kOptions, &index);
+    if (c == -1) break;
+    switch (c) {
+      case 'h': std::cout << kUsage; return {std::nullopt, 0};
+      case 'V': std::cout << "vantoro " << Version() << "\n"; return {std::nullopt, 0};
+      case 'o': options.output = optarg; break;
+      case kCopyright: options.copyright = optarg; break;
+      case kCopyrightFile: options.copyright_file = optarg; break;
+      case kInPlace: options.in_place = true; break;
+      case kRandomValues: options.random_values = optarg; break;
+      case kCharset: options.charset = optarg; break;
+      case kDecoy:
+        if (std::strcmp(optarg, "copyright") == 0) {
+          options.decoy = DecoyKind::kCopyright;
+        } else if (std::strcmp(optarg, "random") == 0) {
+          options.decoy = DecoyKind::kRandomText;
+        } else if (std::strcmp(optarg, "both") == 0) {
+          options.decoy = DecoyKind::kBoth;
+        } else {
+          return {std::nullopt,
+                  UsageError(std::string("unknown decoy kind '") + optarg +
+                             "' (copyright, random or both)")};
+        }
+        break;
+      case ':':
+        return {std::nullopt, UsageError(std::string("option '") + argv[optind - 1] +
+                                             "' needs an argument")};
+      default:
+        return {std::nullopt, UsageError(std::string("unknown option '") + argv[optind - 1] + "'")};
+    }
+  }
+  if (optind >= argc) return {std::nullopt, UsageError("missing command (page, content or protect)")};
+  std::string command = argv[optind++];
+  if (command == "page") {
+    options.command = Command::kPage;
+  } else if (command == "content") {
+    options.command = Command::kContent;
+  } else if (command == "protect") {
+    options.command = Command::kProtect;
+  } else {
+    return {std::nullopt, UsageError("unknown command '" + command + "'")};
+  }
+  for (; optind < argc; ++optind) options.inputs.emplace_back(argv[optind]);
+
+  if (options.copyright && options.copyright_file) {
+    return {std::nullopt, UsageError("--copyright and --copyright-file exclude each other")};
+  }
+  bool uses_copyright = options.copyright || options.copyright_file ||
+                        options.decoy != DecoyKind::kCopyright;
+  if (options.command == Command::kPage && uses_copyright) {
+    return {std::nullopt, UsageError("copyright and decoy options need 'content' or 'protect'")};
+  }
+  if (options.in_place) {
+    if (options.inputs.empty()) return {std::nullopt, UsageError("--in-place needs at least one PATH")};
+    if (options.output) return {std::nullopt, UsageError("--in-place and --output exclude each other")};
+    if (options.random_values) {
+      return {std::nullopt, UsageError("--random-values cannot be combined with --in-place")};
+    }
+    for (const std::string& input : options.inputs) {
+      if (input == "-") return {std::nullopt, UsageError("--in-place cannot read standard input")};
+    }
+  } else if (options.inputs.size() > 1) {
+    return {std::nullopt, UsageError("one FILE at a time; use --in-place for several")};
+  }
+  return {std::move(options), 0};
+}
+
+}  // namespace vantoro::cli

@@ -1,0 +1,38 @@
+// Command line of the vantoro tool.
+#ifndef VANTORO_CLI_OPTIONS_H_
+#define VANTORO_CLI_OPTIONS_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vantoro/protector.h"
+
+namespace vantoro::cli {
+
+enum class Command { kPage, kContent, kProtect };
+
+struct Options {
+  Command command = Command::kPage;
+  std::vector<std::string> inputs;  // empty: stdin
+  std::optional<std::string> copyright;
+  std::optional<std::string> copyright_file;
+  DecoyKind decoy = DecoyKind::kCopyright;
+  bool in_place = false;
+  std::optional<std::string> random_values;
+  std::string charset = "UTF-8";
+  std::optional<std::string> output;
+};
+
+// What parsing decided: run with options, or exit at once with a status.
+struct ParseResult {
+  std::optional<Options> options;
+  int exit_status = 0;
+};
+
+// Parses argv; prints help, version or a usage error itself.
+ParseResult ParseCommandLine(int argc, char** argv);
+
+}  // namespace vantoro::cli
+
+#endif  // VANTORO_CLI_OPTIONS_H_

@@ -1,0 +1,34 @@
+// The content pass: a decoy in front of every paragraph end ("</p") and then
+// every line break ("<br") of an article, outside comments, raw text, svg and
+// math. Covered by tests/content_test.cpp.
+#ifndef VANTORO_CONTENT_CONTENT_PASS_H_
+#define VANTORO_CONTENT_CONTENT_PASS_H_
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "content/copyright.h"
+#include "text/encoder.h"
+
+namespace vantoro::internal {
+
+enum class DecoyContent {
+  kCopyright,   // a hidden copyright notice
+  kRandomText,  // a hidden run of random characters
+  kBoth,        // random text, one whitespace character, then the notice
+};
+
+struct ContentSettings {
+  std::span<const CopyrightEntry> copyright;
+  DecoyContent decoy = DecoyContent::kCopyright;
+  // Converts the euro sign among random characters for pages in another
+  // character set (the copyright texts are expected in that set already).
+  const TextEncoder* encoder = nullptr;
+};
+
+std::string ContentPass(std::string_view article, const ContentSettings& settings);
+
+}  // namespace vantoro::internal
+
+#endif  // VANTORO_CONTENT_CONTENT_PASS_H_

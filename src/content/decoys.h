@@ -1,0 +1,45 @@
+// The hidden elements the content pass puts in front of paragraph ends and line
+// breaks. Every decoy has the form <NAME style='HIDING STYLE'>CONTENT</NAME>,
+// where the hiding style is "RUN;display:none;RUN;" with "display:none;"
+// re-cased and two independent runs of random letters (a browser skips a
+// declaration without a colon, so the element stays hidden). Covered by
+// tests/decoys_test.cpp.
+#ifndef VANTORO_CONTENT_DECOYS_H_
+#define VANTORO_CONTENT_DECOYS_H_
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "content/copyright.h"
+#include "random/draws.h"
+#include "random/range.h"
+
+namespace vantoro::internal {
+
+// Draws the re-casing, then the first and the second letter run (lengths from
+// `range`; none gives empty runs).
+std::string HidingStyle(const std::optional<Range>& range, CaseMode mode);
+
+std::string DecoyElement(std::string_view name, std::string_view style, std::string_view content);
+
+// One entry drawn from `entries` (a draw only when there are several), its parts
+// framed by random separators, zero or one separator before and after, in one of
+// "span", "font", "label". The empty text when there are no entries.
+std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
+                           const std::optional<Range>& range, CaseMode mode);
+
+// Random characters (codes 1 to 128, never "<" or ">"; `euro` is the text for
+// 128) in one of ten phrasing elements; as many as `range` draws. The empty text
+// when the count is below 1 or there is no range.
+std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,
+                            std::string_view euro);
+
+// Code 128 among the random characters: the euro sign, as the common Western and
+// Chinese code pages have it.
+inline constexpr std::string_view kCode128 = "\xE2\x82\xAC";
+
+}  // namespace vantoro::internal
+
+#endif  // VANTORO_CONTENT_DECOYS_H_

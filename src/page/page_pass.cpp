@@ -1,0 +1,102 @@
+#include "page/page_pass.h"
+
+#include <vector>
+
+#include "html/declaration.h"
+#include "page/tag_rewriter.h"
+#include "random/draws.h"
+#include "vantoro/version.h"
+
+namespace vantoro::internal {
+namespace {
+
+constexpr std::string_view kVersionText = "v" VANTORO_VERSION_SHORT "正式版";
+
+constexpr std::string_view kWatermarkChars = "~`.,-_/\\|=+()[]{}^";
+constexpr std::string_view kProductAddress = "https://vantoro.example";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Every "*" stands for the one watermark character drawn per call.
+std::string Watermark(std::string_view version_text, std::string_view mark) {
+  std::string joined = "\r\n<!--*本*页*面*已*经*过*Vantoro*防*采*集* ";
+  joined += kProductAddress;
+  joined += " *处*理*-->\r\n<!--*Vantoro*防*采*集 ";
+  joined += version_text;
+  joined += "*-->\r\n";
+  std::string out;
+  out.reserve(joined.size() + 32);
+  for (char c : joined) {
+    if (c == '*') {
+      out += mark;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The working buffers of the page pass, kept per thread between calls: freeing
+// and faulting in page-sized buffers on every call costs more than the pass's
+// own scanning. Buffers above kKeepBytes are released after the call.
+struct PassBuffers {
+  std::string text;
+  TagIndex index;
+  bool busy = false;
+};
+
+constexpr std::size_t kKeepBytes = 4 << 20;
+
+class BorrowedBuffers {
+ public:
+  BorrowedBuffers() : buffers_(Cached().busy ? own_ : Cached()) { buffers_.busy = true; }
+  ~BorrowedBuffers() {
+    buffers_.busy = false;
+    if (buffers_.text.capacity() > kKeepBytes) std::string().swap(buffers_.text);
+    if (buffers_.index.scratch.capacity() > kKeepBytes) std::string().swap(buffers_.index.scratch);
+    if (buffers_.index.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) {
+      std::vector<std::size_t>().swap(buffers_.index.unprotected);
+    }
+  }
+  BorrowedBuffers(const BorrowedBuffers&) = delete;
+  BorrowedBuffers& operator=(const BorrowedBuffers&) = delete;
+  PassBuffers* operator->() { return &buffers_; }
+
+ private:
+  static PassBuffers& Cached() {
+    thread_local PassBuffers cached;
+    return cached;
+  }
+  PassBuffers own_;  // when the cached ones are in use further up this thread
+  PassBuffers& buffers_;
+};
+
+}  // namespace
+
+std::string_view DefaultVersionText() { return kVersionText; }
+
+std::string PagePass(std::string_view page, const PageSettings& settings) {
+  // A byte order mark only works as the very first bytes: keep it there.
+  bool bom = page.starts_with(kByteOrderMark);
+  if (bom) page.remove_prefix(kByteOrderMark.size());
+
+  BorrowedBuffers buffers;
+  std::string& text = buffers->text;
+  TagIndex& index = buffers->index;  // carried from rule to rule
+  text.assign(page);
+  index.stale = true;
+  const TagDraws draws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
+  for (const TagRule& rule : TagTable()) {
+    text = RewriteTag(std::move(text), rule, settings.common_attributes, draws, &index);
+  }
+  if (index.stale || index.has_nul) index.unprotected = ScanUnprotected(text);
+  std::string mark = RandomChars(1, kWatermarkChars);
+  std::string watermark = Watermark(settings.version_text, mark);
+  // The watermark is two whole comments: no declaration in it, no region left
+  // open, so the unprotected tags of the text stay what they are.
+  return JoinWithDeclarationFirst(bom ? kByteOrderMark : std::string_view(),
+                                  settings.encoder != nullptr ? Encoded(*settings.encoder, watermark)
+                                                              : watermark,
+                                  text, &index.unprotected);
+}
+
+}  // namespace vantoro::internal

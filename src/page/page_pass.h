@@ -1,0 +1,30 @@
+// The page pass: the sixteen tag rules in order, the watermark in front, the
+// document type declaration first. Covered by tests/rndstr_test.cpp.
+#ifndef VANTORO_PAGE_PAGE_PASS_H_
+#define VANTORO_PAGE_PAGE_PASS_H_
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "text/encoder.h"
+
+namespace vantoro::internal {
+
+struct PageSettings {
+  // The attributes every rule rewrites; none leaves every tag as it is.
+  std::span<const std::string_view> common_attributes;
+  // The version named in the watermark.
+  std::string_view version_text;
+  // Converts the watermark for pages in another character set.
+  const TextEncoder* encoder = nullptr;
+};
+
+// The version text of the watermark, "v" MAJOR "." MINOR "正式版".
+std::string_view DefaultVersionText();
+
+std::string PagePass(std::string_view page, const PageSettings& settings);
+
+}  // namespace vantoro::internal
+
+#endif  // VANTORO_PAGE_PAGE_PASS_H_

@@ -1,0 +1,53 @@
+// One tag rule applied to a whole page, with an index of the page's unprotected
+// "<" that the page pass carries from rule to rule.
+#ifndef VANTORO_PAGE_TAG_REWRITER_H_
+#define VANTORO_PAGE_TAG_REWRITER_H_
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "page/tag_rule.h"
+#include "random/draws.h"
+#include "random/range.h"
+
+namespace vantoro::internal {
+
+// The "<" positions outside protected regions of the text a rule starts from.
+// A rule's rewrite moves them along with the text, which keeps them exact: it only
+// inserts whitespace gaps and whole comments outside regions. The one exception, a
+// lead comment inside a raw-text start tag (its ">" would start the region
+// earlier), marks the index stale, and the next rule scans again.
+struct TagIndex {
+  std::vector<std::size_t> unprotected;
+  bool stale = true;
+  bool has_nul = false;  // the page holds NUL bytes (checked at every scan)
+  std::string scratch;   // working space reused by every pass
+};
+
+// How a rewrite draws.
+struct TagDraws {
+  bool fresh_gaps = true;          // one draw per gap; else one run shared by all
+  std::optional<Range> gap_range;  // the shared run's length (none: an empty run)
+  CaseMode case_mode = CaseMode::kRandom;
+  std::optional<Range> note_range;  // the comments' length (none: no comments)
+};
+
+// The unprotected "<" positions of `text`, from left to right.
+std::vector<std::size_t> ScanUnprotected(std::string_view text);
+
+// Draws, in order: the name's casing; each common attribute's casing; each rule
+// attribute's casing, the last followed by the lead comment; the tail comment of
+// a paired rule; then one draw per gap from left to right (or the shared run).
+// An empty page gives the empty text; no common attributes leave the page as it
+// is. `index` may be null (then the page is scanned for this call alone).
+std::string RewriteTag(std::string page, const TagRule& rule,
+                       std::span<const std::string_view> common_attributes,
+                       const TagDraws& draws, TagIndex* index);
+
+}  // namespace vantoro::internal
+
+#endif  // VANTORO_PAGE_TAG_REWRITER_H_

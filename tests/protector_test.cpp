@@ -1,0 +1,114 @@
+// The public C++ API: ready once constructed, options checked when set, both
+// passes and their combination, character sets, copies.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace vantoro {
+namespace {
+
+const std::string kPage =
+    "<!DOCTYPE html>\n<html><body><div class=a id=b><p>x<br>y</p><a href=x>l</a></div></body></html>";
+
+// The error code a call throws, or nothing.
+std::optional<ErrorCode> CodeOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error.code();
+  }
+  return std::nullopt;
+}
+
+TEST(Protector, ReadyOnceConstructedLikeALoadedComponent) {
+  auto draws = testing::SeededValues(5000, 7);
+  Marquel loaded = testing::LoadedMarquel();
+  loaded.CopyRStr("Site:Rights,Other");
+  std::string expected_page, expected_content;
+  {
+    ScriptedRandomSource values(draws);
+    ScopedRandomSource use(values);
+    expected_page = ToText(loaded.Rndstr(kPage));
+  }
+  {
+    ScriptedRandomSource values(draws);
+    ScopedRandomSource use(values);
+    expected_content = ToText(loaded.RndContent(kPage));
+  }
+  Protector protector;
+  protector.set_copyright("Site:Rights,Other");
+  {
+    ScriptedRandomSource values(draws);
+    ScopedRandomSource use(values);
+    EXPECT_EQ(protector.protect_page(kPage), expected_page);
+  }
+  ScriptedRandomSource values(draws);
+  ScopedRandomSource use(values);
+  EXPECT_EQ(protector.protect_content(kPage), expected_content);
+  EXPECT_NE(expected_page.find("v2.0正式版"), std::string::npos);
+}
+
+TEST(Protector, ProtectIsContentThenPage) {
+  auto draws = testing::SeededValues(5000, 8);
+  Protector protector(Options{{}, {"Site:Rights", DecoyKind::kBoth}, "UTF-8"});
+  std::string both;
+  {
+    ScriptedRandomSource values(draws);
+    ScopedRandomSource use(values);
+    both = protector.protect(kPage);
+  }
+  ScriptedRandomSource values(draws);
+  ScopedRandomSource use(values);
+  EXPECT_EQ(protector.protect_page(protector.protect_content(kPage)), both);
+  EXPECT_NE(both.find("Rights"), std::string::npos);
+}
+
+TEST(Protector, RefusedOptionsChangeNothing) {
+  Protector protector;
+  protector.set_copyright("Keep");
+  EXPECT_EQ(CodeOf([&] { protector.set_decoy_kind(static_cast<DecoyKind>(7)); }),
+            ErrorCode::kInvalidArgument);
+  EXPECT_EQ(CodeOf([&] { protector.set_charset("NO-SUCH-CHARSET"); }), ErrorCode::kUnknownCharset);
+  EXPECT_EQ(CodeOf([&] { protector.set_charset("UTF-16"); }), ErrorCode::kUnknownCharset)
+      << "ASCII must stay ASCII";
+  EXPECT_EQ(CodeOf([&] { protector.set_charset(""); }), ErrorCode::kInvalidArgument);
+  EXPECT_EQ(CodeOf([] { Protector(Options{{}, {}, "UTF-32"}); }), ErrorCode::kUnknownCharset);
+  EXPECT_EQ(protector.options().content.copyright, "Keep");
+  EXPECT_EQ(protector.options().content.decoy, DecoyKind::kCopyright);
+  EXPECT_EQ(protector.options().charset, "UTF-8");
+  EXPECT_NE(protector.protect_content("a</p>").find("Keep"), std::string::npos);
+}
+
+TEST(Protector, OtherCharsetsConvertOnlyInsertedText) {
+  Protector protector(Options{{}, {"版权:©"}, "GBK"});
+  const std::string page = "<p>\xC4\xE3\xBA\xC3</p>";  // "你好" in GBK
+  std::string out = protector.protect(page);
+  EXPECT_NE(out.find("\xC4\xE3\xBA\xC3"), std::string::npos) << "page bytes kept";
+  EXPECT_NE(out.find("\xB0\xE6\xC8\xA8"), std::string::npos) << "copyright in GBK";
+  EXPECT_NE(out.find("&#169;"), std::string::npos) << "© is not in GBK";
+  EXPECT_NE(out.find("v2.0\xD5\xFD\xCA\xBD\xB0\xE6"), std::string::npos) << "watermark in GBK";
+  EXPECT_EQ(out.find("正式版"), std::string::npos);
+}
+
+TEST(Protector, CopiesAreIndependent) {
+  Protector first;
+  first.set_copyright("First");
+  Protector second = first;
+  second.set_copyright("Second");
+  Protector moved = std::move(second);
+  EXPECT_EQ(first.options().content.copyright, "First");
+  EXPECT_EQ(moved.options().content.copyright, "Second");
+  first = moved;
+  EXPECT_NE(first.protect_content("<br>").find("Second"), std::string::npos);
+}
+
+TEST(Protector, ReplayThatRunsOutFailsCleanly) {
+  Protector protector;
+  ScriptedRandomSource values({0.5, 0.5});
+  ScopedRandomSource use(values);
+  EXPECT_EQ(CodeOf([&] { protector.protect_page("<p>x</p>"); }), ErrorCode::kReplayExhausted);
+  EXPECT_STREQ(Version(), VANTORO_VERSION_STRING);
+}
+
+}  // namespace
+}  // namespace vantoro
