@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, and only those still missing.
+#
+#   scripts/install-packages.sh main   what building the tool and the libraries needs
+#   scripts/install-packages.sh test   everything the full test workflow needs (.ci/run)
+#
+# Runs as root, or through sudo when that exists. With nothing missing it does
+# nothing: no package lists are fetched.
+set -euo pipefail
+
+usage() { echo "usage: $0 main|test" >&2; exit 2; }
+(($# == 1)) || usage
+
+main_packages=(g++ cmake ninja-build pkg-config)
+test_packages=("${main_packages[@]}"
+               libgtest-dev libgmock-dev libbenchmark-dev valgrind
+               clang libclang-rt-14-dev chromium
+               g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine64 wine
+               wine32:i386)
+case $1 in
+  main) packages=("${main_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
+  *) usage ;;
+esac
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+missing=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+((${#missing[@]})) || exit 0
+
+as_root=()
+if ((EUID != 0)); then
+  command -v sudo >/dev/null || { echo "$0: need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+echo "installing: ${missing[*]}"
+# 32-bit Wine, for the x86 DLL's tests, comes from the i386 architecture.
+for p in "${missing[@]}"; do
+  if [[ $p == *:i386 ]]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || "${as_root[@]}" dpkg --add-architecture i386
+    break
+  fi
+done
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
