@@ -2,7 +2,13 @@
 // (termination, kept article text, protected regions) and the decoy kinds.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "content/content_pass.h"
+#include "content/decoys.h"
+#include "html/protected_regions.h"
 #include "test_support.h"
+#include "text/ascii.h"
 
 namespace vantoro {
 namespace {
@@ -127,6 +133,59 @@ TEST(RndContent, ManyLineBreaks) {
   std::string out = Content(m, article);
   EXPECT_EQ(Count(out, "<br>"), 20000u);
   EXPECT_EQ(Count(out, "style='"), 20000u);
+}
+
+// The pass scans the article once and moves the line breaks past the paragraph
+// decoys; doing both sweeps with a fresh scan each must give the same bytes.
+std::string TwoScans(std::string_view article, const std::vector<internal::CopyrightEntry>& entries) {
+  auto sweep = [&](std::string_view text, std::string_view marker) {
+    internal::MarkupIndex index;
+    internal::ScanMarkup(text, internal::RegionSet::kContent, false, index);
+    std::string out;
+    std::size_t pos = 0;
+    for (std::size_t lt : index.unprotected) {
+      bool in_tag = std::binary_search(index.in_tag.begin(), index.in_tag.end(), lt);
+      if (in_tag || !internal::MatchesAt(text, lt, marker)) continue;
+      out.append(text, pos, lt - pos);
+      out += internal::CopyrightDecoy(entries, internal::kZeroToSixteen, internal::CaseMode::kRandom);
+      out += marker;
+      pos = lt + marker.size();
+    }
+    out.append(text, pos);
+    return out;
+  };
+  return sweep(sweep(article, "</p"), "<br");
+}
+
+TEST(RndContent, OneScanGivesWhatTwoScansGive) {
+  const std::vector<std::string> pieces = {
+      "<p>", "</p>", "<br>", "<BR/>", "</P >", "x", " ", "<div title='</p><br>'>", "<a b=x</p>",
+      "<!--", "-->", "<svg>", "</svg>", "<script>", "</script>", "\"", "'", "=", "<td<br>",
+      "<p class=\"a>b\">", "<br", ">"};
+  std::mt19937 engine(3);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  std::uniform_int_distribution<int> length(1, 30);
+  for (const char* copyright : {"Site:Rights", "Site<br>:<!--x"}) {
+    auto entries = internal::ParseCopyright(copyright);
+    const internal::ContentSettings settings{entries, internal::DecoyContent::kCopyright, nullptr};
+    for (int i = 0; i < 2000; ++i) {
+      std::string article;
+      for (int n = length(engine); n > 0; --n) article += pieces[pick(engine)];
+      auto draws = testing::SeededValues(3000, static_cast<unsigned>(i));
+      std::string once, twice;
+      {
+        ScriptedRandomSource values(draws);
+        ScopedRandomSource use(values);
+        once = internal::ContentPass(article, settings);
+      }
+      {
+        ScriptedRandomSource values(draws);
+        ScopedRandomSource use(values);
+        twice = TwoScans(article, entries);
+      }
+      ASSERT_EQ(once, twice) << copyright << " on " << article;
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "html_model.h"
 #include "test_support.h"
 
 namespace vantoro {
@@ -68,7 +69,11 @@ TEST(RndTag, EdgeCases) {
       {"tr:1", "<track id=\"t\"><tr id=\"r\">", "<track id=\"t\"><tr  id=\"r\">"},
       {"a:1:href:extra", "<a href=\"x\">", "<a  href=\"x\">"},
       {"a:2", "<a>x</a>", "<a  >x</a>"},
-      {"p:1", "<a title=\"<p x\">", "<a title=\"<p  x\">"},  // attribute values are not protected
+      {"p:1", "<a title=\"<p x\">", "<a title=\"<p x\">"},   // quoted values are protected
+      {"p:1", "<a title=<p x>", "<a title=<p  x>"},          // unquoted ones are not
+      {"input:2", "<input value=\"set width=5\">", "<input  value=\"set width=5\">"},
+      {"img:2:src;alt;border", "<img alt=\"Box, width=40 cm\" src=x>",
+       "<img  alt=\"Box, width=40 cm\"  src=x>"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Plain(m, c.page, c.rule), c.expected) << c.rule << " on " << c.page;
@@ -182,18 +187,25 @@ std::string Model(const Marquel& m, const std::string& page, const std::string& 
 
 TEST(RndTag, AgreesWithTheDirectModel) {
   Marquel m = testing::LoadedMarquel();
+  // No quotes: the model is the bare pattern, which knows nothing of quoted
+  // values (tests/regions_test.cpp and tests/markup_property_test.cpp cover them).
   const std::vector<std::string> pieces = {
       "<a", "<A", "<div", "<p", "<br", "</a>", "</div>", "</P>", ">", " ", "\n", "\t", "x",
-      " href=\"u\"", " HREF=", " id=1", " class=c", " target=t", " style=s", " name=n", "=",
-      "\"", "/", " width=2", "<img", " src=i", " alt=", "<span"};
+      " href=u", " HREF=", " id=1", " class=c", " target=t", " style=s", " name=n", "=",
+      "/", " width=2", "<img", " src=i", " alt=", "<span"};
   const std::vector<std::string> rules = {"a:1:href;target", "div:1:style;class", "p:1", "br:2",
                                           "img:2:src;alt;border", "span:1:class"};
   std::mt19937 engine(11);
   std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
   std::uniform_int_distribution<int> length(1, 18);
-  for (int i = 0; i < 3000; ++i) {
+  int compared = 0;
+  for (int i = 0; i < 6000; ++i) {
     std::string page;
     for (int n = length(engine); n > 0; --n) page += pieces[pick(engine)];
+    // The model puts comments in front of "<" inside other tags too, where the
+    // rewriter does not (tests/markup_property_test.cpp covers those).
+    if (!testing::Tokenize(page, false).in_tag.empty()) continue;
+    ++compared;
     const std::string& rule = rules[static_cast<std::size_t>(i) % rules.size()];
     auto draws = testing::SeededValues(600, static_cast<unsigned>(i));
     std::string expected, actual;
@@ -212,6 +224,7 @@ TEST(RndTag, AgreesWithTheDirectModel) {
     ASSERT_EQ(actual, expected) << "rule " << rule << " page: " << page;
     ASSERT_LT(used, draws.size());
   }
+  EXPECT_GT(compared, 1500);
 }
 
 }  // namespace

@@ -55,9 +55,21 @@ TEST(Rndstr, DeclarationMovesFirst) {
       {"<!DOCTYPE html>\n\n\n<html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
       {"<!DOCTYPE html>", "<!DOCTYPE html>\r\n" + w},
       {"<!DOCTYPE html><html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
-      {"x<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz", "<!DOCTYPE a>\r\n" + w + "xyz"},
-      {"*%start%*<!DOCTYPE html>\r\n*%end%*", "<!DOCTYPE html>\r\n" + w + "*%start%**%end%*"},
+      {"<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz", "<!DOCTYPE a>\r\n" + w + "yz"},
+      {" \n<!-- c --><!---->\t<!DOCTYPE html>x", "<!DOCTYPE html>\r\n" + w + " \n<!-- c --><!---->\tx"},
       {"<!DOCTYPE >x>\r\n", "<!DOCTYPE >x>\r\n" + w},
+      // Declarations the browser ignores stay where they are, and so do the others.
+      {"x<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz", w + "x<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz"},
+      {"*%start%*<!DOCTYPE html>\r\n*%end%*", w + "*%start%*<!DOCTYPE html>\r\n*%end%*"},
+      {"<div style=\"width:200px\">x</div><!DOCTYPE html>",
+       w + "<div style=\"width:200px\">x</div><!DOCTYPE html>"},
+      {"<!-- x <!DOCTYPE html>", w + "<!-- x <!DOCTYPE html>"},
+      // An XML declaration at the start stays first.
+      {"<?xml version=\"1.0\"?>\n<!DOCTYPE html>\n<html/>",
+       "<?xml version=\"1.0\"?>\r\n<!DOCTYPE html>\r\n" + w + "<html/>"},
+      {"<?xml version='1.0'?><p>", "<?xml version='1.0'?>\r\n" + w + "<p>"},
+      {"<?xml-stylesheet href=x?><p>", w + "<?xml-stylesheet href=x?><p>"},
+      {" <?xml version='1.0'?><p>", w + " <?xml version='1.0'?><p>"},
       // Not declarations: nothing moves and nothing fails.
       {"<!DOCTYPEhtml>", w + "<!DOCTYPEhtml>"},
       {"<!DOCTYPE html", w + "<!DOCTYPE html"},

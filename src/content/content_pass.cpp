@@ -1,7 +1,8 @@
 // Each of the two sweeps finds every marker of the text it starts from, left to
 // right, once: text it inserts is not searched again, so it ends whatever the
 // copyright texts hold and runs in linear time. The line-break sweep sees the
-// paragraph sweep's decoys as ordinary text.
+// paragraph sweep's decoys as ordinary text; the article is scanned once when
+// the decoys cannot change what a second scan would find.
 #include "content/content_pass.h"
 
 #include "content/decoys.h"
@@ -35,13 +36,29 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     }
     return CopyrightDecoy(settings.copyright, kRange, kMode);
   };
-  auto pass = [&](std::string_view text, std::string_view marker) {
+  // One sweep: a decoy in front of every marker among the unprotected "<" of
+  // `text` that stands between tags; a marker inside another tag stays as it is,
+  // since a decoy there would end that tag and show the rest of it as text.
+  // `moved`, when given, receives where the other "<" stand in the result.
+  auto sweep = [&](std::string_view text, const MarkupIndex& tags, std::string_view marker,
+                   MarkupIndex* moved) {
     std::string out;
     out.reserve(text.size() + text.size() / 4);
     std::size_t pos = 0;
-    UnprotectedTags tags(text, RegionSet::kContent);
-    for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) {
-      if (!MatchesAt(text, lt, marker)) continue;
+    auto in_tag = tags.in_tag.begin();
+    for (std::size_t lt : tags.unprotected) {
+      bool between_tags = true;
+      if (in_tag != tags.in_tag.end() && *in_tag == lt) {
+        between_tags = false;
+        ++in_tag;
+      }
+      if (!between_tags || !MatchesAt(text, lt, marker)) {
+        if (moved != nullptr) {
+          moved->unprotected.push_back(out.size() + (lt - pos));
+          if (!between_tags) moved->in_tag.push_back(moved->unprotected.back());
+        }
+        continue;
+      }
       out.append(text, pos, lt - pos);
       out += decoy();
       out += marker;  // the marker's letters come out in lower case
@@ -50,7 +67,21 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     out.append(text, pos);
     return out;
   };
-  return pass(pass(article, "</p"), "<br");
+  MarkupIndex index;
+  ScanMarkup(article, RegionSet::kContent, false, index);
+  // A decoy between tags is complete markup: the line breaks of the first
+  // sweep's result are those of the article, moved, unless a decoy's text holds
+  // a "<" (only copyright texts can).
+  bool decoys_plain = euro.find('<') == std::string::npos;
+  if (settings.decoy != DecoyContent::kRandomText) {
+    for (const CopyrightEntry& entry : settings.copyright) {
+      for (const std::string& part : entry) decoys_plain &= part.find('<') == std::string::npos;
+    }
+  }
+  MarkupIndex moved;
+  std::string paragraphs = sweep(article, index, "</p", decoys_plain ? &moved : nullptr);
+  if (!decoys_plain) ScanMarkup(paragraphs, RegionSet::kContent, false, moved);
+  return sweep(paragraphs, moved, "<br", nullptr);
 }
 
 }  // namespace vantoro::internal

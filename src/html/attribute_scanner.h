@@ -6,7 +6,11 @@
 // of the last " ATTR=" before the tag's first ">"; group 5 opens with any byte but
 // LF, which may be that ">" itself (then the match runs on to the next ">").
 // Matches do not overlap and are taken from left to right. A match starts only at
-// a given candidate "<NAME" whose next character ends the name (or is a gap).
+// a given candidate "<NAME" whose next character ends the name (or is a gap), and
+// its " ATTR=" never stands inside a quoted attribute value (an earlier one
+// outside is taken, or none). The ">" that ends a match is the first ">" byte,
+// even inside a quoted value: a match changes nothing but the name, the space
+// and ATTR, all outside values, so what lies between stays as it was.
 //
 // Linear in the text, no recursion: when a candidate fails, every candidate before
 // the same ">" fails too and is skipped; after a match, scanning resumes behind it.
@@ -18,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "html/protected_regions.h"
+
 namespace vantoro::internal {
 
 struct AttributeMatch {
@@ -27,10 +33,14 @@ struct AttributeMatch {
 };
 
 // `candidates`: sorted positions of "<" + a name of `name_length` bytes.
+// `gaps`: the text is the page pass's working text (see ScanMarkup). `markup`:
+// the scan of `text`, which tells the candidates inside other tags apart; none
+// reads every candidate as a tag of its own.
 std::vector<AttributeMatch> FindAttributeMatches(std::string_view text,
                                                  const std::vector<std::size_t>& candidates,
                                                  std::size_t name_length,
-                                                 std::string_view attribute);
+                                                 std::string_view attribute, bool gaps,
+                                                 const MarkupIndex* markup);
 
 }  // namespace vantoro::internal
 

@@ -1,13 +1,12 @@
 #include "html/declaration.h"
 
-#include <vector>
-
-#include "text/ascii.h"
 #include "html/protected_regions.h"
+#include "text/ascii.h"
 
 namespace vantoro::internal {
 namespace {
 
+constexpr std::size_t npos = std::string_view::npos;
 constexpr std::string_view kProbe = "<!DOCTYPE ";
 
 struct Declaration {
@@ -16,40 +15,79 @@ struct Declaration {
   std::size_t end;     // behind its line break
 };
 
+bool IsSpace(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
+
+// Behind the optional CR and all LFs at `pos`.
+std::size_t LineBreakEnd(std::string_view text, std::size_t pos) {
+  if (pos < text.size() && text[pos] == '\r') ++pos;
+  while (pos < text.size() && text[pos] == '\n') ++pos;
+  return pos;
+}
+
+// Behind an XML declaration at the start of `text`, or 0.
+std::size_t XmlDeclarationEnd(std::string_view text) {
+  if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return 0;
+  std::size_t end = text.find("?>", 6);
+  return end == npos ? 0 : end + 2;
+}
+
+// Whether only whitespace and comments stand in [from, to).
+bool OnlySpaceAndComments(std::string_view text, std::size_t from, std::size_t to) {
+  while (from < to) {
+    if (IsSpace(text[from])) {
+      ++from;
+    } else if (text.compare(from, 4, "<!--") == 0) {
+      std::size_t end = text.find("-->", from + 2);
+      if (end == npos) return false;
+      from = end + 3;
+    } else {
+      return false;
+    }
+  }
+  return from == to;
+}
+
 }  // namespace
 
 std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
-                                     std::string_view text,
-                                     const std::vector<std::size_t>* unprotected) {
-  std::vector<std::size_t> scanned;
-  if (unprotected == nullptr) {
-    UnprotectedTags tags(text, RegionSet::kPage);
-    for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) scanned.push_back(lt);
-    unprotected = &scanned;
+                                     std::string_view text, const MarkupIndex* markup) {
+  MarkupIndex scanned;
+  if (markup == nullptr) {
+    ScanMarkup(text, RegionSet::kPage, false, scanned);
+    markup = &scanned;
   }
+  std::size_t xml_end = XmlDeclarationEnd(text);
+  std::size_t body = xml_end == 0 ? 0 : LineBreakEnd(text, xml_end);
   std::vector<Declaration> found;
   std::size_t resume = 0;
-  for (std::size_t lt : *unprotected) {
+  auto in_tag = markup->in_tag.begin();
+  for (std::size_t lt : markup->unprotected) {
     if (lt < resume || !MatchesAt(text, lt, kProbe)) continue;
+    while (in_tag != markup->in_tag.end() && *in_tag < lt) ++in_tag;
+    if (in_tag != markup->in_tag.end() && *in_tag == lt) continue;
     std::size_t first = lt + kProbe.size();
     if (first >= text.size() || text[first] == '\n') continue;
     std::size_t gt = FindByte(text, '>', first + 1);
-    if (gt == std::string_view::npos) break;  // no ">" behind: no later one can close either
-    std::size_t end = gt + 1;
-    if (end < text.size() && text[end] == '\r') ++end;
-    while (end < text.size() && text[end] == '\n') ++end;
+    if (gt == npos) break;  // no ">" behind: no later one can close either
+    std::size_t end = LineBreakEnd(text, gt + 1);
     found.push_back({lt, gt + 1, end});
     resume = end;
   }
+  if (!found.empty() && !OnlySpaceAndComments(text, body, found[0].start)) found.clear();
+
   std::string out;
-  out.reserve(prefix.size() + head.size() + text.size() + 2);
+  out.reserve(prefix.size() + head.size() + text.size() + 4);
   out += prefix;
+  if (xml_end != 0) {
+    out += text.substr(0, xml_end);
+    out += "\r\n";
+  }
   if (!found.empty()) {
     out += text.substr(found[0].start, found[0].gt_end - found[0].start);
     out += "\r\n";
   }
   out += head;
-  std::size_t pos = 0;
+  std::size_t pos = body;
   for (const Declaration& d : found) {
     out += text.substr(pos, d.start - pos);
     pos = d.end;

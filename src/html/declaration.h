@@ -1,4 +1,5 @@
-// The document type declaration goes back to the very start of the page.
+// The document type declaration goes back to the very start of the page, when it
+// is the one a browser uses.
 #ifndef VANTORO_HTML_DECLARATION_H_
 #define VANTORO_HTML_DECLARATION_H_
 
@@ -6,20 +7,32 @@
 #include <string_view>
 #include <vector>
 
+#include "html/protected_regions.h"
+
 namespace vantoro::internal {
 
-// Joins `prefix`, `head` and `text` into the page, with the document type
-// declaration moved first: a declaration is "<!DOCTYPE " (any case), one
-// character other than LF, any characters other than ">", then ">"; its line
-// break is an optional CR and all LFs that follow at once. Every declaration of
-// `text` outside a protected region is removed with its line break, and the first,
-// followed by CR LF, goes between `prefix` and `head`. `head` must hold no
-// declaration and leave no region open. Covered by tests/rndstr_test.cpp.
-// `unprotected`, when given, lists the unprotected "<" of `text` (as the page
-// pass already knows them); otherwise `text` is scanned.
+// Joins `prefix`, `head` and `text` into the page.
+//
+// A declaration is "<!DOCTYPE " (any case), one character other than LF, any
+// characters other than ">", then ">"; its line break is an optional CR and all
+// LFs that follow at once. A browser uses the first declaration outside protected
+// regions only when nothing but whitespace and comments stands before it (and an
+// XML declaration at the start). Then every declaration outside protected regions
+// is removed with its line break, and the first, followed by CR LF, goes between
+// `prefix` and `head`. Otherwise the text stays as it is behind `head`: moving a
+// declaration that the browser ignores would switch the page out of quirks mode.
+//
+// An XML declaration ("<?xml", whitespace, ..., "?>") at the very start of `text`
+// stays first, right behind `prefix`, followed by CR LF instead of its own line
+// break: an XHTML page stays well-formed.
+//
+// Only a declaration between tags counts; one inside a tag is the tag's text.
+//
+// `head` must hold no declaration and leave no region open. `markup`, when
+// given, is the scan of `text` (as the page pass already has it); otherwise
+// `text` is scanned. Covered by tests/rndstr_test.cpp.
 std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
-                                     std::string_view text,
-                                     const std::vector<std::size_t>* unprotected = nullptr);
+                                     std::string_view text, const MarkupIndex* markup = nullptr);
 
 }  // namespace vantoro::internal
 

@@ -1,53 +1,92 @@
-// Protected regions: text that neither pass may touch. HTML comments and the text
-// of the raw-text elements (script, style, textarea, title, xmp) for both passes;
-// for the content pass also whole svg and math elements, whose "</path" and
-// "</polygon" would otherwise read as paragraph ends.
+// Protected regions: text that neither pass may touch, found in one left-to-right
+// scan that reads tags as a browser's tokenizer does.
 //
-// Regions are found from left to right; scanning resumes after a region, so no
-// region starts inside another. Covered by tests/regions_test.cpp.
+// The regions: comments; the text of the raw-text elements (script, style,
+// textarea, title, xmp); quoted attribute values; and, for the content pass,
+// whole svg and math elements, whose "</path" and "</polygon" would otherwise
+// read as paragraph ends.
+//
+// The definition, once:
+// - Between tags, "<!--" opens a comment that ends behind the next "-->" (which
+//   may begin right after "<!", so "<!-->" and "<!--->" are complete), or at the
+//   end of the text. "<" and an ASCII letter start a start tag, "</" and an ASCII
+//   letter an end tag. Any other "<" (declarations, "<?...>", "< ") is text.
+// - A tag's name runs to whitespace (TAB, LF, FF, CR, space), "/" or ">". Then
+//   attributes: whitespace and "/" between them are skipped; a name begins with
+//   any other character but ">" ("=" included) and runs to whitespace, "/", ">"
+//   or "="; after it, optional whitespace, then "=" and optional whitespace lead
+//   to the value. A value that opens with '"' or "'" is quoted and runs to the
+//   next same quote (or the end of the text); any other value is unquoted and
+//   ends at whitespace or ">". The tag ends at the first ">" outside quoted
+//   values, or at the end of the text.
+// - A comment, a raw-text element or an svg/math region opens only between tags,
+//   never inside one. Raw text runs from behind its start tag's ">" to the next
+//   "</NAME" (ASCII case ignored), or to the end; a raw-text start tag without
+//   ">" protects itself and everything behind it. An svg/math region runs from its
+//   "<" to the ">" of the end tag of the same name that closes it (nesting
+//   counted; "</svg" with optional whitespace, then ">"), or to the end.
+// - In the page pass's working text an opened gap counts as whitespace, and a
+//   doubled NUL as one character.
+//
+// Every "<" outside the regions is reported, those inside a tag (an unquoted
+// value "a<b", a tag without its ">") among them: they are listed apart.
+//
+// Linear in the text: every byte is looked at a bounded number of times, and
+// nothing recurses. Checked against a model in tests/regions_test.cpp.
 #ifndef VANTORO_HTML_PROTECTED_REGIONS_H_
 #define VANTORO_HTML_PROTECTED_REGIONS_H_
 
 #include <cstddef>
 #include <string_view>
-
-#include "text/byte_scanner.h"
+#include <vector>
 
 namespace vantoro::internal {
 
 enum class RegionSet {
-  kPage,     // comments and raw text
-  kContent,  // comments, raw text, svg and math
+  kPage,     // comments, raw text, quoted values
+  kContent,  // the same, and svg and math
 };
 
-// Walks the "<" characters of a text that lie outside every protected region, in
-// order. The start and end tags of raw-text elements are outside their region.
-// Linear in the text: every byte is looked at a bounded number of times.
-class UnprotectedTags {
- public:
-  UnprotectedTags(std::string_view text, RegionSet set)
-      : text_(text), set_(set), less_than_(text, '<') {}
+struct MarkupIndex {
+  std::vector<std::size_t> unprotected;  // every "<" outside the regions, in order
+  std::vector<std::size_t> in_tag;       // those of them that stand inside a tag
 
-  // The next such "<", or npos when there is none.
-  std::size_t Next();
+  void clear() {
+    unprotected.clear();
+    in_tag.clear();
+  }
+};
+
+// Scans `text` into `index` (cleared first; its capacity is reused). `gaps`:
+// the text is the page pass's working text (gaps and doubled NULs). `quotes`,
+// when given, receives the quoted values as pairs of positions: the opening
+// quote and the closing one (the last byte of the text for a value not closed).
+void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& index,
+                std::vector<std::size_t>* quotes = nullptr);
+
+// The unprotected "<" of `text`, from left to right.
+std::vector<std::size_t> UnprotectedTags(std::string_view text, RegionSet set);
+
+// Reads one tag from its "<" and tells which positions lie inside its quoted
+// values (quotes included), as the scan above reads them. Asked positions must
+// not go backwards; reading goes no further than asked.
+class TagReader {
+ public:
+  TagReader(std::string_view text, std::size_t lt, bool gaps);
+  bool Quoted(std::size_t pos);
+
+  // Internal: where reading stands.
+  enum class State { kBeforeName, kName, kAfterName, kBeforeValue, kUnquoted };
 
  private:
-  std::size_t SkipComment(std::size_t lt) const;
-  std::size_t SkipForeignElement(std::size_t lt, std::string_view name) const;
-
   std::string_view text_;
-  RegionSet set_;
-  ByteScanner less_than_;
-  std::size_t pos_ = 0;
-  // A raw-text region found at its start tag; it begins behind that tag's ">", so
-  // a "<" inside the start tag itself is still outside.
-  std::size_t raw_begin_ = std::string_view::npos;
-  std::size_t raw_end_ = 0;
+  bool gaps_;
+  std::size_t pos_;
+  State state_ = State::kBeforeName;
+  std::size_t open_ = 0, close_ = 0;  // the last quoted value read
+  bool any_ = false;                  // whether one was read
+  bool ended_ = false;                // the tag's ">" was read
 };
-
-// Whether `pos` lies inside the start tag of a raw-text element (between its "<"
-// and its first ">"), where inserting a ">" would move the start of its region.
-bool InsideRawTextStartTag(std::string_view text, std::size_t pos);
 
 // Whether the byte ends a tag name: TAB, LF, FF, CR, space, "/" or ">".
 inline bool EndsTagName(char c) {

@@ -15,12 +15,12 @@ std::string EscapeNul(std::string_view text) {
   return out;
 }
 
-void FillGaps(std::string& text, std::string& scratch, std::vector<std::size_t>* anchors,
+void FillGaps(std::string& text, std::string& scratch,
+              std::initializer_list<std::vector<std::size_t>*> anchors,
               const std::function<std::string()>& fill) {
   std::size_t nul = FindByte(text, '\0', 0);
   if (nul == std::string::npos) return;
-  std::vector<std::size_t> none;
-  Splicer out(text, scratch, {anchors != nullptr ? anchors : &none});
+  Splicer out(text, scratch, anchors);
   for (; nul != std::string::npos; nul = FindByte(text, '\0', nul)) {
     out.CopyTo(nul);
     if (IsGapAt(text, nul)) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,10 +25,11 @@ inline bool HasNul(std::string_view text) {
 std::string EscapeNul(std::string_view text);
 
 // Undoes EscapeNul and replaces each run of adjacent gaps by " " + fill() + " ",
-// calling fill once per run, from left to right. `anchors` (sorted positions of
-// bytes that are neither NUL nor SOH; may be null) move with the text.
+// calling fill once per run, from left to right. `anchors` (lists of sorted
+// positions of bytes that are neither NUL nor SOH) move with the text.
 // `scratch` is working space whose capacity is reused.
-void FillGaps(std::string& text, std::string& scratch, std::vector<std::size_t>* anchors,
+void FillGaps(std::string& text, std::string& scratch,
+              std::initializer_list<std::vector<std::size_t>*> anchors,
               const std::function<std::string()>& fill);
 
 }  // namespace vantoro::internal

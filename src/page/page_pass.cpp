@@ -53,8 +53,8 @@ class BorrowedBuffers {
     buffers_.busy = false;
     if (buffers_.text.capacity() > kKeepBytes) std::string().swap(buffers_.text);
     if (buffers_.index.scratch.capacity() > kKeepBytes) std::string().swap(buffers_.index.scratch);
-    if (buffers_.index.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) {
-      std::vector<std::size_t>().swap(buffers_.index.unprotected);
+    if (buffers_.index.markup.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) {
+      buffers_.index.markup = MarkupIndex();
     }
   }
   BorrowedBuffers(const BorrowedBuffers&) = delete;
@@ -88,7 +88,7 @@ std::string PagePass(std::string_view page, const PageSettings& settings) {
   for (const TagRule& rule : TagTable()) {
     text = RewriteTag(std::move(text), rule, settings.common_attributes, draws, &index);
   }
-  if (index.stale || index.has_nul) index.unprotected = ScanUnprotected(text);
+  if (index.stale || index.has_nul) ScanMarkup(text, RegionSet::kPage, false, index.markup);
   std::string mark = RandomChars(1, kWatermarkChars);
   std::string watermark = Watermark(settings.version_text, mark);
   // The watermark is two whole comments: no declaration in it, no region left
@@ -96,7 +96,7 @@ std::string PagePass(std::string_view page, const PageSettings& settings) {
   return JoinWithDeclarationFirst(bom ? kByteOrderMark : std::string_view(),
                                   settings.encoder != nullptr ? Encoded(*settings.encoder, watermark)
                                                               : watermark,
-                                  text, &index.unprotected);
+                                  text, &index.markup);
 }
 
 }  // namespace vantoro::internal

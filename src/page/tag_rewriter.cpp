@@ -58,17 +58,25 @@ struct Anchors {
 
 void AttributePass(std::string& text, Anchors& anchors, const RecasedName& name,
                    const RecasedName& attribute, std::string_view lead) {
-  auto matches =
-      internal::FindAttributeMatches(text, anchors.open, name.pattern.size(), attribute.pattern);
+  internal::MarkupIndex& markup = anchors.index->markup;
+  auto matches = internal::FindAttributeMatches(text, anchors.open, name.pattern.size(),
+                                                attribute.pattern, true, &markup);
   if (matches.empty()) return;
-  internal::Splicer out(text, anchors.index->scratch,
-                        {&anchors.open, &anchors.close, &anchors.index->unprotected});
-  for (const internal::AttributeMatch& m : matches) {
-    if (!lead.empty() && internal::InsideRawTextStartTag(text, m.start)) {
-      anchors.index->stale = true;
+  // No comment goes in front of a "<" inside another tag: its ">" would end that
+  // tag early, and the rest of the page would read differently.
+  std::vector<bool> lead_here(matches.size(), !lead.empty());
+  if (!lead.empty() && !markup.in_tag.empty()) {
+    for (std::size_t k = 0; k < matches.size(); ++k) {
+      lead_here[k] = !std::binary_search(markup.in_tag.begin(), markup.in_tag.end(),
+                                         matches[k].start);
     }
+  }
+  internal::Splicer out(text, anchors.index->scratch,
+                        {&anchors.open, &anchors.close, &markup.unprotected, &markup.in_tag});
+  for (std::size_t k = 0; k < matches.size(); ++k) {
+    const internal::AttributeMatch& m = matches[k];
     out.CopyTo(m.start);
-    out.Emit(lead);
+    if (lead_here[k]) out.Emit(lead);
     out.CopyTo(m.start + 1);
     out.Emit(name.output);
     out.Skip(name.pattern.size());
@@ -100,7 +108,17 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
       std::none_of(open.begin(), open.end(), [&](std::size_t lt) { return literal_after(lt); })) {
     return;
   }
-  internal::Splicer out(text, anchors.index->scratch, {&anchors.index->unprotected});
+  internal::MarkupIndex& markup = anchors.index->markup;
+  // An end tag inside another tag gets no comment behind it: its ">" ends the
+  // outer tag, and behind that may begin raw text.
+  std::vector<bool> tail_here(close.size(), !tail.empty());
+  if (!tail.empty() && !markup.in_tag.empty()) {
+    for (std::size_t k = 0; k < close.size(); ++k) {
+      tail_here[k] = !std::binary_search(markup.in_tag.begin(), markup.in_tag.end(), close[k]);
+    }
+  }
+  internal::Splicer out(text, anchors.index->scratch,
+                        {&markup.unprotected, &markup.in_tag});
   std::size_t i = 0, j = 0;
   while (i < open.size() || (paired && j < close.size())) {
     bool take_open = i < open.size() && (!paired || j == close.size() || open[i] < close[j]);
@@ -114,13 +132,14 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
       out.Emit(kGap);
       if (next == ' ') out.Skip(1);
     } else {
+      bool with_tail = tail_here[j];
       std::size_t lt = close[j++];
       out.CopyTo(lt + 2);
       out.Emit(name.output);
       out.Skip(n);
       out.Emit(kGap);
       out.CopyTo(lt + 3 + n);
-      out.Emit(tail);
+      if (with_tail) out.Emit(tail);
     }
   }
   out.Finish();
@@ -131,12 +150,32 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
 
 namespace internal {
 
-std::vector<std::size_t> ScanUnprotected(std::string_view text) {
-  std::vector<std::size_t> positions;
-  UnprotectedTags tags(text, RegionSet::kPage);
-  for (std::size_t lt; (lt = tags.Next()) != std::string_view::npos;) positions.push_back(lt);
-  return positions;
+namespace {
+
+// Whether the rewrite could change how the page tokenizes: a candidate inside
+// another tag, or a name that holds more than letters, digits, "-" and "_".
+bool Unsettling(const TagRule& rule, std::span<const std::string_view> common_attributes,
+                const MarkupIndex& markup, const std::vector<std::size_t>& open,
+                const std::vector<std::size_t>& close) {
+  auto plain = [](std::string_view name) {
+    return std::all_of(name.begin(), name.end(), [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+             c == '-' || c == '_';
+    });
+  };
+  if (!plain(rule.name) || !std::all_of(rule.attributes.begin(), rule.attributes.end(), plain) ||
+      !std::all_of(common_attributes.begin(), common_attributes.end(), plain)) {
+    return true;
+  }
+  if (markup.in_tag.empty()) return false;
+  auto inside = [&](std::size_t lt) {
+    return std::binary_search(markup.in_tag.begin(), markup.in_tag.end(), lt);
+  };
+  return std::any_of(open.begin(), open.end(), inside) ||
+         std::any_of(close.begin(), close.end(), inside);
 }
+
+}  // namespace
 
 std::string RewriteTag(std::string page, const TagRule& rule,
                        std::span<const std::string_view> common_attributes,
@@ -168,25 +207,29 @@ std::string RewriteTag(std::string page, const TagRule& rule,
     page = EscapeNul(page);
     index->stale = true;
   }
+  MarkupIndex& markup = index->markup;
   if (index->stale) {
-    index->unprotected = ScanUnprotected(page);
+    ScanMarkup(page, RegionSet::kPage, true, markup);
     index->stale = false;
   }
   Anchors anchors{{}, {}, index};
-  FindCandidates(page, index->unprotected, name.pattern, anchors.open, anchors.close);
+  FindCandidates(page, markup.unprotected, name.pattern, anchors.open, anchors.close);
   if (anchors.open.empty() && anchors.close.empty()) {
-    FillGaps(page, index->scratch, &index->unprotected, nullptr);  // undoes the NUL escape
+    // Undoes the NUL escape.
+    FillGaps(page, index->scratch, {&markup.unprotected, &markup.in_tag}, nullptr);
     return page;
   }
+  bool unsettling = Unsettling(rule, common_attributes, markup, anchors.open, anchors.close);
 
   for (std::size_t k = 0; k < attributes.size(); ++k) {
     AttributePass(page, anchors, name, attributes[k],
                   k == lead_index ? std::string_view(lead) : std::string_view());
   }
   LiteralPasses(page, anchors, name, rule.paired, tail);
-  FillGaps(page, index->scratch, &index->unprotected, [&] {
+  FillGaps(page, index->scratch, {&markup.unprotected, &markup.in_tag}, [&] {
     return draws.fresh_gaps ? RandomChars(1, kFiller) : shared_fill;
   });
+  if (unsettling) index->stale = true;
   return page;
 }
 

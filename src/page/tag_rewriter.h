@@ -10,19 +10,21 @@
 #include <string_view>
 #include <vector>
 
+#include "html/protected_regions.h"
 #include "page/tag_rule.h"
 #include "random/draws.h"
 #include "random/range.h"
 
 namespace vantoro::internal {
 
-// The "<" positions outside protected regions of the text a rule starts from.
-// A rule's rewrite moves them along with the text, which keeps them exact: it only
-// inserts whitespace gaps and whole comments outside regions. The one exception, a
-// lead comment inside a raw-text start tag (its ">" would start the region
-// earlier), marks the index stale, and the next rule scans again.
+// The protected regions of the text a rule starts from. A rule's rewrite moves
+// them along with the text, which keeps them exact: it only re-cases names and
+// inserts whitespace gaps and whole comments outside regions, between tags. A
+// rewrite of a "<" that stands inside another tag (a comment there would end
+// that tag early) or a rule whose names hold more than letters marks the index
+// stale, and the next rule scans again.
 struct TagIndex {
-  std::vector<std::size_t> unprotected;
+  MarkupIndex markup;
   bool stale = true;
   bool has_nul = false;  // the page holds NUL bytes (checked at every scan)
   std::string scratch;   // working space reused by every pass
@@ -35,9 +37,6 @@ struct TagDraws {
   CaseMode case_mode = CaseMode::kRandom;
   std::optional<Range> note_range;  // the comments' length (none: no comments)
 };
-
-// The unprotected "<" positions of `text`, from left to right.
-std::vector<std::size_t> ScanUnprotected(std::string_view text);
 
 // Draws, in order: the name's casing; each common attribute's casing; each rule
 // attribute's casing, the last followed by the lead comment; the tail comment of
