@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Registers Marquel.dll in a fresh Wine prefix and drives it from VBScript with
 # Wine's cscript. Usage: run_wine_tests.sh DLL win64|win32 WORK_DIR
-# Exit 77 (skip) when Wine, or its 32-bit half for win32, is not installed.
+# Exit 77 (skip) when Wine, or its 32-bit half for win32, is not installed, or
+# when this machine's kernel cannot run 32-bit programs.
 set -euo pipefail
 dll=$1 arch=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -9,6 +10,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 if ! command -v wine >/dev/null; then echo "SKIP: wine is not installed"; exit 77; fi
 if [[ $arch == win32 ]] && ! dpkg-query -W -f='${Status}' wine32 2>/dev/null | grep -q "ok installed"; then
   echo "SKIP: wine32 (i386) is not installed"; exit 77
+fi
+# The 32-bit loader is itself a 32-bit program: if it cannot start, nothing can.
+if [[ $arch == win32 ]] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "SKIP: this machine cannot run 32-bit programs"; exit 77
 fi
 
 # Debian's "wine" runs the 32-bit loader whenever wine32 is installed; the 64-bit
