@@ -75,13 +75,31 @@ TEST_F(Cli, UsageErrors) {
   for (const char* args :
        {"", "frobnicate", "page --bogus", "page a.html b.html", "page --copyright x",
         "protect --in-place --random-values v.txt site", "content --decoy odd",
-        "page --charset NO-SUCH-SET", "page site", "protect --in-place", "page -o"}) {
+        "page --charset NO-SUCH-SET", "page site", "protect --in-place", "page -o",
+        "page --charset UTF-16", "content --hide class", "content --hide odd --site-key k",
+        "page --hide class --site-key k", "stylesheet", "stylesheet --site-key k a.html"}) {
     Result r = Run(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_TRUE(r.out.empty()) << args;
     EXPECT_NE(r.err.find("vantoro: "), std::string::npos) << args;
   }
   EXPECT_NE(Run("page --bogus").err.find("Try 'vantoro --help'"), std::string::npos);
+}
+
+TEST_F(Cli, HidingByClassAndItsStylesheet) {
+  Result sheet = Run("stylesheet --site-key example.org");
+  EXPECT_EQ(sheet.status, 0) << sheet.err;
+  EXPECT_EQ(sheet.out, ".jprdfwdvv,.gjgfjkws,.lzbavqqbd,.bcphlnh{display:none!important}\n");
+  Put(dir_ / "a.html", "<p>x</p>");
+  // The content pass alone: the page pass would re-case the span's attributes.
+  Result r = Run("content --hide class --site-key example.org --nosnippet --copyright Note a.html");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" data-nosnippet class='"), std::string::npos) << r.out;
+  bool named = false;
+  for (const char* name : {"jprdfwdvv", "gjgfjkws", "lzbavqqbd", "bcphlnh"}) {
+    named |= r.out.find(name) != std::string::npos;
+  }
+  EXPECT_TRUE(named) << r.out;
 }
 
 TEST_F(Cli, EverySubcommandFromStdinAndFiles) {

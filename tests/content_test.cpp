@@ -167,7 +167,7 @@ TEST(RndContent, OneScanGivesWhatTwoScansGive) {
   std::uniform_int_distribution<int> length(1, 30);
   for (const char* copyright : {"Site:Rights", "Site<br>:<!--x"}) {
     auto entries = internal::ParseCopyright(copyright);
-    const internal::ContentSettings settings{entries, internal::DecoyContent::kCopyright, nullptr};
+    const internal::ContentSettings settings{entries, internal::DecoyContent::kCopyright, nullptr, {}};
     for (int i = 0; i < 2000; ++i) {
       std::string article;
       for (int n = length(engine); n > 0; --n) article += pieces[pick(engine)];

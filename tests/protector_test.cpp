@@ -50,7 +50,10 @@ TEST(Protector, ReadyOnceConstructedLikeALoadedComponent) {
 
 TEST(Protector, ProtectIsContentThenPage) {
   auto draws = testing::SeededValues(5000, 8);
-  Protector protector(Options{{}, {"Site:Rights", DecoyKind::kBoth}, "UTF-8"});
+  Options options;
+  options.content.copyright = "Site:Rights";
+  options.content.decoy = DecoyKind::kBoth;
+  Protector protector(options);
   std::string both;
   {
     ScriptedRandomSource values(draws);
@@ -80,7 +83,10 @@ TEST(Protector, RefusedOptionsChangeNothing) {
 }
 
 TEST(Protector, OtherCharsetsConvertOnlyInsertedText) {
-  Protector protector(Options{{}, {"版权:©"}, "GBK"});
+  Options options;
+  options.content.copyright = "版权:©";
+  options.charset = "GBK";
+  Protector protector(options);
   const std::string page = "<p>\xC4\xE3\xBA\xC3</p>";  // "你好" in GBK
   std::string out = protector.protect(page);
   EXPECT_NE(out.find("\xC4\xE3\xBA\xC3"), std::string::npos) << "page bytes kept";
@@ -108,6 +114,55 @@ TEST(Protector, ReplayThatRunsOutFailsCleanly) {
   ScopedRandomSource use(values);
   EXPECT_EQ(CodeOf([&] { protector.protect_page("<p>x</p>"); }), ErrorCode::kReplayExhausted);
   EXPECT_STREQ(Version(), VANTORO_VERSION_STRING);
+}
+
+TEST(Protector, HidingByClass) {
+  using testing::Pick;
+  Protector protector;
+  protector.set_copyright("note");
+  protector.set_hiding(HideMethod::kClass, "example.org");
+  // Leading separator (one, "."), no trailing one, "span", the second class,
+  // a first run of two letters, an empty second run.
+  ScriptedRandomSource values({Pick(1, 2), Pick(2, 11), Pick(0, 2), Pick(0, 3), Pick(1, 4),
+                               Pick(2, 17), Pick(0, 50), Pick(25, 50), Pick(0, 17)});
+  ScopedRandomSource use(values);
+  EXPECT_EQ(protector.protect_content("x</p>y"), "x<span class='aA gjgfjkws'>.note</span></p>y");
+  EXPECT_EQ(values.remaining(), 0u);
+}
+
+TEST(Protector, HidingStylesheetIsPinned) {
+  // Sites cache the stylesheet: a key must give the same names in every version.
+  EXPECT_EQ(Stylesheet("example.org"),
+            ".jprdfwdvv,.gjgfjkws,.lzbavqqbd,.bcphlnh{display:none!important}\n");
+  EXPECT_NE(Stylesheet("example.net"), Stylesheet("example.org"));
+  // No name may read as "hidden" to a text extractor, whatever the key.
+  for (int k = 0; k < 2000; ++k) {
+    std::string sheet = Stylesheet("site-" + std::to_string(k));
+    for (const char* word : {"hid", "hide", "invisible", "sr-only", "display:n"}) {
+      std::size_t hit = sheet.find(word);
+      EXPECT_TRUE(hit == std::string::npos || std::string_view(word) == "display:n") << sheet;
+    }
+    EXPECT_EQ(sheet.find("display"), sheet.find("{display:none")  + 1) << sheet;
+  }
+  EXPECT_EQ(CodeOf([] { Stylesheet(""); }), ErrorCode::kInvalidArgument);
+}
+
+TEST(Protector, HidingOptionsAreChecked) {
+  Protector protector;
+  EXPECT_EQ(CodeOf([&] { protector.set_hiding(HideMethod::kClass); }), ErrorCode::kInvalidArgument)
+      << "a class needs a site key";
+  EXPECT_EQ(CodeOf([&] { protector.set_hiding(static_cast<HideMethod>(9), "k"); }),
+            ErrorCode::kInvalidArgument);
+  EXPECT_EQ(protector.options().content.hide, HideMethod::kStyle);
+  Options options;
+  options.content.copyright = "n";
+  options.content.nosnippet = true;
+  protector.set_options(options);
+  EXPECT_NE(protector.protect_content("<br>").find(" data-nosnippet style='"), std::string::npos);
+  protector.set_hiding(HideMethod::kClass, "k");
+  std::string out = protector.protect_content("<br>");
+  EXPECT_NE(out.find(" data-nosnippet class='"), std::string::npos) << out;
+  EXPECT_EQ(out.find("style"), std::string::npos) << out;
 }
 
 }  // namespace

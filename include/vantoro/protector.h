@@ -49,6 +49,12 @@ enum class DecoyKind {
   kBoth = 3,        // random text, one whitespace character, then the notice
 };
 
+// How a decoy hides.
+enum class HideMethod {
+  kStyle = 1,  // an inline style attribute
+  kClass = 2,  // a class that the site's stylesheet hides (see Stylesheet)
+};
+
 // The page pass has no settings of its own yet.
 struct PageOptions {};
 
@@ -60,6 +66,19 @@ struct ContentOptions {
   std::string copyright;
   // decoy (kCopyright): what each decoy holds.
   DecoyKind decoy = DecoyKind::kCopyright;
+  // hide (kStyle): how each decoy hides. An inline style works everywhere but
+  // where a Content-Security-Policy forbids inline styles (a style-src or
+  // default-src without 'unsafe-inline'): browsers then show the notices. Use
+  // kClass there, with the stylesheet of Stylesheet(site_key) served from the
+  // site's own origin and linked in every page.
+  HideMethod hide = HideMethod::kStyle;
+  // site_key (""): names the hiding classes; required for kClass. Keep it the
+  // same for a site, so that its stylesheet can be cached.
+  std::string site_key;
+  // nosnippet (false): adds data-nosnippet to each decoy, so that search
+  // engines keep the notices out of result snippets. Off by default: it is a
+  // fixed marker that a scraper could strip decoys by.
+  bool nosnippet = false;
 };
 
 struct Options {
@@ -90,6 +109,7 @@ class Protector {
   void set_copyright(std::string_view text);
   void set_decoy_kind(DecoyKind kind);
   void set_charset(std::string_view name);
+  void set_hiding(HideMethod method, std::string_view site_key = {});
 
   // The page pass: the whole page re-marked, with the watermark in front and the
   // document type declaration first (a byte order mark stays before it).
@@ -104,6 +124,11 @@ class Protector {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The stylesheet that hides the decoys of HideMethod::kClass for `site_key`: one
+// rule, the same on every run and in every version. Throws Error
+// (kInvalidArgument) for an empty key.
+std::string Stylesheet(std::string_view site_key);
 
 // The library's version, "MAJOR.MINOR.PATCH".
 const char* Version() noexcept;

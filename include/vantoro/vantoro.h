@@ -71,6 +71,11 @@ typedef enum vantoro_decoy_kind {
   VANTORO_DECOY_BOTH = 3        /* random text, one whitespace character, the notice */
 } vantoro_decoy_kind;
 
+typedef enum vantoro_hide_method {
+  VANTORO_HIDE_STYLE = 1,  /* an inline style attribute (the default) */
+  VANTORO_HIDE_CLASS = 2   /* a class that the site's stylesheet hides (vantoro_stylesheet) */
+} vantoro_hide_method;
+
 typedef struct vantoro_handle vantoro_handle;
 
 /* A new handle with the defaults: no copyright texts, copyright decoys, UTF-8. */
@@ -86,6 +91,21 @@ vantoro_status vantoro_set_decoy_kind(vantoro_handle *handle,
 /* The pages' character set (a NUL-terminated name such as "GBK"); only the text
  * the library inserts is converted to it. ASCII must stay ASCII in it. */
 vantoro_status vantoro_set_charset(vantoro_handle *handle, const char *name) VANTORO_NOEXCEPT;
+
+/* How decoys hide. An inline style does not work where a Content-Security-Policy
+ * forbids inline styles; VANTORO_HIDE_CLASS works there, with the stylesheet of
+ * vantoro_stylesheet(site_key) served from the site's origin and linked in every
+ * page. `site_key` (needed for VANTORO_HIDE_CLASS, ignored otherwise) names the
+ * hiding classes. */
+vantoro_status vantoro_set_hiding(vantoro_handle *handle, vantoro_hide_method method,
+                                  const char *site_key, size_t length) VANTORO_NOEXCEPT;
+/* Non-zero: each decoy carries data-nosnippet (search engines keep it out of
+ * result snippets). Off by default: a fixed marker a scraper could strip by. */
+vantoro_status vantoro_set_nosnippet(vantoro_handle *handle, int on) VANTORO_NOEXCEPT;
+/* The stylesheet for VANTORO_HIDE_CLASS with `site_key` (not empty), released
+ * with vantoro_free: the same for a key on every run and in every version. */
+vantoro_status vantoro_stylesheet(const char *site_key, size_t length, char **out,
+                                  size_t *out_length) VANTORO_NOEXCEPT;
 
 /* The page pass, the content pass, and both (content, then page). */
 vantoro_status vantoro_protect_page(vantoro_handle *handle, const char *page, size_t length,

@@ -8,6 +8,7 @@
 #include "api/charset_encoder.h"
 #include "content/content_pass.h"
 #include "content/copyright.h"
+#include "content/decoys.h"
 #include "page/page_pass.h"
 #include "page/tag_rule.h"
 
@@ -16,6 +17,7 @@ namespace vantoro {
 struct Protector::State {
   Options options;
   std::vector<internal::CopyrightEntry> copyright;  // in the output character set
+  std::vector<std::string> class_names;              // for HideMethod::kClass
   std::unique_ptr<internal::CharsetEncoder> charset;
   internal::TextEncoder encoder;  // empty for UTF-8
 
@@ -25,6 +27,16 @@ struct Protector::State {
       case DecoyKind::kRandomText:
       case DecoyKind::kBoth: break;
       default: throw Error(ErrorCode::kInvalidArgument, "unknown decoy kind");
+    }
+    switch (options.content.hide) {
+      case HideMethod::kStyle: break;
+      case HideMethod::kClass:
+        if (options.content.site_key.empty()) {
+          throw Error(ErrorCode::kInvalidArgument, "hiding by class needs a site key");
+        }
+        class_names = internal::HidingClassNames(options.content.site_key);
+        break;
+      default: throw Error(ErrorCode::kInvalidArgument, "unknown hiding method");
     }
     charset = std::make_unique<internal::CharsetEncoder>(options.charset);
     if (!charset->is_utf8()) {
@@ -43,7 +55,7 @@ struct Protector::State {
     internal::DecoyContent decoy = internal::DecoyContent::kCopyright;
     if (options.content.decoy == DecoyKind::kRandomText) decoy = internal::DecoyContent::kRandomText;
     if (options.content.decoy == DecoyKind::kBoth) decoy = internal::DecoyContent::kBoth;
-    return {copyright, decoy, &encoder};
+    return {copyright, decoy, &encoder, {class_names, options.content.nosnippet}};
   }
 };
 
@@ -84,6 +96,13 @@ void Protector::set_charset(std::string_view name) {
   set_options(std::move(options));
 }
 
+void Protector::set_hiding(HideMethod method, std::string_view site_key) {
+  Options options = state_->options;
+  options.content.hide = method;
+  options.content.site_key = site_key;
+  set_options(std::move(options));
+}
+
 std::string Protector::protect_page(std::string_view page) const {
   return internal::PagePass(page, state_->page_settings());
 }
@@ -94,6 +113,11 @@ std::string Protector::protect_content(std::string_view article) const {
 
 std::string Protector::protect(std::string_view page) const {
   return protect_page(protect_content(page));
+}
+
+std::string Stylesheet(std::string_view site_key) {
+  if (site_key.empty()) throw Error(ErrorCode::kInvalidArgument, "empty site key");
+  return internal::HidingStylesheet(site_key);
 }
 
 const char* Version() noexcept { return VANTORO_VERSION_STRING; }

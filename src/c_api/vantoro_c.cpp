@@ -166,6 +166,50 @@ vantoro_status vantoro_set_charset(vantoro_handle* handle, const char* name) VAN
   return Guarded(handle, [&] { handle->protector.set_charset(name); });
 }
 
+vantoro_status vantoro_set_hiding(vantoro_handle* handle, vantoro_hide_method method,
+                                  const char* site_key, std::size_t length) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  if (site_key == nullptr && length != 0) {
+    return Fail(handle, VANTORO_NULL_ARGUMENT, "the site key is NULL but its length is not 0");
+  }
+  const auto raw = static_cast<long long>(RawValue(method));
+  return Guarded(handle, [&] {
+    if (raw != VANTORO_HIDE_STYLE && raw != VANTORO_HIDE_CLASS) {
+      throw vantoro::Error(vantoro::ErrorCode::kInvalidArgument,
+                           "unknown hiding method " + std::to_string(raw));
+    }
+    // The C and C++ enumerators carry the same numbers.
+    handle->protector.set_hiding(static_cast<vantoro::HideMethod>(raw),
+                                 std::string_view(site_key, length));
+  });
+}
+
+vantoro_status vantoro_set_nosnippet(vantoro_handle* handle, int on) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  return Guarded(handle, [&] {
+    vantoro::Options options = handle->protector.options();
+    options.content.nosnippet = on != 0;
+    handle->protector.set_options(std::move(options));
+  });
+}
+
+vantoro_status vantoro_stylesheet(const char* site_key, std::size_t length, char** out,
+                                  std::size_t* out_length) VANTORO_NOEXCEPT {
+  if (out != nullptr) *out = nullptr;
+  if (out_length != nullptr) *out_length = 0;
+  if (out == nullptr || out_length == nullptr || (site_key == nullptr && length != 0)) {
+    return VANTORO_NULL_ARGUMENT;
+  }
+  return Guarded(nullptr, [&] {
+    std::string sheet = vantoro::Stylesheet(std::string_view(site_key, length));
+    auto* buffer = static_cast<char*>(std::malloc(sheet.size() + 1));
+    if (buffer == nullptr) throw std::bad_alloc();
+    std::memcpy(buffer, sheet.data(), sheet.size() + 1);
+    *out = buffer;
+    *out_length = sheet.size();
+  });
+}
+
 vantoro_status vantoro_protect_page(vantoro_handle* handle, const char* page, std::size_t length,
                                     char** out, std::size_t* out_length) VANTORO_NOEXCEPT {
   return Protect(handle, &vantoro::Protector::protect_page, page, length, out, out_length);

@@ -10,6 +10,10 @@ int main(int argc, char** argv) {
   ParseResult parsed = ParseCommandLine(argc, argv);
   if (!parsed.options) return parsed.exit_status;
   const Options& options = *parsed.options;
+  if (options.command == Command::kStylesheet) {
+    std::cout << vantoro::Stylesheet(*options.site_key) << std::flush;
+    return std::cout ? 0 : 1;
+  }
 
   try {
     vantoro::Protector check;

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kUsage = R"(Usage: vantoro COMMAND [OPTIONS] [FILE|-]
        vantoro COMMAND --in-place [OPTIONS] PATH...
+       vantoro stylesheet --site-key KEY
 
 Makes the markup of web pages differ on every call while they render the same,
 and hides the site's copyright notice in articles, against harvesting programs.
@@ -21,12 +22,21 @@ Commands:
   content    put a hidden copyright notice in front of every paragraph end and
              line break of an article (or page)
   protect    both, as a site does with a whole page: content, then page
+  stylesheet print the stylesheet that hides the decoys of --hide class
 
 Options:
   --copyright TEXT       the site's copyright texts: entries separated by ",",
                          parts by ":" (content, protect)
   --copyright-file PATH  the same, read from a file (a final line break is dropped)
   --decoy KIND           copyright (default), random or both (content, protect)
+  --hide METHOD          how decoys hide: style (default; an inline style) or
+                         class (a class hidden by the site's stylesheet, for
+                         pages sent with a Content-Security-Policy that forbids
+                         inline styles; needs --site-key)
+  --site-key KEY         names the hiding classes of --hide class and stylesheet;
+                         keep it the same for a site
+  --nosnippet            mark each decoy data-nosnippet (search engines keep it
+                         out of result snippets)
   --in-place             replace each FILE, and every *.html/*.htm file under each
                          directory, atomically; files are processed in parallel
   --random-values PATH   take every random draw from PATH, one number in [0, 1)
@@ -45,11 +55,16 @@ Examples:
   vantoro protect --in-place --copyright "Example Site:All rights reserved" public_html/
   vantoro page --charset GBK gbk-page.html
   vantoro page --random-values draws.txt index.html
+  vantoro protect --hide class --site-key example.org --copyright "Example Site" page.html
+  vantoro stylesheet --site-key example.org > public_html/vantoro.css
 
 Exit status: 0 on success, 1 when processing failed, 2 for usage errors.
 )";
 
-enum LongOnly { kCopyright = 256, kCopyrightFile, kDecoy, kInPlace, kRandomValues, kCharset };
+enum LongOnly {
+  kCopyright = 256, kCopyrightFile, kDecoy, kInPlace, kRandomValues, kCharset, kHide, kSiteKey,
+  kNosnippet
+};
 
 int UsageError(const std::string& message) {
   std::cerr << "vantoro: " << message << "\nTry 'vantoro --help' for more information.\n";
@@ -66,6 +81,9 @@ ParseResult ParseCommandLine(int argc, char** argv) {
       {"in-place", no_argument, nullptr, kInPlace},
       {"random-values", required_argument, nullptr, kRandomValues},
       {"charset", required_argument, nullptr, kCharset},
+      {"hide", required_argument, nullptr, kHide},
+      {"site-key", required_argument, nullptr, kSiteKey},
+      {"nosnippet", no_argument, nullptr, kNosnippet},
       {"output", required_argument, nullptr, 'o'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
@@ -87,6 +105,18 @@ ParseResult ParseCommandLine(int argc, char** argv) {
       case kInPlace: options.in_place = true; break;
       case kRandomValues: options.random_values = optarg; break;
       case kCharset: options.charset = optarg; break;
+      case kSiteKey: options.site_key = optarg; break;
+      case kNosnippet: options.nosnippet = true; break;
+      case kHide:
+        if (std::strcmp(optarg, "style") == 0) {
+          options.hide = HideMethod::kStyle;
+        } else if (std::strcmp(optarg, "class") == 0) {
+          options.hide = HideMethod::kClass;
+        } else {
+          return {std::nullopt,
+                  UsageError(std::string("unknown hiding method '") + optarg + "' (style or class)")};
+        }
+        break;
       case kDecoy:
         if (std::strcmp(optarg, "copyright") == 0) {
           options.decoy = DecoyKind::kCopyright;
@@ -115,18 +145,32 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     options.command = Command::kContent;
   } else if (command == "protect") {
     options.command = Command::kProtect;
+  } else if (command == "stylesheet") {
+    options.command = Command::kStylesheet;
   } else {
     return {std::nullopt, UsageError("unknown command '" + command + "'")};
   }
   for (; optind < argc; ++optind) options.inputs.emplace_back(argv[optind]);
 
+  if (options.command == Command::kStylesheet) {
+    if (!options.site_key || options.site_key->empty()) {
+      return {std::nullopt, UsageError("stylesheet needs --site-key KEY")};
+    }
+    if (!options.inputs.empty()) return {std::nullopt, UsageError("stylesheet reads no FILE")};
+    return {std::move(options), 0};
+  }
+  if (options.hide == HideMethod::kClass && (!options.site_key || options.site_key->empty())) {
+    return {std::nullopt, UsageError("--hide class needs --site-key KEY")};
+  }
   if (options.copyright && options.copyright_file) {
     return {std::nullopt, UsageError("--copyright and --copyright-file exclude each other")};
   }
   bool uses_copyright = options.copyright || options.copyright_file ||
-                        options.decoy != DecoyKind::kCopyright;
+                        options.decoy != DecoyKind::kCopyright ||
+                        options.hide != HideMethod::kStyle || options.nosnippet;
   if (options.command == Command::kPage && uses_copyright) {
-    return {std::nullopt, UsageError("copyright and decoy options need 'content' or 'protect'")};
+    return {std::nullopt,
+            UsageError("copyright, decoy and hiding options need 'content' or 'protect'")};
   }
   if (options.in_place) {
     if (options.inputs.empty()) return {std::nullopt, UsageError("--in-place needs at least one PATH")};

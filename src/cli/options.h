@@ -10,7 +10,7 @@
 
 namespace vantoro::cli {
 
-enum class Command { kPage, kContent, kProtect };
+enum class Command { kPage, kContent, kProtect, kStylesheet };
 
 struct Options {
   Command command = Command::kPage;
@@ -18,6 +18,9 @@ struct Options {
   std::optional<std::string> copyright;
   std::optional<std::string> copyright_file;
   DecoyKind decoy = DecoyKind::kCopyright;
+  HideMethod hide = HideMethod::kStyle;
+  std::optional<std::string> site_key;
+  bool nosnippet = false;
   bool in_place = false;
   std::optional<std::string> random_values;
   std::string charset = "UTF-8";

@@ -24,6 +24,9 @@ Protector MakeProtector(const Options& options, const std::string& copyright) {
   vantoro::Options settings;
   settings.content.copyright = copyright;
   settings.content.decoy = options.decoy;
+  settings.content.hide = options.hide;
+  settings.content.site_key = options.site_key.value_or("");
+  settings.content.nosnippet = options.nosnippet;
   settings.charset = options.charset;
   return Protector(std::move(settings));
 }
@@ -32,7 +35,8 @@ std::string Protect(const Options& options, const Protector& protector, std::str
   switch (options.command) {
     case Command::kPage: return protector.protect_page(page);
     case Command::kContent: return protector.protect_content(page);
-    case Command::kProtect: break;
+    case Command::kProtect:
+    case Command::kStylesheet: break;
   }
   page = protector.protect_content(page);  // the input goes as soon as the article exists
   return protector.protect_page(page);

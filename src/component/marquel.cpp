@@ -48,7 +48,7 @@ Variant Marquel::RndContent(const Variant& str) const {
   if (str.is_null()) return Variant();
   std::string article = ToText(str);
   return CallEngine([&] {
-    return internal::ContentPass(article, {copyright_, internal::DecoyContent::kCopyright, nullptr});
+    return internal::ContentPass(article, {copyright_, internal::DecoyContent::kCopyright, nullptr, {}});
   });
 }
 

@@ -25,16 +25,16 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
       settings.encoder != nullptr ? Encoded(*settings.encoder, kCode128) : std::string(kCode128);
   auto decoy = [&] {
     switch (settings.decoy) {
-      case DecoyContent::kRandomText: return RandomTextDecoy(kRange, kMode, euro);
+      case DecoyContent::kRandomText: return RandomTextDecoy(kRange, kMode, euro, settings.hiding);
       case DecoyContent::kBoth: {
-        std::string both = RandomTextDecoy(kRange, kMode, euro);
+        std::string both = RandomTextDecoy(kRange, kMode, euro, settings.hiding);
         both += RandomChars(1, kWhitespace);
-        both += CopyrightDecoy(settings.copyright, kRange, kMode);
+        both += CopyrightDecoy(settings.copyright, kRange, kMode, settings.hiding);
         return both;
       }
       case DecoyContent::kCopyright: break;
     }
-    return CopyrightDecoy(settings.copyright, kRange, kMode);
+    return CopyrightDecoy(settings.copyright, kRange, kMode, settings.hiding);
   };
   // One sweep: a decoy in front of every marker among the unprotected "<" of
   // `text` that stands between tags; a marker inside another tag stays as it is,

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "content/copyright.h"
+#include "content/decoys.h"
 #include "text/encoder.h"
 
 namespace vantoro::internal {
@@ -25,6 +26,7 @@ struct ContentSettings {
   // Converts the euro sign among random characters for pages in another
   // character set (the copyright texts are expected in that set already).
   const TextEncoder* encoder = nullptr;
+  Hiding hiding;  // an inline style unless given
 };
 
 std::string ContentPass(std::string_view article, const ContentSettings& settings);

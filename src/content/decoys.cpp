@@ -1,6 +1,8 @@
 #include "content/decoys.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "vantoro/random.h"
 
@@ -21,6 +23,20 @@ std::string_view DrawName(const std::array<std::string_view, N>& names) {
   return names[static_cast<std::size_t>(DrawIndex(N))];
 }
 
+// Class names without "i" can hold none of the words extractors look for.
+constexpr std::string_view kClassLetters = "abcdefghjklmnopqrstuvwxyz";
+constexpr std::string_view kJunkLetters = "abcdefghjklmnopqrstuvwxyzABCDEFGHJKLMNOPQRSTUVWXYZ";
+constexpr std::size_t kClassCount = 4;
+
+// A fixed generator, independent of the random source: the names must not
+// change from run to run or from version to version.
+std::uint64_t Mix(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
 }  // namespace
 
 std::string HidingStyle(const std::optional<Range>& range, CaseMode mode) {
@@ -30,14 +46,60 @@ std::string HidingStyle(const std::optional<Range>& range, CaseMode mode) {
   return first + ";" + recased + second + ";";
 }
 
-std::string DecoyElement(std::string_view name, std::string_view style, std::string_view content) {
+std::string HidingAttribute(const std::optional<Range>& range, CaseMode mode,
+                            const Hiding& hiding) {
+  std::string attribute = hiding.nosnippet ? " data-nosnippet" : "";
+  if (hiding.class_names.empty()) {
+    attribute += " style='";
+    attribute += HidingStyle(range, mode);
+  } else {
+    const std::string& name = hiding.class_names[static_cast<std::size_t>(
+        DrawIndex(static_cast<std::int64_t>(hiding.class_names.size())))];
+    std::string first = range ? RandomChars(*range, kJunkLetters) : std::string();
+    std::string second = range ? RandomChars(*range, kJunkLetters) : std::string();
+    attribute += " class='";
+    for (const std::string* part : std::array<const std::string*, 3>{&first, &name, &second}) {
+      if (part->empty()) continue;
+      if (attribute.back() != '\'') attribute += ' ';
+      attribute += *part;
+    }
+  }
+  attribute += '\'';
+  return attribute;
+}
+
+std::vector<std::string> HidingClassNames(std::string_view site_key) {
+  // FNV-1a over the key seeds the generator.
+  std::uint64_t state = 0xcbf29ce484222325ULL;
+  for (char c : site_key) state = (state ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+  std::vector<std::string> names;
+  while (names.size() < kClassCount) {
+    std::string name;
+    std::size_t length = 6 + Mix(state) % 4;
+    for (std::size_t k = 0; k < length; ++k) name += kClassLetters[Mix(state) % kClassLetters.size()];
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  return names;
+}
+
+std::string HidingStylesheet(std::string_view site_key) {
+  std::string sheet;
+  for (const std::string& name : HidingClassNames(site_key)) {
+    sheet += sheet.empty() ? "." : ",.";
+    sheet += name;
+  }
+  sheet += "{display:none!important}\n";
+  return sheet;
+}
+
+std::string DecoyElement(std::string_view name, std::string_view attribute,
+                         std::string_view content) {
   std::string element;
-  element.reserve(2 * name.size() + style.size() + content.size() + 16);
+  element.reserve(2 * name.size() + attribute.size() + content.size() + 8);
   element += '<';
   element += name;
-  element += " style='";
-  element += style;
-  element += "'>";
+  element += attribute;
+  element += '>';
   element += content;
   element += "</";
   element += name;
@@ -46,7 +108,8 @@ std::string DecoyElement(std::string_view name, std::string_view style, std::str
 }
 
 std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
-                           const std::optional<Range>& range, CaseMode mode) {
+                           const std::optional<Range>& range, CaseMode mode,
+                           const Hiding& hiding) {
   if (entries.empty()) return {};
   const CopyrightEntry& entry =
       entries.size() == 1
@@ -65,19 +128,19 @@ std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
   std::string leading = RandomChars(kZeroOrOne, kSeparators);
   std::string trailing = RandomChars(kZeroOrOne, kSeparators);
   std::string_view name = DrawName(kCopyrightNames);
-  std::string style = HidingStyle(range, mode);
-  return DecoyElement(name, style, leading + text + trailing);
+  std::string attribute = HidingAttribute(range, mode, hiding);
+  return DecoyElement(name, attribute, leading + text + trailing);
 }
 
 std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,
-                            std::string_view euro) {
+                            std::string_view euro, const Hiding& hiding) {
   RandomSource& source = CurrentRandomSource();
   source.Reseed();
   if (!range) return {};
   std::int64_t count = DrawCount(*range);
   if (count < 1) return {};
   std::string_view name = DrawName(kRandomTextNames);
-  std::string style = HidingStyle(range, mode);
+  std::string attribute = HidingAttribute(range, mode, hiding);
   source.Reseed();
   std::string content;
   for (std::int64_t i = 0; i < count; ++i) {
@@ -89,7 +152,7 @@ std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,
       content += static_cast<char>(code);
     }
   }
-  return DecoyElement(name, style, content);
+  return DecoyElement(name, attribute, content);
 }
 
 }  // namespace vantoro::internal

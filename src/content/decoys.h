@@ -1,9 +1,11 @@
 // The hidden elements the content pass puts in front of paragraph ends and line
-// breaks. Every decoy has the form <NAME style='HIDING STYLE'>CONTENT</NAME>,
-// where the hiding style is "RUN;display:none;RUN;" with "display:none;"
-// re-cased and two independent runs of random letters (a browser skips a
-// declaration without a colon, so the element stays hidden). Covered by
-// tests/decoys_test.cpp.
+// breaks. A decoy is <NAME style='HIDING STYLE'>CONTENT</NAME>, where the hiding
+// style is "RUN;display:none;RUN;" with "display:none;" re-cased and two
+// independent runs of random letters (a browser skips a declaration without a
+// colon, so the element stays hidden); or, where a Content-Security-Policy
+// makes browsers ignore inline styles, <NAME class='RUN CLASS RUN'>CONTENT</NAME>
+// with one of the site's hiding classes between two random class names that no
+// rule hides. Covered by tests/decoys_test.cpp.
 #ifndef VANTORO_CONTENT_DECOYS_H_
 #define VANTORO_CONTENT_DECOYS_H_
 
@@ -11,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "content/copyright.h"
 #include "random/draws.h"
@@ -18,23 +21,48 @@
 
 namespace vantoro::internal {
 
+// How decoys are hidden.
+struct Hiding {
+  // The site's hiding classes (HidingClassNames); none: an inline style.
+  std::span<const std::string> class_names;
+  // A data-nosnippet attribute, so that search engines keep the notice out of
+  // their result snippets.
+  bool nosnippet = false;
+};
+
 // Draws the re-casing, then the first and the second letter run (lengths from
 // `range`; none gives empty runs).
 std::string HidingStyle(const std::optional<Range>& range, CaseMode mode);
 
-std::string DecoyElement(std::string_view name, std::string_view style, std::string_view content);
+// The hiding attribute and what precedes it, " style='...'" or " class='...'":
+// for the class, draws the class, then the first and the second run.
+std::string HidingAttribute(const std::optional<Range>& range, CaseMode mode,
+                            const Hiding& hiding);
+
+// Four class names derived from `site_key` alone, the same on every run and in
+// every version: lower-case letters without "i", so that no name holds "hid",
+// "hide", "invisible", "sr-only" or "display", which text extractors treat as
+// hidden.
+std::vector<std::string> HidingClassNames(std::string_view site_key);
+
+// The stylesheet that hides the classes of HidingClassNames(site_key).
+std::string HidingStylesheet(std::string_view site_key);
+
+std::string DecoyElement(std::string_view name, std::string_view attribute,
+                         std::string_view content);
 
 // One entry drawn from `entries` (a draw only when there are several), its parts
 // framed by random separators, zero or one separator before and after, in one of
 // "span", "font", "label". The empty text when there are no entries.
 std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
-                           const std::optional<Range>& range, CaseMode mode);
+                           const std::optional<Range>& range, CaseMode mode,
+                           const Hiding& hiding = {});
 
 // Random characters (codes 1 to 128, never "<" or ">"; `euro` is the text for
 // 128) in one of ten phrasing elements; as many as `range` draws. The empty text
 // when the count is below 1 or there is no range.
 std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,
-                            std::string_view euro);
+                            std::string_view euro, const Hiding& hiding = {});
 
 // Code 128 among the random characters: the euro sign, as the common Western and
 // Chinese code pages have it.

@@ -473,9 +473,18 @@ static void test_decoy_kinds(void) {
   CHECK_STATUS(vantoro_set_copyright(handle, "Zq9Notice", 9), VANTORO_OK);
 
   CHECK_STATUS(vantoro_set_decoy_kind(handle, VANTORO_DECOY_RANDOM), VANTORO_OK);
-  CHECK_STATUS(vantoro_protect_content(handle, "<p>x</p>", 8, &out, &length), VANTORO_OK);
-  CHECK(out != NULL && !CONTAINS(out, length, "Zq9Notice") && length > 8);
-  vantoro_free(out);
+  {
+    /* A random decoy may draw no characters at all (and then is empty); among
+     * twenty, some are not. */
+    int longer = 0, attempt;
+    for (attempt = 0; attempt < 20; ++attempt) {
+      CHECK_STATUS(vantoro_protect_content(handle, "<p>x</p>", 8, &out, &length), VANTORO_OK);
+      CHECK(out != NULL && !CONTAINS(out, length, "Zq9Notice"));
+      longer += out != NULL && length > 8;
+      vantoro_free(out);
+    }
+    CHECK(longer > 0);
+  }
 
   /* A refused kind keeps random decoys. */
   CHECK_STATUS(vantoro_set_decoy_kind(handle, (vantoro_decoy_kind)9), VANTORO_INVALID_ARGUMENT);
@@ -536,6 +545,45 @@ static void test_handles_independent(void) {
   vantoro_destroy(beta);
 }
 
+/* Hiding by class: the stylesheet for a key, decoys carrying a class, and the
+ * arguments refused. */
+static void test_hiding(void) {
+  static const char sheet[] = ".jprdfwdvv,.gjgfjkws,.lzbavqqbd,.bcphlnh{display:none!important}\n";
+  vantoro_handle *handle = new_handle();
+  char *out = SENTINEL;
+  size_t length = SENTINEL_LENGTH;
+  CHECK_STATUS(vantoro_stylesheet("example.org", 11, &out, &length), VANTORO_OK);
+  CHECK(out != NULL && length == sizeof sheet - 1 && memcmp(out, sheet, length) == 0);
+  check_terminated(out, length);
+  vantoro_free(out);
+  CHECK_STATUS(vantoro_stylesheet("", 0, &out, &length), VANTORO_INVALID_ARGUMENT);
+  CHECK(out == NULL && length == 0);
+  CHECK_STATUS(vantoro_stylesheet(NULL, 3, &out, &length), VANTORO_NULL_ARGUMENT);
+  CHECK_STATUS(vantoro_stylesheet("k", 1, NULL, &length), VANTORO_NULL_ARGUMENT);
+
+  if (handle == NULL) return;
+  CHECK_STATUS(vantoro_set_copyright(handle, "note", 4), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_hiding(NULL, VANTORO_HIDE_CLASS, "k", 1), VANTORO_NULL_ARGUMENT);
+  CHECK_STATUS(vantoro_set_hiding(handle, VANTORO_HIDE_CLASS, NULL, 1), VANTORO_NULL_ARGUMENT);
+  CHECK_STATUS(vantoro_set_hiding(handle, VANTORO_HIDE_CLASS, "", 0), VANTORO_INVALID_ARGUMENT);
+  CHECK_STATUS(vantoro_set_hiding(handle, (vantoro_hide_method)7, "k", 1),
+               VANTORO_INVALID_ARGUMENT);
+  CHECK_STATUS(vantoro_set_nosnippet(NULL, 1), VANTORO_NULL_ARGUMENT);
+  CHECK_STATUS(vantoro_set_hiding(handle, VANTORO_HIDE_CLASS, "example.org", 11), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_nosnippet(handle, 1), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect_content(handle, "<br>", 4, &out, &length), VANTORO_OK);
+  CHECK(CONTAINS(out, length, " data-nosnippet class='"));
+  CHECK(!CONTAINS(out, length, "style"));
+  vantoro_free(out);
+  CHECK_STATUS(vantoro_set_hiding(handle, VANTORO_HIDE_STYLE, NULL, 0), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_nosnippet(handle, 0), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect_content(handle, "<br>", 4, &out, &length), VANTORO_OK);
+  CHECK(CONTAINS(out, length, "<") && CONTAINS(out, length, " style='"));
+  CHECK(!CONTAINS(out, length, "data-nosnippet"));
+  vantoro_free(out);
+  vantoro_destroy(handle);
+}
+
 int main(void) {
   test_version();
   test_status_names();
@@ -551,6 +599,7 @@ int main(void) {
   test_page_pass();
   test_decoy_kinds();
   test_handles_independent();
+  test_hiding();
   if (failures != 0) {
     fprintf(stderr, "%d check(s) failed\n", failures);
     return 1;
