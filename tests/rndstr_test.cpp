@@ -64,6 +64,13 @@ TEST(Rndstr, DeclarationMovesFirst) {
       {"<div style=\"width:200px\">x</div><!DOCTYPE html>",
        w + "<div style=\"width:200px\">x</div><!DOCTYPE html>"},
       {"<!-- x <!DOCTYPE html>", w + "<!-- x <!DOCTYPE html>"},
+      // A later declaration stays when taking it out would make "<" open a tag
+      // or complete a character reference.
+      {"<!DOCTYPE a>\ny<<!DOCTYPE b>\nO<script>s</script>",
+       "<!DOCTYPE a>\r\n" + w + "y<<!DOCTYPE b>\nO<script>s</script>"},
+      {"<!DOCTYPE a>\n&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;",
+       "<!DOCTYPE a>\r\n" + w + "&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;"},
+      {"<!DOCTYPE a>\nx y<!DOCTYPE b>z", "<!DOCTYPE a>\r\n" + w + "x yz"},
       // An XML declaration at the start stays first.
       {"<?xml version=\"1.0\"?>\n<!DOCTYPE html>\n<html/>",
        "<?xml version=\"1.0\"?>\r\n<!DOCTYPE html>\r\n" + w + "<html/>"},

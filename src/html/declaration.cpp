@@ -47,6 +47,18 @@ bool OnlySpaceAndComments(std::string_view text, std::size_t from, std::size_t t
   return from == to;
 }
 
+// Whether taking out [start, end) would join the text around it into something a
+// browser reads differently: a "<" before it would open a tag with the text
+// behind it, and a character reference in progress ("&am" + "p;") would complete.
+bool RemovalJoins(std::string_view text, std::size_t start) {
+  std::size_t k = start;
+  while (k > 0 && IsAsciiAlnum(text[k - 1])) --k;
+  if (k > 0 && (text[k - 1] == '&' || (k > 1 && text[k - 1] == '#' && text[k - 2] == '&'))) {
+    return true;
+  }
+  return start > 0 && text[start - 1] == '<';
+}
+
 }  // namespace
 
 std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
@@ -88,7 +100,9 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
   }
   out += head;
   std::size_t pos = body;
-  for (const Declaration& d : found) {
+  for (std::size_t k = 0; k < found.size(); ++k) {
+    const Declaration& d = found[k];
+    if (k > 0 && RemovalJoins(text, d.start)) continue;  // a later one a browser ignores anyway
     out += text.substr(pos, d.start - pos);
     pos = d.end;
   }

@@ -12,6 +12,9 @@ namespace vantoro::internal {
 
 inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+inline bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // Whether text[pos...] begins with `needle`, ignoring ASCII case.
 inline bool MatchesAt(std::string_view text, std::size_t pos, std::string_view needle) {
