@@ -103,7 +103,7 @@ TEST(RndContent, DecoyKinds) {
   m.set_decoy_kind(DecoyKind::kRandomText);
   std::vector<double> random_text = {Pick(1, 17), Pick(0, 10)};
   Repeat(random_text, 13, kLower);
-  random_text.insert(random_text.end(), {Pick(0, 17), Pick(0, 17), Pick(64, 128)});
+  random_text.insert(random_text.end(), {Pick(0, 17), Pick(0, 17), Pick(32, 95)});
   {
     ScriptedRandomSource values(random_text);
     ScopedRandomSource use(values);
@@ -112,7 +112,7 @@ TEST(RndContent, DecoyKinds) {
   }
   m.set_decoy_kind(DecoyKind::kBoth);
   std::vector<double> both = random_text;
-  both.push_back(Pick(1, 3));  // LF between the two
+  both.push_back(Pick(1, 3));  // LF between the two, inside the first
   both.insert(both.end(), {Pick(0, 2), Pick(0, 2), Pick(1, 3)});
   Repeat(both, 13, kLower);
   both.insert(both.end(), {Pick(0, 17), Pick(0, 17)});
@@ -120,8 +120,48 @@ TEST(RndContent, DecoyKinds) {
     ScriptedRandomSource values(both);
     ScopedRandomSource use(values);
     EXPECT_EQ(m.protect_content("<br>"),
-              "<span style=';display:none;;'>A</span>\n<font style=';display:none;;'>n</font><br>");
+              "<span style=';display:none;;'>A\n</span><font style=';display:none;;'>n</font><br>");
     EXPECT_EQ(values.remaining(), 0u);
+  }
+  // Without random text, the whitespace opens the notice's element.
+  both[0] = Pick(0, 17);
+  both.erase(both.begin() + 1, both.begin() + 18);  // name, style, runs, character
+  {
+    ScriptedRandomSource values(both);
+    ScopedRandomSource use(values);
+    EXPECT_EQ(m.protect_content("<br>"), "<font style=';display:none;;'>\nn</font><br>");
+    EXPECT_EQ(values.remaining(), 0u);
+  }
+}
+
+// Random text that HTML and XML both read as text: no control character but TAB
+// and LF, no DEL, no "<", ">" or "&", and nothing outside the elements.
+TEST(RndContent, RandomTextIsPlainText) {
+  for (DecoyKind kind : {DecoyKind::kRandomText, DecoyKind::kBoth}) {
+    Protector m;
+    m.set_copyright("n");
+    m.set_decoy_kind(kind);
+    std::string article;
+    for (int i = 0; i < 400; ++i) article += "<p>x</p>";
+    std::string out = m.protect_content(article);
+    std::size_t seen = 0;
+    for (std::size_t pos = 0; (pos = out.find("'>", pos)) != std::string::npos; ++pos) {
+      std::size_t end = out.find("</", pos);
+      for (std::size_t k = pos + 2; k < end; ++k) {
+        unsigned char c = static_cast<unsigned char>(out[k]);
+        ASSERT_TRUE(c == '\t' || c == '\n' || (c >= 0x20 && c < 0x7F) || c >= 0x80) << int(c);
+        ASSERT_TRUE(c != '&' && c != '<' && c != '>') << out.substr(pos, end - pos);
+        ++seen;
+      }
+    }
+    EXPECT_GT(seen, 1000u);
+    // Between a decoy's end tag and the next element or marker: nothing.
+    for (std::size_t pos = 0; (pos = out.find("</", pos)) != std::string::npos; ++pos) {
+      std::size_t gt = out.find('>', pos);
+      if (gt + 1 < out.size()) {
+        ASSERT_EQ(out[gt + 1], '<') << out.substr(pos, 40);
+      }
+    }
   }
 }
 

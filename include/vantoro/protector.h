@@ -45,8 +45,8 @@ namespace vantoro {
 // What the content pass puts in front of each paragraph end and line break.
 enum class DecoyKind {
   kCopyright = 1,   // a hidden copyright notice
-  kRandomText = 2,  // a hidden run of random characters
-  kBoth = 3,        // random text, one whitespace character, then the notice
+  kRandomText = 2,  // a hidden run of random characters (printable, TAB and LF)
+  kBoth = 3,        // random text ending in one whitespace character, then the notice
 };
 
 // How a decoy hides.

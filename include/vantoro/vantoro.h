@@ -68,7 +68,7 @@ typedef enum vantoro_status {
 typedef enum vantoro_decoy_kind {
   VANTORO_DECOY_COPYRIGHT = 1,  /* a hidden copyright notice (the default) */
   VANTORO_DECOY_RANDOM = 2,     /* a hidden run of random characters */
-  VANTORO_DECOY_BOTH = 3        /* random text, one whitespace character, the notice */
+  VANTORO_DECOY_BOTH = 3        /* random text ending in a whitespace character, the notice */
 } vantoro_decoy_kind;
 
 typedef enum vantoro_hide_method {

@@ -25,12 +25,20 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
       settings.encoder != nullptr ? Encoded(*settings.encoder, kCode128) : std::string(kCode128);
   auto decoy = [&] {
     switch (settings.decoy) {
-      case DecoyContent::kRandomText: return RandomTextDecoy(kRange, kMode, euro, settings.hiding);
+      case DecoyContent::kRandomText:
+        return RandomTextDecoy(kRange, kMode, euro, settings.hiding, RandomAlphabet::kText);
       case DecoyContent::kBoth: {
-        std::string both = RandomTextDecoy(kRange, kMode, euro, settings.hiding);
-        both += RandomChars(1, kWhitespace);
-        both += CopyrightDecoy(settings.copyright, kRange, kMode, settings.hiding);
-        return both;
+        // The whitespace between the two texts goes inside the first element: outside,
+        // a browser would show it (inside <pre>, as a blank line).
+        std::string both = RandomTextDecoy(kRange, kMode, euro, settings.hiding, RandomAlphabet::kText);
+        std::string space = RandomChars(1, kWhitespace);
+        std::string notice = CopyrightDecoy(settings.copyright, kRange, kMode, settings.hiding);
+        if (!both.empty()) {
+          both.insert(both.rfind('<'), space);  // the text holds no "<": before the end tag
+        } else if (!notice.empty()) {
+          notice.insert(notice.find('>') + 1, space);  // the attribute holds no ">"
+        }
+        return both + notice;
       }
       case DecoyContent::kCopyright: break;
     }

@@ -27,6 +27,10 @@ std::string_view DrawName(const std::array<std::string_view, N>& names) {
 constexpr std::string_view kClassLetters = "abcdefghjklmnopqrstuvwxyz";
 constexpr std::string_view kJunkLetters = "abcdefghjklmnopqrstuvwxyzABCDEFGHJKLMNOPQRSTUVWXYZ";
 constexpr std::size_t kClassCount = 4;
+// RandomAlphabet::kText without the euro sign.
+constexpr std::string_view kTextCharacters =
+    "\t\n !\"#$%'()*+,-./0123456789:;=?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
+    "abcdefghijklmnopqrstuvwxyz{|}~";
 
 // A fixed generator, independent of the random source: the names must not
 // change from run to run or from version to version.
@@ -133,7 +137,8 @@ std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
 }
 
 std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,
-                            std::string_view euro, const Hiding& hiding) {
+                            std::string_view euro, const Hiding& hiding,
+                            RandomAlphabet alphabet) {
   RandomSource& source = CurrentRandomSource();
   source.Reseed();
   if (!range) return {};
@@ -143,6 +148,19 @@ std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,
   std::string attribute = HidingAttribute(range, mode, hiding);
   source.Reseed();
   std::string content;
+  if (alphabet == RandomAlphabet::kText) {
+    // The last index stands for the euro sign.
+    const std::int64_t size = static_cast<std::int64_t>(kTextCharacters.size()) + 1;
+    for (std::int64_t i = 0; i < count; ++i) {
+      std::int64_t index = DrawIndex(size);
+      if (index == size - 1) {
+        content += euro;
+      } else {
+        content += kTextCharacters[static_cast<std::size_t>(index)];
+      }
+    }
+    return DecoyElement(name, attribute, content);
+  }
   for (std::int64_t i = 0; i < count; ++i) {
     std::int64_t code = DrawIndex(128) + 1;
     if (code == '<' || code == '>') ++code;  // "=" and "?" instead

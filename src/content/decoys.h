@@ -58,11 +58,22 @@ std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
                            const std::optional<Range>& range, CaseMode mode,
                            const Hiding& hiding = {});
 
-// Random characters (codes 1 to 128, never "<" or ">"; `euro` is the text for
-// 128) in one of ten phrasing elements; as many as `range` draws. The empty text
-// when the count is below 1 or there is no range.
+// Which characters a random-text decoy draws from.
+enum class RandomAlphabet {
+  // Codes 1 to 128, never "<" or ">" ("=" and "?" instead), `euro` for 128: the
+  // script component's own decoy.
+  kCodes1To128,
+  // Only characters that HTML text and XML both take as they are: TAB, LF, the
+  // printable ASCII characters but "<", ">" and "&", and `euro`. No control
+  // character, so an XHTML page stays well-formed.
+  kText,
+};
+
+// Random characters in one of ten phrasing elements; as many as `range` draws.
+// The empty text when the count is below 1 or there is no range.
 std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,
-                            std::string_view euro, const Hiding& hiding = {});
+                            std::string_view euro, const Hiding& hiding = {},
+                            RandomAlphabet alphabet = RandomAlphabet::kCodes1To128);
 
 // Code 128 among the random characters: the euro sign, as the common Western and
 // Chinese code pages have it.
