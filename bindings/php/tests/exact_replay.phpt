@@ -40,5 +40,5 @@ var_dump($h($page, PHP_OUTPUT_HANDLER_START | PHP_OUTPUT_HANDLER_FINAL) === $m->
 string(49) "x<span style='z;display:none;;'>.note</span></p>y"
 \r\n<!--)本)页)面)已)经)过)Vantoro)防)采)集) https://vantoro.example )处)理)-->\r\n<!--)Vantoro)防)采)集 v2.0正式版)-->\r\n<P \n class="a">hi<Br \n >there</P \t ><!--rBeQs5HjVyaMp1DgS-->
 bool(true)
-\r\n<!--_本_页_面_已_经_过_Vantoro_防_采_集_ https://vantoro.example _处_理_-->\r\n<!--_Vantoro_防_采_集 v2.0正式版_-->\r\n<P \t class="a">hi<label style='jPvcIoUAg;DiSplAy:noNe;tZFlRxdJqWCi;'>e4\003R!</label> <spAn \t style='yeKqWDjPvbHnUA;DisPlAY:NoNE;Ms;'>,_Site`All rights/</spAn   ><!--ghTv8KmZBdPs--><bR   >there<b style='AgMsYFlRxdJpVCi;DisPlAY:NonE;uaGmTzfLrXDkQ;'>7\aV%tC\022a0\177</b>\n<label style='YEkQx;dISpLay:nOne;J;'>.Site=All rights</label></P   ><!--wH-->
+\r\n<!--_本_页_面_已_经_过_Vantoro_防_采_集_ https://vantoro.example _处_理_-->\r\n<!--_Vantoro_防_采_集 v2.0正式版_-->\r\n<P \t class="a">hi<label style='jPvcIoUAg;DiSplAy:noNe;tZFlRxdJqWCi;'>kG\n]7 </label><spAn \t style='yeKqWDjPvbHnUA;DisPlAY:NoNE;Ms;'>,_Site`All rights/</spAn   ><!--ghTv8KmZBdPs--><bR   >there<b style='AgMsYFlRxdJpVCi;DisPlAY:NonE;uaGmTzfLrXDkQ;'>I"`9vR,hD€\n</b><label style='YEkQx;dISpLay:nOne;J;'>.Site=All rights</label></P   ><!--wH-->
 bool(true)
