@@ -71,6 +71,11 @@ TEST(Rndstr, DeclarationMovesFirst) {
       {"<!DOCTYPE a>\n&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;",
        "<!DOCTYPE a>\r\n" + w + "&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;"},
       {"<!DOCTYPE a>\nx y<!DOCTYPE b>z", "<!DOCTYPE a>\r\n" + w + "x yz"},
+      // "<!DOCTYPE >" ends at its ">": the text up to the next ">" moves only when
+      // it holds no tag.
+      {"<!DOCTYPE a>\ny<!DOCTYPE >\ny<textarea>x</textarea>",
+       "<!DOCTYPE a>\r\n" + w + "y<!DOCTYPE >\ny<textarea>x</textarea>"},
+      {"<!DOCTYPE ><title>t</title>", w + "<!DOCTYPE ><title>t</title>"},
       // An XML declaration at the start stays first.
       {"<?xml version=\"1.0\"?>\n<!DOCTYPE html>\n<html/>",
        "<?xml version=\"1.0\"?>\r\n<!DOCTYPE html>\r\n" + w + "<html/>"},

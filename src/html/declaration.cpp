@@ -13,6 +13,7 @@ struct Declaration {
   std::size_t start;
   std::size_t gt_end;  // behind its ">"
   std::size_t end;     // behind its line break
+  bool holds_markup;   // reaches past the ">" a browser ends it at, over a "<"
 };
 
 bool IsSpace(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
@@ -82,10 +83,16 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
     std::size_t gt = FindByte(text, '>', first + 1);
     if (gt == npos) break;  // no ">" behind: no later one can close either
     std::size_t end = LineBreakEnd(text, gt + 1);
-    found.push_back({lt, gt + 1, end});
+    // "<!DOCTYPE >" ends at its first ">" for a browser; taken to the next one, it
+    // would carry tags along.
+    bool holds_markup = text[first] == '>' && FindByte(text.substr(0, gt), '<', first) != npos;
+    found.push_back({lt, gt + 1, end, holds_markup});
     resume = end;
   }
-  if (!found.empty() && !OnlySpaceAndComments(text, body, found[0].start)) found.clear();
+  if (!found.empty() &&
+      (found[0].holds_markup || !OnlySpaceAndComments(text, body, found[0].start))) {
+    found.clear();
+  }
 
   std::string out;
   out.reserve(prefix.size() + head.size() + text.size() + 4);
@@ -102,7 +109,8 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
   std::size_t pos = body;
   for (std::size_t k = 0; k < found.size(); ++k) {
     const Declaration& d = found[k];
-    if (k > 0 && RemovalJoins(text, d.start)) continue;  // a later one a browser ignores anyway
+    // A later one that a browser ignores anyway stays, when taking it out would change more.
+    if (k > 0 && (d.holds_markup || RemovalJoins(text, d.start))) continue;
     out += text.substr(pos, d.start - pos);
     pos = d.end;
   }
