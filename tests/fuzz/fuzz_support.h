@@ -41,7 +41,8 @@ class Input {
   }
   // A text of up to `max` bytes (length taken from the input).
   std::string Text(std::size_t max) {
-    std::size_t length = std::min<std::size_t>(Byte() % (max + 1), data_.size());
+    std::size_t wanted = Byte() % (max + 1);  // first: it shortens data_
+    std::size_t length = std::min<std::size_t>(wanted, data_.size());
     std::string text(data_.substr(0, length));
     data_.remove_prefix(length);
     return text;
