@@ -1,8 +1,9 @@
 // Each of the two sweeps finds every marker of the text it starts from, left to
 // right, once: text it inserts is not searched again, so it ends whatever the
 // copyright texts hold and runs in linear time. The line-break sweep sees the
-// paragraph sweep's decoys as ordinary text; the article is scanned once when
-// the decoys cannot change what a second scan would find.
+// paragraph sweep's decoys as ordinary text. When the decoys cannot change what
+// a second scan would find, the article is scanned once and the output written
+// once; otherwise the two sweeps run one after the other.
 #include "content/content_pass.h"
 
 #include "content/decoys.h"
@@ -47,26 +48,17 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
   // One sweep: a decoy in front of every marker among the unprotected "<" of
   // `text` that stands between tags; a marker inside another tag stays as it is,
   // since a decoy there would end that tag and show the rest of it as text.
-  // `moved`, when given, receives where the other "<" stand in the result.
-  auto sweep = [&](std::string_view text, const MarkupIndex& tags, std::string_view marker,
-                   MarkupIndex* moved) {
+  auto sweep = [&](std::string_view text, const MarkupIndex& tags, std::string_view marker) {
     std::string out;
     out.reserve(text.size() + text.size() / 4);
     std::size_t pos = 0;
     auto in_tag = tags.in_tag.begin();
     for (std::size_t lt : tags.unprotected) {
-      bool between_tags = true;
       if (in_tag != tags.in_tag.end() && *in_tag == lt) {
-        between_tags = false;
         ++in_tag;
-      }
-      if (!between_tags || !MatchesAt(text, lt, marker)) {
-        if (moved != nullptr) {
-          moved->unprotected.push_back(out.size() + (lt - pos));
-          if (!between_tags) moved->in_tag.push_back(moved->unprotected.back());
-        }
         continue;
       }
+      if (!MatchesAt(text, lt, marker)) continue;
       out.append(text, pos, lt - pos);
       out += decoy();
       out += marker;  // the marker's letters come out in lower case
@@ -77,7 +69,7 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
   };
   MarkupIndex index;
   ScanMarkup(article, RegionSet::kContent, false, index);
-  // A decoy between tags is complete markup: the line breaks of the first
+  // A decoy between tags is complete markup: the line breaks of the paragraph
   // sweep's result are those of the article, moved, unless a decoy's text holds
   // a "<" (only copyright texts can).
   bool decoys_plain = euro.find('<') == std::string::npos;
@@ -86,10 +78,54 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
       for (const std::string& part : entry) decoys_plain &= part.find('<') == std::string::npos;
     }
   }
-  MarkupIndex moved;
-  std::string paragraphs = sweep(article, index, "</p", decoys_plain ? &moved : nullptr);
-  if (!decoys_plain) ScanMarkup(paragraphs, RegionSet::kContent, false, moved);
-  return sweep(paragraphs, moved, "<br", nullptr);
+  if (!decoys_plain) {
+    std::string paragraphs = sweep(article, index, "</p");
+    index = MarkupIndex();
+    ScanMarkup(paragraphs, RegionSet::kContent, false, index);
+    return sweep(paragraphs, index, "<br");
+  }
+
+  // Both sweeps at once: the markers of the article, the decoys drawn in the
+  // order the two sweeps draw them (every paragraph end, then every line break),
+  // then the output written once, at its exact size.
+  std::vector<std::size_t> paragraph_ends, line_breaks;
+  auto in_tag = index.in_tag.begin();
+  for (std::size_t lt : index.unprotected) {
+    if (in_tag != index.in_tag.end() && *in_tag == lt) {
+      ++in_tag;
+      continue;
+    }
+    if (MatchesAt(article, lt, "</p")) {
+      paragraph_ends.push_back(lt);
+    } else if (MatchesAt(article, lt, "<br")) {
+      line_breaks.push_back(lt);
+    }
+  }
+  index = MarkupIndex();
+  std::string decoys;
+  std::vector<std::size_t> decoy_ends;
+  decoy_ends.reserve(paragraph_ends.size() + line_breaks.size());
+  for (std::size_t k = 0; k < paragraph_ends.size() + line_breaks.size(); ++k) {
+    decoys += decoy();
+    decoy_ends.push_back(decoys.size());
+  }
+
+  std::string out;
+  out.reserve(article.size() + decoys.size());
+  std::size_t pos = 0, p = 0, b = 0;
+  while (p < paragraph_ends.size() || b < line_breaks.size()) {
+    bool paragraph = b == line_breaks.size() ||
+                     (p < paragraph_ends.size() && paragraph_ends[p] < line_breaks[b]);
+    std::size_t lt = paragraph ? paragraph_ends[p] : line_breaks[b];
+    std::size_t k = paragraph ? p++ : paragraph_ends.size() + b++;
+    std::size_t from = k == 0 ? 0 : decoy_ends[k - 1];
+    out.append(article, pos, lt - pos);
+    out.append(decoys, from, decoy_ends[k] - from);
+    out += paragraph ? "</p" : "<br";  // the marker's letters come out in lower case
+    pos = lt + 3;
+  }
+  out.append(article, pos);
+  return out;
 }
 
 }  // namespace vantoro::internal
