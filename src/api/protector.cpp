@@ -115,6 +115,16 @@ std::string Protector::protect(std::string_view page) const {
   return protect_page(protect_content(page));
 }
 
+std::string Protector::protect_page(std::string&& page) const {
+  return internal::PagePass(std::move(page), state_->page_settings());
+}
+
+std::string Protector::protect(std::string&& page) const {
+  std::string article = protect_content(page);
+  std::string().swap(page);  // the page pass needs room more than the original
+  return protect_page(std::move(article));
+}
+
 std::string Stylesheet(std::string_view site_key) {
   if (site_key.empty()) throw Error(ErrorCode::kInvalidArgument, "empty site key");
   return internal::HidingStylesheet(site_key);

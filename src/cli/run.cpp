@@ -32,14 +32,14 @@ Protector MakeProtector(const Options& options, const std::string& copyright) {
 }
 
 std::string Protect(const Options& options, const Protector& protector, std::string page) {
+  // The page is handed over: its memory becomes the pass's working text.
   switch (options.command) {
-    case Command::kPage: return protector.protect_page(page);
+    case Command::kPage: return protector.protect_page(std::move(page));
     case Command::kContent: return protector.protect_content(page);
     case Command::kProtect:
     case Command::kStylesheet: break;
   }
-  page = protector.protect_content(page);  // the input goes as soon as the article exists
-  return protector.protect_page(page);
+  return protector.protect(std::move(page));
 }
 
 // One number in [0, 1) per line; a final empty line is allowed.

@@ -2,6 +2,7 @@
 
 #include "html/protected_regions.h"
 #include "text/ascii.h"
+#include "text/splicer.h"
 
 namespace vantoro::internal {
 namespace {
@@ -69,15 +70,22 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
     ScanMarkup(text, RegionSet::kPage, false, scanned);
     markup = &scanned;
   }
+  std::string out;
+  JoinWithDeclarationFirst(prefix, head, text, *markup, out);
+  return out;
+}
+
+void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
+                              std::string_view text, const MarkupIndex& markup, std::string& out) {
   std::size_t xml_end = XmlDeclarationEnd(text);
   std::size_t body = xml_end == 0 ? 0 : LineBreakEnd(text, xml_end);
   std::vector<Declaration> found;
   std::size_t resume = 0;
-  auto in_tag = markup->in_tag.begin();
-  for (std::size_t lt : markup->unprotected) {
+  auto in_tag = markup.in_tag.begin();
+  for (std::size_t lt : markup.unprotected) {
     if (lt < resume || !MatchesAt(text, lt, kProbe)) continue;
-    while (in_tag != markup->in_tag.end() && *in_tag < lt) ++in_tag;
-    if (in_tag != markup->in_tag.end() && *in_tag == lt) continue;
+    while (in_tag != markup.in_tag.end() && *in_tag < lt) ++in_tag;
+    if (in_tag != markup.in_tag.end() && *in_tag == lt) continue;
     std::size_t first = lt + kProbe.size();
     if (first >= text.size() || text[first] == '\n') continue;
     std::size_t gt = FindByte(text, '>', first + 1);
@@ -94,8 +102,8 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
     found.clear();
   }
 
-  std::string out;
-  out.reserve(prefix.size() + head.size() + text.size() + 4);
+  out.clear();
+  ReserveExactly(out, prefix.size() + head.size() + text.size() + 4);
   out += prefix;
   if (xml_end != 0) {
     out += text.substr(0, xml_end);
@@ -115,7 +123,6 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
     pos = d.end;
   }
   out += text.substr(pos);
-  return out;
 }
 
 }  // namespace vantoro::internal

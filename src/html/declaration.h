@@ -37,6 +37,9 @@ namespace vantoro::internal {
 // `text` is scanned. Covered by tests/rndstr_test.cpp.
 std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
                                      std::string_view text, const MarkupIndex* markup = nullptr);
+// The same, written into `out` (cleared first; its capacity is reused).
+void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
+                              std::string_view text, const MarkupIndex& markup, std::string& out);
 
 }  // namespace vantoro::internal
 

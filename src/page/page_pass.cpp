@@ -74,15 +74,12 @@ class BorrowedBuffers {
 
 std::string_view DefaultVersionText() { return kVersionText; }
 
-std::string PagePass(std::string_view page, const PageSettings& settings) {
-  // A byte order mark only works as the very first bytes: keep it there.
-  bool bom = page.starts_with(kByteOrderMark);
-  if (bom) page.remove_prefix(kByteOrderMark.size());
+namespace {
 
-  BorrowedBuffers buffers;
+// The pass over `buffers->text`, which holds the page without its byte order mark.
+std::string PagePassOnBuffers(BorrowedBuffers& buffers, bool bom, const PageSettings& settings) {
   std::string& text = buffers->text;
   TagIndex& index = buffers->index;  // carried from rule to rule
-  text.assign(page);
   index.stale = true;
   const TagDraws draws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
   for (const TagRule& rule : TagTable()) {
@@ -92,11 +89,34 @@ std::string PagePass(std::string_view page, const PageSettings& settings) {
   std::string mark = RandomChars(1, kWatermarkChars);
   std::string watermark = Watermark(settings.version_text, mark);
   // The watermark is two whole comments: no declaration in it, no region left
-  // open, so the unprotected tags of the text stay what they are.
-  return JoinWithDeclarationFirst(bom ? kByteOrderMark : std::string_view(),
-                                  settings.encoder != nullptr ? Encoded(*settings.encoder, watermark)
-                                                              : watermark,
-                                  text, &index.markup);
+  // open, so the unprotected tags of the text stay what they are. The result is
+  // written into the scratch buffer, which is as large as the text already.
+  std::string& out = index.scratch;
+  JoinWithDeclarationFirst(bom ? kByteOrderMark : std::string_view(),
+                           settings.encoder != nullptr ? Encoded(*settings.encoder, watermark)
+                                                       : watermark,
+                           text, index.markup, out);
+  if (out.capacity() > kKeepBytes) return std::move(out);
+  return out;  // a copy: the small buffer stays for the next call
+}
+
+}  // namespace
+
+std::string PagePass(std::string_view page, const PageSettings& settings) {
+  // A byte order mark only works as the very first bytes: keep it there.
+  bool bom = page.starts_with(kByteOrderMark);
+  if (bom) page.remove_prefix(kByteOrderMark.size());
+  BorrowedBuffers buffers;
+  buffers->text.assign(page);
+  return PagePassOnBuffers(buffers, bom, settings);
+}
+
+std::string PagePass(std::string&& page, const PageSettings& settings) {
+  bool bom = page.starts_with(kByteOrderMark);
+  if (bom) page.erase(0, kByteOrderMark.size());
+  BorrowedBuffers buffers;
+  buffers->text = std::move(page);
+  return PagePassOnBuffers(buffers, bom, settings);
 }
 
 }  // namespace vantoro::internal

@@ -24,6 +24,8 @@ struct PageSettings {
 std::string_view DefaultVersionText();
 
 std::string PagePass(std::string_view page, const PageSettings& settings);
+// The same on a page the caller gives up: its memory becomes the working text.
+std::string PagePass(std::string&& page, const PageSettings& settings);
 
 }  // namespace vantoro::internal
 

@@ -12,6 +12,15 @@
 
 namespace vantoro::internal {
 
+// Makes room for `size` bytes in the empty `out`. std::string::reserve may
+// double the capacity it had; on page-sized buffers that costs a page.
+inline void ReserveExactly(std::string& out, std::size_t size) {
+  if (out.capacity() >= size) return;
+  std::string fresh;
+  fresh.reserve(size);
+  out.swap(fresh);
+}
+
 class Splicer {
  public:
   // Writes into `out` (cleared first; its capacity is reused). Each anchor list
@@ -21,7 +30,7 @@ class Splicer {
       : in_(in), out_(out) {
     for (auto* list : anchors) lists_.push_back({list, 0});
     out_.clear();
-    out_.reserve(in.size() + in.size() / 8 + 64);
+    ReserveExactly(out_, in.size() + in.size() / 8 + 64);
   }
 
   // Copies the input up to (not including) `end`.
