@@ -82,6 +82,7 @@ TEST(Rndstr, DeclarationMovesFirst) {
       {"<?xml version='1.0'?><p>", "<?xml version='1.0'?>\r\n" + w + "<p>"},
       {"<?xml-stylesheet href=x?><p>", w + "<?xml-stylesheet href=x?><p>"},
       {" <?xml version='1.0'?><p>", w + " <?xml version='1.0'?><p>"},
+      {"<?xml <title>x<b?>y", w + "<?xml <title>x<b?>y"},
       // Not declarations: nothing moves and nothing fails.
       {"<!DOCTYPEhtml>", w + "<!DOCTYPEhtml>"},
       {"<!DOCTYPE html", w + "<!DOCTYPE html"},

@@ -26,11 +26,12 @@ std::size_t LineBreakEnd(std::string_view text, std::size_t pos) {
   return pos;
 }
 
-// Behind an XML declaration at the start of `text`, or 0.
+// Behind an XML declaration at the start of `text`, or 0. Its "?>" must be its
+// first ">": a browser reads it as a comment that ends there.
 std::size_t XmlDeclarationEnd(std::string_view text) {
   if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return 0;
-  std::size_t end = text.find("?>", 6);
-  return end == npos ? 0 : end + 2;
+  std::size_t gt = FindByte(text, '>', 6);
+  return gt == npos || text[gt - 1] != '?' ? 0 : gt + 1;
 }
 
 // Whether only whitespace and comments stand in [from, to).
