@@ -13,10 +13,11 @@ option(VANTORO_WINE_REQUIRED "Fail the Wine tests, rather than skip them, when W
 foreach(arch x86_64 i686)
   find_program(VANTORO_MINGW_${arch} ${arch}-w64-mingw32-g++-posix)
   find_program(VANTORO_WIDL_${arch} ${arch}-w64-mingw32-widl)
-  if(NOT VANTORO_MINGW_${arch} OR NOT VANTORO_WIDL_${arch})
-    message(STATUS "Windows DLL (${arch}) skipped: MinGW-w64 not found "
-                   "(packages g++-mingw-w64-${arch}, mingw-w64-tools, libwine-dev)")
-    continue()
+  # Asking for the DLLs and getting none must not look like success.
+  if(NOT VANTORO_MINGW_${arch} OR NOT VANTORO_WIDL_${arch} OR NOT VANTORO_OBJDUMP_${arch})
+    string(REPLACE "_" "-" package ${arch})
+    message(FATAL_ERROR "VANTORO_WINDOWS: MinGW-w64 for ${arch} not found "
+                        "(packages g++-mingw-w64-${package}, mingw-w64-tools, libwine-dev)")
   endif()
   set(dll_dir ${CMAKE_BINARY_DIR}/windows-${arch})
   ExternalProject_Add(marquel_${arch}
