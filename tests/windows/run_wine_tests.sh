@@ -57,7 +57,7 @@ utf16 "$notice" > "$work/notice.txt"
 printf '\xff\xfea\x00\x00\xd8b\x00\x00\xdc=\xd8\x00\xde' > "$work/lone.txt"
 utf16 $'<!DOCTYPE html>\r\n<html><body><p id="main">文字<br>text</p></body></html>' > "$work/page.html"
 
-run_script() {  # script, expected passes
+run_script() {  # script
   WINEDEBUG=-all,fixme+wscript timeout 300 "$wine" cscript //nologo "$(win "$here/$1")" "$(win "$work")" \
     > "$work/out.txt" 2> "$work/err.txt" || true
   tr -d '\r' < "$work/out.txt"
@@ -65,6 +65,7 @@ run_script() {  # script, expected passes
   tr -d '\r' < "$work/out.txt" | grep -qE "^[0-9]+ passed, 0 failed$" || fail "$1 did not pass"
 }
 run_script marquel_test.vbs
+run_script conversions_test.vbs
 
 from16() { iconv -f UTF-16 -t UTF-8 "$work/$1"; }
 checks=0
