@@ -6,13 +6,18 @@ find_program(VANTORO_WINE wine)
 find_program(VANTORO_OBJDUMP_x86_64 x86_64-w64-mingw32-objdump)
 find_program(VANTORO_OBJDUMP_i686 i686-w64-mingw32-objdump)
 
+# Without Wine (or its 32-bit half) the Wine tests skip, unless this is set: then
+# they fail, so that a build meant to test the DLL cannot pass untested.
+option(VANTORO_WINE_REQUIRED "Fail the Wine tests, rather than skip them, when Wine is missing" OFF)
+
 foreach(arch x86_64 i686)
   find_program(VANTORO_MINGW_${arch} ${arch}-w64-mingw32-g++-posix)
   find_program(VANTORO_WIDL_${arch} ${arch}-w64-mingw32-widl)
-  if(NOT VANTORO_MINGW_${arch} OR NOT VANTORO_WIDL_${arch})
-    message(STATUS "Windows DLL (${arch}) skipped: MinGW-w64 not found "
-                   "(packages g++-mingw-w64-${arch}, mingw-w64-tools, libwine-dev)")
-    continue()
+  # Asking for the DLLs and getting none must not look like success.
+  if(NOT VANTORO_MINGW_${arch} OR NOT VANTORO_WIDL_${arch} OR NOT VANTORO_OBJDUMP_${arch})
+    string(REPLACE "_" "-" package ${arch})
+    message(FATAL_ERROR "VANTORO_WINDOWS: MinGW-w64 for ${arch} not found "
+                        "(packages g++-mingw-w64-${package}, mingw-w64-tools, libwine-dev)")
   endif()
   set(dll_dir ${CMAKE_BINARY_DIR}/windows-${arch})
   ExternalProject_Add(marquel_${arch}
@@ -37,8 +42,10 @@ foreach(arch x86_64 i686)
     endif()
     add_test(NAME windows_${arch}_wine
              COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/run_wine_tests.sh
-                     ${dll_dir}/Marquel.dll ${wine_arch} ${CMAKE_BINARY_DIR}/wine-${arch})
-    # 77: Wine (or its 32-bit half) is not installed; the test reports a skip.
+                     ${dll_dir}/Marquel.dll ${wine_arch} ${CMAKE_BINARY_DIR}/wine-${arch}
+                     $<IF:$<BOOL:${VANTORO_WINE_REQUIRED}>,required,optional>)
+    # 77: Wine is not installed (and not required), or this machine cannot run
+    # 32-bit programs; the test reports a skip.
     set_tests_properties(windows_${arch}_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
                          RUN_SERIAL ON)
   endif()

@@ -1,5 +1,6 @@
 #include "com_convert.h"
 
+#include <charconv>
 #include <new>
 
 #include "text/utf8.h"
@@ -24,6 +25,16 @@ void AppendUtf8(std::string& out, unsigned long cp) {
     out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
+}
+
+// A single keeps the digits it was written with (0.1, not 0.10000000149011612,
+// as a plain widening would give): its shortest text, read as a double.
+double WidenSingle(float value) {
+  char text[32];
+  double wide = value;
+  auto written = std::to_chars(text, text + sizeof text, value);
+  if (written.ec == std::errc()) std::from_chars(text, written.ptr, wide);
+  return wide;
 }
 
 }  // namespace
@@ -92,7 +103,7 @@ Variant FromVariant(const VARIANT& value) {
     case VT_UI2: return Variant(std::int64_t{byref ? *V_UI2REF(v) : V_UI2(v)});
     case VT_UI4: return Variant(std::int64_t{byref ? *V_UI4REF(v) : V_UI4(v)});
     case VT_UINT: return Variant(std::int64_t{byref ? *V_UINTREF(v) : V_UINT(v)});
-    case VT_R4: return Variant(double{byref ? *V_R4REF(v) : V_R4(v)});
+    case VT_R4: return Variant(WidenSingle(byref ? *V_R4REF(v) : V_R4(v)));
     case VT_R8: return Variant(byref ? *V_R8REF(v) : V_R8(v));
     case VT_BOOL: return Variant((byref ? *V_BOOLREF(v) : V_BOOL(v)) != VARIANT_FALSE);
     case VT_BSTR: return Variant(Utf8FromBstr(byref ? *V_BSTRREF(v) : V_BSTR(v)));

@@ -85,6 +85,21 @@ HRESULT Guarded(Body&& body) {
   }
 }
 
+// What the automation layer does with a member that failed: the status and the
+// error information that Report set reach the caller as an exception.
+HRESULT AsException(HRESULT hr, EXCEPINFO* exception) {
+  if (SUCCEEDED(hr) || exception == nullptr) return hr;
+  *exception = EXCEPINFO{};
+  exception->scode = hr;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) == S_OK) {
+    info->GetSource(&exception->bstrSource);
+    info->GetDescription(&exception->bstrDescription);
+    info->Release();
+  }
+  return DISP_E_EXCEPTION;
+}
+
 class MarquelObject final : public _Marquel, public ISupportErrorInfo {
  public:
   MarquelObject() { InterlockedIncrement(&live_objects); }
@@ -142,6 +157,16 @@ class MarquelObject final : public _Marquel, public ISupportErrorInfo {
                       EXCEPINFO* exception, UINT* arg_error) override {
     ITypeInfo* type = MarquelTypeInfo();
     if (type == nullptr) return TYPE_E_CANTLOADLIBRARY;
+    // Storing a value that is not text: the type library's BSTR parameter would
+    // have the automation layer convert it by its own rules (True as "-1", Null
+    // as a type mismatch). The value goes to the component as it came, so that
+    // scripts get the component's text and errors here as everywhere else.
+    if (id == vantoro::kDispIdCopyRStr && (flags & DISPATCH_PROPERTYPUT) != 0 &&
+        params != nullptr && params->cArgs == 1 && params->cNamedArgs == 1 &&
+        params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT) {
+      return AsException(Guarded([&] { object_.CopyRStr(FromVariant(params->rgvarg[0])); }),
+                         exception);
+    }
     return DispInvoke(static_cast<_Marquel*>(this), type, id, flags, params, result, exception,
                       arg_error);
   }
