@@ -66,6 +66,51 @@ TEST(Protector, ProtectIsContentThenPage) {
   EXPECT_NE(both.find("Rights"), std::string::npos);
 }
 
+// A page handed over gives the same bytes as one lent, byte order mark and
+// pages above the size of the kept buffers included.
+TEST(Protector, APageHandedOverGivesTheSameBytes) {
+  auto draws = testing::SeededValues(400000, 9);
+  Options options;
+  options.content.copyright = "Site:Rights";
+  Protector protector(options);
+  const std::string large = kPage + std::string(5u << 20, 'x') + kPage;  // few tags: few draws
+  for (const std::string& page : {kPage, "\xEF\xBB\xBF" + kPage, large}) {
+    for (bool both : {false, true}) {
+      std::string lent, handed;
+      {
+        ScriptedRandomSource values(draws);
+        ScopedRandomSource use(values);
+        lent = both ? protector.protect(std::string_view(page)) : protector.protect_page(std::string_view(page));
+      }
+      ScriptedRandomSource values(draws);
+      ScopedRandomSource use(values);
+      std::string copy = page;
+      handed = both ? protector.protect(std::move(copy)) : protector.protect_page(std::move(copy));
+      EXPECT_EQ(handed, lent) << page.size() << both;
+    }
+  }
+  EXPECT_TRUE(IsProtected(protector.protect("<p>x</p>")));  // a literal still chooses a view
+}
+
+TEST(Protector, IsProtectedFindsTheWatermarkAtTheStart) {
+  Protector protector;
+  Protector gbk;
+  gbk.set_charset("GBK");
+  for (const std::string& page :
+       {std::string("<p>x</p>"), std::string("\xEF\xBB\xBF<?xml version='1.0'?>\n<!DOCTYPE html>\n<p>x</p>")}) {
+    EXPECT_FALSE(IsProtected(page));
+    EXPECT_TRUE(IsProtected(protector.protect_page(page))) << page;
+    EXPECT_TRUE(IsProtected(gbk.protect_page(page))) << page;
+  }
+  // The address or the name alone, or the watermark further down, is not it.
+  std::string out = protector.protect_page("<p>x</p>");
+  EXPECT_FALSE(IsProtected("<p>x</p>" + out));
+  EXPECT_FALSE(IsProtected("<!-- Vantoro https://vantoro.example -->"));
+  EXPECT_FALSE(IsProtected("<!--~Vantoro~ https://vantoro.example x-->"));
+  EXPECT_FALSE(IsProtected(""));
+  EXPECT_TRUE(IsProtected("\r\n<!--~Vantoro~ https://vantoro.example ~-->"));
+}
+
 TEST(Protector, RefusedOptionsChangeNothing) {
   Protector protector;
   protector.set_copyright("Keep");

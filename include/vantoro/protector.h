@@ -138,6 +138,11 @@ class Protector {
 // (kInvalidArgument) for an empty key.
 std::string Stylesheet(std::string_view site_key);
 
+// Whether `page` already went through the page pass: its watermark stands at
+// the start (behind a byte order mark and the declarations), in any character
+// set that keeps ASCII. The content pass leaves no watermark.
+bool IsProtected(std::string_view page) noexcept;
+
 // The library's version, "MAJOR.MINOR.PATCH".
 const char* Version() noexcept;
 

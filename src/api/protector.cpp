@@ -130,6 +130,8 @@ std::string Stylesheet(std::string_view site_key) {
   return internal::HidingStylesheet(site_key);
 }
 
+bool IsProtected(std::string_view page) noexcept { return internal::StartsWithWatermark(page); }
+
 const char* Version() noexcept { return VANTORO_VERSION_STRING; }
 
 }  // namespace vantoro

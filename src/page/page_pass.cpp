@@ -5,6 +5,7 @@
 #include "html/declaration.h"
 #include "page/tag_rewriter.h"
 #include "random/draws.h"
+#include "text/ascii.h"
 #include "vantoro/version.h"
 
 namespace vantoro::internal {
@@ -73,6 +74,38 @@ class BorrowedBuffers {
 }  // namespace
 
 std::string_view DefaultVersionText() { return kVersionText; }
+
+bool StartsWithWatermark(std::string_view page) {
+  if (page.starts_with(kByteOrderMark)) page.remove_prefix(kByteOrderMark.size());
+  auto skip_space = [&] {
+    while (!page.empty() && (page[0] == ' ' || page[0] == '\t' || page[0] == '\r' ||
+                             page[0] == '\n' || page[0] == '\f')) {
+      page.remove_prefix(1);
+    }
+  };
+  auto skip_declaration = [&](std::string_view start) {
+    if (!MatchesAt(page, 0, start)) return;
+    std::size_t gt = page.find('>');
+    if (gt != std::string_view::npos) page.remove_prefix(gt + 1);
+  };
+  skip_space();
+  skip_declaration("<?xml");
+  skip_space();
+  skip_declaration("<!DOCTYPE");
+  skip_space();
+  // "<!--" and the mark, then the first comment holds the mark around "Vantoro"
+  // and around the address.
+  if (!page.starts_with("<!--") || page.size() < 5 ||
+      kWatermarkChars.find(page[4]) == std::string_view::npos) {
+    return false;
+  }
+  std::string_view comment = page.substr(0, page.find("-->"));
+  const char mark = page[4];
+  std::string name = std::string(1, mark) + "Vantoro" + mark;
+  std::string address = " " + std::string(kProductAddress) + " " + mark;
+  return comment.find(name) != std::string_view::npos &&
+         comment.find(address) != std::string_view::npos;
+}
 
 namespace {
 

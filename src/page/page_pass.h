@@ -20,6 +20,11 @@ struct PageSettings {
   const TextEncoder* encoder = nullptr;
 };
 
+// Whether `page` begins with the watermark of an earlier page pass (after a byte
+// order mark, an XML declaration, a document type declaration and whitespace),
+// in any character set that keeps ASCII.
+bool StartsWithWatermark(std::string_view page);
+
 // The version text of the watermark, "v" MAJOR "." MINOR "正式版".
 std::string_view DefaultVersionText();
 
