@@ -21,12 +21,13 @@ std::string Watermark(char c) {
   return w;
 }
 
-// A declaration that holds a tag may get a comment inside it: its end moves.
+// A declaration that holds a tag may get a comment inside it: its end moves. Its
+// end as the pass's pattern has it: "<!DOCTYPE ", one character, up to ">".
 bool HasTagInsideDeclaration(const std::string& page) {
   std::string lower;
   for (char c : page) lower += Lower(c);
   for (std::size_t p = lower.find("<!doctype"); p != std::string::npos; p = lower.find("<!doctype", p + 1)) {
-    std::size_t gt = lower.find('>', p), lt = lower.find('<', p + 1);
+    std::size_t gt = lower.find('>', p + 11), lt = lower.find('<', p + 1);
     if (lt < gt) return true;
   }
   return false;
