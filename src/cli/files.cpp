@@ -1,153 +1,281 @@
 #include "files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
+
+#include "messages.h"
+#include "temporary_files.h"
 
 namespace vantoro::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-FileError Failure(const std::string& path, const std::string& what) {
-  return FileError(path + ": " + what + ": " + std::strerror(errno));
+// "NAME: REASON", or "NAME: WHAT: REASON", with errno as the reason.
+FileError Failure(const std::string& path, const char* what = nullptr) {
+  std::string message = Shown(path) + ": ";
+  if (what != nullptr) message += std::string(what) + ": ";
+  return FileError(message + std::strerror(errno));
 }
 
-std::string ReadAll(int fd, const std::string& name) {
+// Reads to the end; `expected` is a hint of the size (0: unknown).
+std::string ReadAll(int fd, const std::string& name, std::size_t expected) {
   std::string data;
-  char buffer[1 << 16];
+  // One more byte than the file's size, so the end is seen without growing.
+  data.resize(expected + 1);
+  std::size_t size = 0;
   for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) return data;
+    if (size == data.size()) data.resize(std::max<std::size_t>(data.size() * 2, 1 << 16));
+    ssize_t n = read(fd, data.data() + size, data.size() - size);
+    if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Failure(name, "cannot read");
+      throw Failure(name);
     }
-    data.append(buffer, static_cast<std::size_t>(n));
+    size += static_cast<std::size_t>(n);
   }
+  data.resize(size);
+  if (data.capacity() > size + size / 8 + 4096) data.shrink_to_fit();
+  return data;
 }
 
-bool IsPage(const fs::path& path) {
-  std::string ext = path.extension().string();
+bool IsPageName(const std::string& name) {
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = name.substr(dot);
   std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) {
     return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   });
   return ext == ".html" || ext == ".htm";
 }
 
+// Follows symbolic links from `path` to what they finally name (which may not
+// exist yet). Throws FileError on a loop.
+std::string ResolveLinks(std::string path) {
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (hops == 40) {
+      errno = ELOOP;
+      throw Failure(path);
+    }
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    ssize_t n = readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) throw Failure(path);
+    target.resize(static_cast<std::size_t>(n));
+    if (!target.starts_with('/')) {
+      fs::path dir = fs::path(path).parent_path();
+      target = (dir.empty() ? fs::path(target) : dir / target).string();
+    }
+    path = target;
+  }
+}
+
+bool Changed(const struct stat& before, const struct stat& now) {
+  return before.st_dev != now.st_dev || before.st_ino != now.st_ino ||
+         before.st_size != now.st_size || before.st_mtim.tv_sec != now.st_mtim.tv_sec ||
+         before.st_mtim.tv_nsec != now.st_mtim.tv_nsec;
+}
+
+// False with errno set when a write fails.
+bool WriteFully(int fd, const std::string& data) {
+  for (std::size_t done = 0; done < data.size();) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A device, FIFO or socket: written to as it is, never replaced.
+void WriteInPlace(const std::string& path, const std::string& data) {
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw Failure(path);
+  if (!WriteFully(fd, data)) {
+    FileError error = Failure(path, "write error");
+    close(fd);
+    throw error;
+  }
+  if (close(fd) != 0) throw Failure(path, "write error");
+}
+
+void ReplaceAtomically(const std::string& path, const std::string& data,
+                       const struct stat* existing, const std::optional<struct stat>& seen) {
+  fs::path target(path);
+  fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string temp = (dir / ("." + target.filename().string() + ".vantoro-XXXXXX")).string();
+  int fd = CreateTemporaryFile(temp);
+  if (fd < 0) throw Failure(path, "cannot create a temporary file beside it");
+  auto fail = [&](const char* what) {
+    FileError error = Failure(path, what);
+    close(fd);
+    DiscardTemporaryFile(temp);
+    return error;
+  };
+  mode_t mode;
+  if (existing != nullptr) {
+    mode = existing->st_mode & 07777;
+    // Owner and group first: changing them may clear set-id bits that the
+    // mode then restores. Where this process may not set them (not root, not
+    // the owner), the new file is its own and says so in its owner only.
+    if (fchown(fd, existing->st_uid, existing->st_gid) != 0 && errno != EPERM) {
+      throw fail("cannot keep owner and group");
+    }
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (fchmod(fd, mode) != 0) throw fail("cannot set permissions");
+  if (!WriteFully(fd, data)) throw fail("write error");
+  if (fsync(fd) != 0) throw fail("cannot flush to disk");
+  if (close(fd) != 0) {
+    FileError error = Failure(path, "write error");
+    DiscardTemporaryFile(temp);
+    throw error;
+  }
+  if (seen) {
+    struct stat now;
+    if (stat(path.c_str(), &now) != 0 || Changed(*seen, now)) {
+      DiscardTemporaryFile(temp);
+      throw FileError(Shown(path) + ": changed while being protected; left as it is");
+    }
+  }
+  if (RenameTemporaryFile(temp, path) != 0) {
+    FileError error = Failure(path, "cannot replace");
+    DiscardTemporaryFile(temp);
+    throw error;
+  }
+}
+
 }  // namespace
 
 bool IsDirectory(const std::string& path) {
-  std::error_code error;
-  return fs::is_directory(path, error);
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ReadInput(const std::string& path) {
-  if (path == "-") return ReadAll(STDIN_FILENO, "standard input");
-  if (IsDirectory(path)) {
-    errno = EISDIR;
-    throw Failure(path, "cannot read (use --in-place for directories)");
-  }
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Failure(path, "cannot open");
-  try {
-    std::string data = ReadAll(fd, path);
+ReadFile ReadInput(const std::string& path) {
+  if (path == "-") return {ReadAll(STDIN_FILENO, "standard input", 0), std::nullopt};
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw Failure(path);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    FileError error = Failure(path);
     close(fd);
-    return data;
+    throw error;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    throw Failure(path);
+  }
+  try {
+    ReadFile file{ReadAll(fd, path, S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0),
+                  st};
+    close(fd);
+    return file;
   } catch (...) {
     close(fd);
     throw;
   }
 }
 
-void WriteAtomically(const std::string& path, const std::string& data) {
-  fs::path target(path);
-  fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string name = ".";
-  name += target.filename().string();
-  name += ".vantoro-XXXXXX";
-  std::string temp = (dir / name).string();
-  int fd = mkstemp(temp.data());
-  if (fd < 0) throw Failure(path, "cannot create a temporary file beside it");
-  auto fail = [&](const char* what) {
-    int saved = errno;
-    close(fd);
-    unlink(temp.c_str());
-    errno = saved;
-    throw Failure(path, what);
-  };
-  // Keep the permissions of the file replaced; a new file gets the usual ones.
-  struct stat existing;
-  mode_t mode;
-  if (stat(path.c_str(), &existing) == 0) {
-    mode = existing.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  if (fchmod(fd, mode) != 0) fail("cannot set permissions");
-  for (std::size_t done = 0; done < data.size();) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail("cannot write");
+WriteNotes WriteSafely(const std::string& path, const std::string& data,
+                       const std::optional<struct stat>& seen) {
+  std::string target = ResolveLinks(path);
+  struct stat st;
+  if (lstat(target.c_str(), &st) != 0) {
+    if (errno != ENOENT) throw Failure(path);
+    if (seen) {
+      throw FileError(Shown(path) + ": changed while being protected (it is gone)");
     }
-    done += static_cast<std::size_t>(n);
+    ReplaceAtomically(target, data, nullptr, std::nullopt);
+    return {};
   }
-  if (fsync(fd) != 0) fail("cannot flush to disk");
-  if (close(fd) != 0) {
-    unlink(temp.c_str());
-    throw Failure(path, "cannot write");
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    throw Failure(path);
   }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    int saved = errno;
-    unlink(temp.c_str());
-    errno = saved;
-    throw Failure(path, "cannot replace");
+  if (!S_ISREG(st.st_mode)) {
+    WriteInPlace(target, data);
+    return {};
   }
+  ReplaceAtomically(target, data, &st, seen);
+  return {st.st_nlink > 1 ? st.st_nlink - 1 : 0};
 }
 
-std::vector<std::string> CollectPages(const std::vector<std::string>& paths,
-                                      std::vector<std::string>& failures) {
+Walk CollectPages(const std::vector<std::string>& paths) {
+  Walk walk;
   std::vector<std::string> pages;
+  // Folders are read one by one, entries sorted, so the order is stable.
+  auto walk_folder = [&](const std::string& root) {
+    std::vector<std::string> folders = {root};
+    while (!folders.empty()) {
+      std::string folder = std::move(folders.back());
+      folders.pop_back();
+      DIR* dir = opendir(folder.c_str());
+      if (dir == nullptr) {
+        walk.errors.push_back(Failure(folder).what());
+        continue;
+      }
+      std::vector<std::string> names;
+      errno = 0;
+      while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+        errno = 0;
+      }
+      if (errno != 0) walk.errors.push_back(Failure(folder).what());
+      closedir(dir);
+      std::sort(names.begin(), names.end());
+      std::vector<std::string> below;
+      for (const std::string& name : names) {
+        std::string path = folder.ends_with('/') ? folder + name : folder + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) {
+          walk.errors.push_back(Failure(path).what());
+        } else if (S_ISDIR(st.st_mode)) {
+          below.push_back(path);
+        } else if (S_ISLNK(st.st_mode)) {
+          // Not followed: it could lead out of the site, or round in a loop.
+          if (IsPageName(name) || IsDirectory(path)) walk.skipped.push_back(path);
+        } else if (S_ISREG(st.st_mode) && IsPageName(name)) {
+          pages.push_back(path);
+        }
+      }
+      folders.insert(folders.end(), below.rbegin(), below.rend());
+    }
+  };
   for (const std::string& path : paths) {
-    std::error_code error;
-    fs::file_status status = fs::status(path, error);
-    if (error || !fs::exists(status)) {
-      failures.push_back(path + ": cannot open: No such file or directory");
-      continue;
-    }
-    if (!fs::is_directory(status)) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+      walk.errors.push_back(Failure(path).what());
+    } else if (S_ISDIR(st.st_mode)) {
+      walk_folder(path);
+    } else {
       pages.push_back(path);
-      continue;
     }
-    std::vector<std::string> found;
-    for (fs::recursive_directory_iterator it(path, error), end; !error && it != end;
-         it.increment(error)) {
-      if (it->is_regular_file(error) && IsPage(it->path())) found.push_back(it->path().string());
-    }
-    if (error) failures.push_back(path + ": cannot list: " + error.message());
-    std::sort(found.begin(), found.end());
-    pages.insert(pages.end(), found.begin(), found.end());
   }
   // A page named twice (itself and through its folder) is processed once.
-  std::vector<std::string> unique;
-  std::vector<fs::path> seen;
-  for (const std::string& page : pages) {
-    std::error_code error;
-    fs::path key = fs::weakly_canonical(page, error);
-    if (error) key = page;
-    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
-    seen.push_back(key);
-    unique.push_back(page);
+  std::set<std::pair<dev_t, ino_t>> seen;
+  for (std::string& page : pages) {
+    struct stat st;
+    if (stat(page.c_str(), &st) == 0 && !seen.insert({st.st_dev, st.st_ino}).second) continue;
+    walk.pages.push_back(std::move(page));
   }
-  return unique;
+  return walk;
 }
 
 }  // namespace vantoro::cli

@@ -2,14 +2,16 @@
 #include <iostream>
 
 #include "files.h"
+#include "messages.h"
 #include "options.h"
 #include "run.h"
+#include "temporary_files.h"
 
-int main(int argc, char** argv) {
-  using namespace vantoro::cli;
-  ParseResult parsed = ParseCommandLine(argc, argv);
-  if (!parsed.options) return parsed.exit_status;
-  const Options& options = *parsed.options;
+namespace {
+
+using namespace vantoro::cli;
+
+int Main(const Options& options) {
   if (options.command == Command::kStylesheet) {
     std::cout << vantoro::Stylesheet(*options.site_key) << std::flush;
     return std::cout ? 0 : 1;
@@ -19,13 +21,10 @@ int main(int argc, char** argv) {
     vantoro::Protector check;
     check.set_charset(options.charset);  // an unusable set fails before anything is read
   } catch (const vantoro::Error& error) {
-    std::cerr << "vantoro: " << error.what() << "\nTry 'vantoro --help' for more information.\n";
-    return 2;
+    return UsageError(error.what());
   }
   if (!options.in_place && !options.inputs.empty() && IsDirectory(options.inputs[0])) {
-    std::cerr << "vantoro: " << options.inputs[0]
-              << ": is a directory (use --in-place to process a site)\n";
-    return 2;
+    return UsageError(Shown(options.inputs[0]) + ": is a directory (use --in-place to process a site)");
   }
 
   std::string copyright;
@@ -33,13 +32,28 @@ int main(int argc, char** argv) {
     copyright = *options.copyright;
   } else if (options.copyright_file) {
     try {
-      copyright = ReadInput(*options.copyright_file);
+      copyright = ReadInput(*options.copyright_file).data;
     } catch (const std::exception& error) {
       std::cerr << "vantoro: " << error.what() << "\n";
       return 1;
     }
     if (copyright.ends_with('\n')) copyright.pop_back();
     if (copyright.ends_with('\r')) copyright.pop_back();
+    if (copyright.empty() && options.decoy != vantoro::DecoyKind::kRandomText) {
+      return UsageError(Shown(*options.copyright_file) + ": no copyright text in it");
+    }
   }
-  return options.in_place ? RunInPlace(options, copyright) : RunSingle(options, copyright);
+  // Files are written: a signal must not leave temporary files behind.
+  if (options.in_place || options.output) RemoveTemporaryFilesOnSignals();
+  int status = options.in_place ? RunInPlace(options, copyright) : RunSingle(options, copyright);
+  StopWatchingSignals();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ParseResult parsed = ParseCommandLine(argc, argv);
+  if (!parsed.options) return parsed.exit_status;
+  return Main(*parsed.options);
 }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "messages.h"
+
 namespace vantoro::cli {
 namespace {
 
@@ -38,12 +40,17 @@ Options:
   --nosnippet            mark each decoy data-nosnippet (search engines keep it
                          out of result snippets)
   --in-place             replace each FILE, and every *.html/*.htm file under each
-                         directory, atomically; files are processed in parallel
+                         directory, atomically; files are processed in parallel;
+                         symbolic links inside directories are not followed
+  --force                with --in-place, protect pages that already carry the
+                         watermark again (they are skipped otherwise)
   --random-values PATH   take every random draw from PATH, one number in [0, 1)
                          per line, to reproduce an output exactly
   --charset NAME         the pages' character set (default UTF-8); only the text
                          the tool inserts is converted
-  -o, --output PATH      write the result to PATH (atomically) instead of stdout
+  -o, --output PATH      write the result to PATH instead of stdout: a file is
+                         replaced atomically (a link's target, for a link), a
+                         device or FIFO written to
   -h, --help             show this help
   -V, --version          show the version
 
@@ -58,18 +65,28 @@ Examples:
   vantoro protect --hide class --site-key example.org --copyright "Example Site" page.html
   vantoro stylesheet --site-key example.org > public_html/vantoro.css
 
-Exit status: 0 on success, 1 when processing failed, 2 for usage errors.
+Exit status: 0 on success, 1 when processing failed, 2 for usage errors,
+128 + N when signal N (INT, TERM, HUP) stopped it.
 )";
 
 enum LongOnly {
   kCopyright = 256, kCopyrightFile, kDecoy, kInPlace, kRandomValues, kCharset, kHide, kSiteKey,
-  kNosnippet
+  kNosnippet, kForce
 };
 
+constexpr const char* kTryHelp = "Try 'vantoro --help' for more information.\n";
+
+constexpr const char* kLicence =
+    "Copyright (C) 2026 the Vantoro developers. All rights reserved.\n";
+
+}  // namespace
+
 int UsageError(const std::string& message) {
-  std::cerr << "vantoro: " << message << "\nTry 'vantoro --help' for more information.\n";
+  std::cerr << "vantoro: " << message << "\n" << kTryHelp;
   return 2;
 }
+
+namespace {
 
 }  // namespace
 
@@ -84,21 +101,33 @@ ParseResult ParseCommandLine(int argc, char** argv) {
       {"hide", required_argument, nullptr, kHide},
       {"site-key", required_argument, nullptr, kSiteKey},
       {"nosnippet", no_argument, nullptr, kNosnippet},
+      {"force", no_argument, nullptr, kForce},
       {"output", required_argument, nullptr, 'o'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
   };
   Options options;
-  opterr = 0;
+  // getopt words its own messages the GNU way, after argv[0].
+  char program[] = "vantoro";
+  char* invoked = argc > 0 ? argv[0] : nullptr;
+  if (argc > 0) argv[0] = program;
+  struct Restore {
+    char** argv;
+    char* invoked;
+    ~Restore() {
+      if (invoked != nullptr) argv[0] = invoked;
+    }
+  } restore{argv, invoked};
+  opterr = 1;
   optind = 1;
   for (;;) {
     int index = 0;
-    int c = getopt_long(argc, argv, ":o:hV", kOptions, &index);
+    int c = getopt_long(argc, argv, "o:hV", kOptions, &index);
     if (c == -1) break;
     switch (c) {
       case 'h': std::cout << kUsage; return {std::nullopt, 0};
-      case 'V': std::cout << "vantoro " << Version() << "\n"; return {std::nullopt, 0};
+      case 'V': std::cout << "vantoro " << Version() << "\n" << kLicence; return {std::nullopt, 0};
       case 'o': options.output = optarg; break;
       case kCopyright: options.copyright = optarg; break;
       case kCopyrightFile: options.copyright_file = optarg; break;
@@ -107,6 +136,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
       case kCharset: options.charset = optarg; break;
       case kSiteKey: options.site_key = optarg; break;
       case kNosnippet: options.nosnippet = true; break;
+      case kForce: options.force = true; break;
       case kHide:
         if (std::strcmp(optarg, "style") == 0) {
           options.hide = HideMethod::kStyle;
@@ -114,7 +144,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
           options.hide = HideMethod::kClass;
         } else {
           return {std::nullopt,
-                  UsageError(std::string("unknown hiding method '") + optarg + "' (style or class)")};
+                  UsageError("unknown hiding method '" + Shown(optarg) + "' (style or class)")};
         }
         break;
       case kDecoy:
@@ -126,15 +156,13 @@ ParseResult ParseCommandLine(int argc, char** argv) {
           options.decoy = DecoyKind::kBoth;
         } else {
           return {std::nullopt,
-                  UsageError(std::string("unknown decoy kind '") + optarg +
+                  UsageError("unknown decoy kind '" + Shown(optarg) +
                              "' (copyright, random or both)")};
         }
         break;
-      case ':':
-        return {std::nullopt, UsageError(std::string("option '") + argv[optind - 1] +
-                                             "' needs an argument")};
-      default:
-        return {std::nullopt, UsageError(std::string("unknown option '") + argv[optind - 1] + "'")};
+      default:  // getopt said what is wrong
+        std::cerr << kTryHelp;
+        return {std::nullopt, 2};
     }
   }
   if (optind >= argc) return {std::nullopt, UsageError("missing command (page, content or protect)")};
@@ -148,7 +176,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
   } else if (command == "stylesheet") {
     options.command = Command::kStylesheet;
   } else {
-    return {std::nullopt, UsageError("unknown command '" + command + "'")};
+    return {std::nullopt, UsageError("unknown command '" + Shown(command) + "'")};
   }
   for (; optind < argc; ++optind) options.inputs.emplace_back(argv[optind]);
 
@@ -171,6 +199,21 @@ ParseResult ParseCommandLine(int argc, char** argv) {
   if (options.command == Command::kPage && uses_copyright) {
     return {std::nullopt,
             UsageError("copyright, decoy and hiding options need 'content' or 'protect'")};
+  }
+  // Copyright decoys without a text would change nothing but letter case.
+  if (options.command != Command::kPage && options.decoy != DecoyKind::kRandomText &&
+      !options.copyright_file && (!options.copyright || options.copyright->empty())) {
+    return {std::nullopt, UsageError("'" + std::string(command) +
+                                     "' needs --copyright TEXT or --copyright-file PATH "
+                                     "(or --decoy random)")};
+  }
+  if (options.force && !options.in_place) {
+    return {std::nullopt, UsageError("--force needs --in-place")};
+  }
+  bool page_from_stdin = !options.in_place && (options.inputs.empty() || options.inputs[0] == "-");
+  if (options.copyright_file && *options.copyright_file == "-" && page_from_stdin) {
+    return {std::nullopt,
+            UsageError("--copyright-file - and the page cannot both come from standard input")};
   }
   if (options.in_place) {
     if (options.inputs.empty()) return {std::nullopt, UsageError("--in-place needs at least one PATH")};

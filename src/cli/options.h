@@ -22,6 +22,7 @@ struct Options {
   std::optional<std::string> site_key;
   bool nosnippet = false;
   bool in_place = false;
+  bool force = false;  // protect pages with the watermark again
   std::optional<std::string> random_values;
   std::string charset = "UTF-8";
   std::optional<std::string> output;
@@ -35,6 +36,9 @@ struct ParseResult {
 
 // Parses argv; prints help, version or a usage error itself.
 ParseResult ParseCommandLine(int argc, char** argv);
+
+// Prints "vantoro: MESSAGE" and the hint to --help; returns 2.
+int UsageError(const std::string& message);
 
 }  // namespace vantoro::cli
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "files.h"
+#include "messages.h"
 #include "vantoro/protector.h"
 
 namespace vantoro::cli {
@@ -44,7 +47,7 @@ std::string Protect(const Options& options, const Protector& protector, std::str
 
 // One number in [0, 1) per line; a final empty line is allowed.
 std::vector<double> ReadRandomValues(const std::string& path) {
-  std::string text = ReadInput(path);
+  std::string text = ReadInput(path).data;
   std::vector<double> values;
   std::size_t line_number = 0;
   for (std::size_t start = 0; start < text.size();) {
@@ -62,24 +65,34 @@ std::vector<double> ReadRandomValues(const std::string& path) {
                                      std::chars_format::fixed);
     if (line.empty() || ec != std::errc() || ptr != line.data() + line.size() || !(value >= 0) ||
         !(value < 1)) {
-      throw FileError(path + ":" + std::to_string(line_number) + ": not a number in [0, 1): '" +
-                      std::string(line) + "'");
+      constexpr std::size_t kShownBytes = 40;  // of a line that may be anything
+      std::string shown = Shown(line.substr(0, kShownBytes));
+      if (line.size() > kShownBytes) shown += "...";
+      throw FileError(Shown(path) + ":" + std::to_string(line_number) + ": not a number in [0, 1): '" +
+                      shown + "'");
     }
     values.push_back(value);
   }
   return values;
 }
 
+// False with errno set.
 bool WriteStdout(const std::string& data) {
   std::size_t done = std::fwrite(data.data(), 1, data.size(), stdout);
   return done == data.size() && std::fflush(stdout) == 0;
+}
+
+std::string HardLinkNote(const std::string& path, const WriteNotes& notes) {
+  return Shown(path) + ": " + Count(notes.other_names, "other name", "other names") +
+         " (hard " + (notes.other_names == 1 ? "link" : "links") + ") still " +
+         (notes.other_names == 1 ? "shows" : "show") + " the old page";
 }
 
 }  // namespace
 
 int RunSingle(const Options& options, const std::string& copyright) {
   std::string name = options.inputs.empty() || options.inputs[0] == "-" ? "standard input"
-                                                                         : options.inputs[0];
+                                                                         : Shown(options.inputs[0]);
   try {
     Protector protector = MakeProtector(options, copyright);
     std::optional<ScriptedRandomSource> scripted;
@@ -88,13 +101,13 @@ int RunSingle(const Options& options, const std::string& copyright) {
       scripted.emplace(ReadRandomValues(*options.random_values));
       use.emplace(*scripted);
     }
-    std::string page = ReadInput(options.inputs.empty() ? "-" : options.inputs[0]);
+    std::string page = ReadInput(options.inputs.empty() ? "-" : options.inputs[0]).data;
     std::string result;
     try {
       result = Protect(options, protector, std::move(page));
     } catch (const Error& error) {
       if (error.code() == ErrorCode::kReplayExhausted) {
-        std::cerr << "vantoro: " << *options.random_values << ": random values ran out after "
+        std::cerr << "vantoro: " << Shown(*options.random_values) << ": random values ran out after "
                   << scripted->used() << " draws\n";
       } else {
         std::cerr << "vantoro: " << name << ": " << error.what() << "\n";
@@ -102,9 +115,12 @@ int RunSingle(const Options& options, const std::string& copyright) {
       return 1;
     }
     if (options.output) {
-      WriteAtomically(*options.output, result);
+      WriteNotes notes = WriteSafely(*options.output, result);
+      if (notes.other_names > 0) {
+        std::cerr << "vantoro: warning: " << HardLinkNote(*options.output, notes) << "\n";
+      }
     } else if (!WriteStdout(result)) {
-      std::cerr << "vantoro: standard output: cannot write\n";
+      std::cerr << "vantoro: write error: " << std::strerror(errno) << "\n";
       return 1;
     }
     return 0;
@@ -117,30 +133,36 @@ int RunSingle(const Options& options, const std::string& copyright) {
 }
 
 int RunInPlace(const Options& options, const std::string& copyright) {
-  std::vector<std::string> failures;
-  std::vector<std::string> files = CollectPages(options.inputs, failures);
-  const std::size_t not_found = failures.size();
+  Walk walk = CollectPages(options.inputs);
+  const std::vector<std::string>& files = walk.pages;
   const auto started = std::chrono::steady_clock::now();
-  std::atomic<std::size_t> next{0}, done{0}, bytes{0};
+  std::atomic<std::size_t> next{0}, done{0}, bytes{0}, already{0};
+  std::vector<std::string> failures, warnings;
   std::mutex mutex;
+  auto note = [&](std::vector<std::string>& list, std::string line) {
+    std::lock_guard lock(mutex);
+    list.push_back(std::move(line));
+  };
 
   auto work = [&] {
     const Protector protector = MakeProtector(options, copyright);  // one per worker thread
     for (std::size_t i; (i = next++) < files.size(); ++done) {
       const std::string& file = files[i];
       try {
-        std::string page = ReadInput(file);
-        bytes += page.size();
-        WriteAtomically(file, Protect(options, protector, std::move(page)));
+        ReadFile page = ReadInput(file);
+        bytes += page.data.size();
+        if (!options.force && IsProtected(page.data)) {
+          ++already;
+          continue;
+        }
+        WriteNotes notes = WriteSafely(file, Protect(options, protector, std::move(page.data)), page.seen);
+        if (notes.other_names > 0) note(warnings, HardLinkNote(file, notes));
       } catch (const Error& error) {
-        std::lock_guard lock(mutex);
-        failures.push_back(file + ": " + error.what());
+        note(failures, Shown(file) + ": " + error.what());
       } catch (const std::bad_alloc&) {
-        std::lock_guard lock(mutex);
-        failures.push_back(file + ": out of memory");
+        note(failures, Shown(file) + ": out of memory");
       } catch (const std::exception& error) {
-        std::lock_guard lock(mutex);
-        failures.push_back(error.what());
+        note(failures, error.what());
       }
     }
   };
@@ -177,14 +199,31 @@ int RunInPlace(const Options& options, const std::string& copyright) {
     progress.join();
   }
 
-  std::fprintf(stderr, "vantoro: %zu of %zu files processed (%.1f MB) in %.2f s\n",
-               files.size() + not_found - failures.size(), files.size() + not_found,
+  std::size_t protected_count = files.size() - failures.size() - already;
+  std::string summary = Count(files.size(), "file", "files") + ": " +
+                        std::to_string(protected_count) + " protected";
+  if (already > 0) {
+    summary += ", " + std::to_string(already.load()) +
+               " already protected and skipped (--force protects them again)";
+  }
+  if (!failures.empty()) summary += ", " + std::to_string(failures.size()) + " failed";
+  std::fprintf(stderr, "vantoro: %s (%.1f MB in %.2f s)\n", summary.c_str(),
                static_cast<double>(bytes.load()) / 1e6, seconds());
-  if (failures.empty()) return 0;
-  std::sort(failures.begin(), failures.end());
-  std::fprintf(stderr, "vantoro: %zu files failed and were left as they were:\n", failures.size());
-  for (const std::string& failure : failures) std::fprintf(stderr, "vantoro: %s\n", failure.c_str());
-  return 1;
+  for (const std::string& link : walk.skipped) {
+    std::fprintf(stderr, "vantoro: %s: skipped: a symbolic link inside a folder is not followed\n",
+                 Shown(link).c_str());
+  }
+  std::sort(warnings.begin(), warnings.end());
+  for (const std::string& warning : warnings) std::fprintf(stderr, "vantoro: warning: %s\n", warning.c_str());
+  for (const std::string& error : walk.errors) std::fprintf(stderr, "vantoro: %s\n", error.c_str());
+  if (!failures.empty()) {
+    std::sort(failures.begin(), failures.end());
+    std::fprintf(stderr, "vantoro: %s, left as %s:\n",
+                 (Count(failures.size(), "file", "files") + " failed").c_str(),
+                 failures.size() == 1 ? "it was" : "they were");
+    for (const std::string& failure : failures) std::fprintf(stderr, "vantoro: %s\n", failure.c_str());
+  }
+  return failures.empty() && walk.errors.empty() ? 0 : 1;
 }
 
 }  // namespace vantoro::cli

@@ -79,7 +79,7 @@ copies=$(cd "$prefix" && find . -type f -exec sha256sum {} + |
 # --- the tool and its manual page ------------------------------------------
 # No LD_LIBRARY_PATH: the installed tool finds its library by itself.
 tool_version=$(env -u LD_LIBRARY_PATH "$prefix/bin/vantoro" --version) || fail "bin/vantoro --version"
-[[ $tool_version == "vantoro $version" ]] || fail "bin/vantoro --version says '$tool_version'"
+[[ $(head -1 <<<"$tool_version") == "vantoro $version" ]] || fail "bin/vantoro --version says '$tool_version'"
 page=$(printf '<p>Hello</p>' | env -u LD_LIBRARY_PATH "$prefix/bin/vantoro" page) || fail "bin/vantoro page"
 [[ $page == *Vantoro* ]] || fail "bin/vantoro page gives no watermark"
 man=$prefix/share/man/man1/vantoro.1
