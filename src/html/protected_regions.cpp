@@ -233,6 +233,20 @@ void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& in
                 std::vector<std::size_t>* quotes) {
   index.clear();
   if (quotes != nullptr) quotes->clear();
+  // On a large page, room for every "<" at once: growing by doubling would hold
+  // up to twice that, and copy it on the way.
+  constexpr std::size_t kLargePage = 1 << 20;
+  if (text.size() > kLargePage) {
+    std::size_t count = 0;
+    for (std::size_t pos = FindByte(text, '<', 0); pos != std::string_view::npos;
+         pos = FindByte(text, '<', pos + 1)) {
+      ++count;
+    }
+    if (index.unprotected.capacity() < count) {
+      index.unprotected = std::vector<std::size_t>();
+      index.unprotected.reserve(count);
+    }
+  }
   Scanner(text, set, gaps, index, quotes).Run();
 }
 
