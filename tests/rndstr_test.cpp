@@ -83,6 +83,7 @@ TEST(Rndstr, DeclarationMovesFirst) {
       {"<?xml-stylesheet href=x?><p>", w + "<?xml-stylesheet href=x?><p>"},
       {" <?xml version='1.0'?><p>", w + " <?xml version='1.0'?><p>"},
       {"<?xml <title>x<b?>y", w + "<?xml <title>x<b?>y"},
+      {"<?xml a<b c='?>d'>e", w + "<?xml a<b c='?>d'>e"},
       // Not declarations: nothing moves and nothing fails.
       {"<!DOCTYPEhtml>", w + "<!DOCTYPEhtml>"},
       {"<!DOCTYPE html", w + "<!DOCTYPE html"},

@@ -27,11 +27,13 @@ std::size_t LineBreakEnd(std::string_view text, std::size_t pos) {
 }
 
 // Behind an XML declaration at the start of `text`, or 0. Its "?>" must be its
-// first ">": a browser reads it as a comment that ends there.
+// first ">" (a browser reads it as a comment that ends there), and no "<" stands
+// in it, which could open a tag that the "?>" belongs to.
 std::size_t XmlDeclarationEnd(std::string_view text) {
   if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return 0;
   std::size_t gt = FindByte(text, '>', 6);
-  return gt == npos || text[gt - 1] != '?' ? 0 : gt + 1;
+  if (gt == npos || text[gt - 1] != '?' || FindByte(text.substr(0, gt), '<', 1) != npos) return 0;
+  return gt + 1;
 }
 
 // Whether only whitespace and comments stand in [from, to).
