@@ -33,6 +33,18 @@ bool HasTagInsideDeclaration(const std::string& page) {
   return false;
 }
 
+// The same for the declarations that taking others out joins together, as
+// Normalize does ("<!D<!DOCTYPE b>OCTYPE b<a>" holds one).
+bool HasTagInsideAnyDeclaration(const std::string& page) {
+  std::string plain = page;
+  for (;;) {
+    if (HasTagInsideDeclaration(plain)) return true;
+    std::string next = WithoutDeclarations(plain);
+    if (next == plain) return false;
+    plain.swap(next);
+  }
+}
+
 // A declaration inside a tag is that tag's text: gaps may go into it.
 bool HasDeclarationInsideTag(const std::string& page) {
   for (std::size_t lt : vantoro::testing::Tokenize(page, false).in_tag) {
@@ -74,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Only a declaration (and an XML declaration) stands before it.
   FUZZ_CHECK(at == 0 || Lower(rest[2]) == 'd' || rest.starts_with("<?xml"));
   rest.erase(at, length);
-  if (!HasTagInsideDeclaration(page)) {
+  if (!HasTagInsideAnyDeclaration(page)) {
     if (!HasDeclarationInsideTag(page)) FUZZ_CHECK(Normalize(rest) == Normalize(body));
     vantoro::testing::Said before = vantoro::testing::SaidBy(page, false);
     vantoro::testing::Said after = vantoro::testing::SaidBy(out, false);
