@@ -86,7 +86,7 @@ def site(tmp_path_factory):
     folder = tmp_path_factory.mktemp("site")
     folder.chmod(0o755)
     (folder / "article.html").write_bytes(ARTICLE)
-    (folder / "plain.txt").write_bytes(b"just text\nAll rights reserved? no\n")
+    (folder / "plain.txt").write_bytes(b"just text\nsecond line\n")
     (folder / "empty.html").write_bytes(b"")
     (folder / "fragment.html").write_bytes(b"<p>An included paragraph.</p>\n")
     # about 12 KB of paragraphs
