@@ -99,6 +99,8 @@ static size_t ngx_http_vantoro_link_offset(u_char *p, size_t len);
 
 static ngx_int_t ngx_http_vantoro_stylesheet_handler(ngx_http_request_t *r);
 
+static char *ngx_http_vantoro_enum(ngx_conf_t *cf, ngx_command_t *cmd,
+    void *conf);
 static char *ngx_http_vantoro_copyright(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 static char *ngx_http_vantoro_stylesheet(ngx_conf_t *cf, ngx_command_t *cmd,
@@ -148,7 +150,7 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
 
     { ngx_string("vantoro_pass"),
       NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
-      ngx_conf_set_enum_slot,
+      ngx_http_vantoro_enum,
       NGX_HTTP_LOC_CONF_OFFSET,
       offsetof(ngx_http_vantoro_loc_conf_t, pass),
       &ngx_http_vantoro_passes },
@@ -162,7 +164,7 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
 
     { ngx_string("vantoro_decoy"),
       NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
-      ngx_conf_set_enum_slot,
+      ngx_http_vantoro_enum,
       NGX_HTTP_LOC_CONF_OFFSET,
       offsetof(ngx_http_vantoro_loc_conf_t, decoy),
       &ngx_http_vantoro_decoys },
@@ -190,7 +192,7 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
 
     { ngx_string("vantoro_hide"),
       NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
-      ngx_conf_set_enum_slot,
+      ngx_http_vantoro_enum,
       NGX_HTTP_LOC_CONF_OFFSET,
       offsetof(ngx_http_vantoro_loc_conf_t, hide),
       &ngx_http_vantoro_hides },
@@ -1338,6 +1340,44 @@ ngx_http_vantoro_stylesheet_handler(ngx_http_request_t *r)
     out.next = NULL;
 
     return ngx_http_output_filter(r, &out);
+}
+
+
+/* nginx's enum slot, with the choices named when the value is none of them */
+
+static char *
+ngx_http_vantoro_enum(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
+{
+    u_char           *p, *last;
+    ngx_str_t        *value;
+    ngx_conf_enum_t  *e;
+    u_char            choices[128];
+
+    value = cf->args->elts;
+
+    for (e = cmd->post; e->name.len; e++) {
+        if (e->name.len == value[1].len
+            && ngx_strcasecmp(e->name.data, value[1].data) == 0)
+        {
+            return ngx_conf_set_enum_slot(cf, cmd, conf);
+        }
+    }
+
+    p = choices;
+    last = choices + sizeof(choices);
+
+    for (e = cmd->post; e->name.len; e++) {
+        p = ngx_slprintf(p, last, "%s\"%V\"",
+                         e == cmd->post ? "" : (e[1].name.len ? ", " : " or "),
+                         &e->name);
+    }
+
+    ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                       "invalid value \"%V\" in \"%V\" directive, "
+                       "it must be %*s",
+                       &value[1], &cmd->name, p - choices, choices);
+
+    return NGX_CONF_ERROR;
 }
 
 
