@@ -314,9 +314,9 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
              && ngx_strncasecmp(r->headers_out.content_encoding->value.data,
                                 (u_char *) "identity", 8) == 0))
     {
-        /* no engine is made for such a location until it is needed */
+        /* once per location and worker, not once per response */
 
-        if (vlcf->engine && !vlcf->engine->warned) {
+        if (!vlcf->engine->warned) {
             vlcf->engine->warned = 1;
             ngx_log_error(NGX_LOG_WARN, r->connection->log, 0,
                           "vantoro: responses with \"Content-Encoding: %V\" "

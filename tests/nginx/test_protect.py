@@ -16,6 +16,7 @@ def server(nginx, values_file, site):
         vantoro_copyright "{COPYRIGHT}";
         location /s/ {{ alias {site}/; {replay} }}
         location /u/ {{ proxy_pass http://UPSTREAM/; {replay} }}
+        location /unbuffered/ {{ proxy_buffering off; proxy_pass http://UPSTREAM/; {replay} }}
         location /page/ {{ vantoro_pass page; proxy_pass http://UPSTREAM/; {replay} }}
         location /content/ {{ vantoro_pass content; proxy_pass http://UPSTREAM/; {replay} }}
         location /random/ {{ vantoro_decoy random; proxy_pass http://UPSTREAM/; {replay} }}
@@ -37,6 +38,8 @@ def server(nginx, values_file, site):
     ("/u/long.html?chunks=1", "protect", {}),
     ("/u/long.html?chunks=random", "protect", {}),
     ("/u/article.html?nolength=1", "protect", {}),
+    ("/unbuffered/long.html?chunks=random", "protect", {}),
+    ("/unbuffered/long.html?chunks=1", "protect", {}),
     ("/page/article.html?chunks=random", "page", {}),
     ("/content/article.html", "content", {}),
     ("/random/article.html", "protect", {"decoy": "random"}),
