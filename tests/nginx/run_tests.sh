@@ -54,8 +54,9 @@ if command -v chromium >/dev/null && command -v node >/dev/null && command -v np
 fi
 
 cd "$here"
+export PYTHONDONTWRITEBYTECODE=1
 set +e
-"$python" -m pytest -o cache_dir="$out/.pytest_cache" -rs "$@"
+"$python" -m pytest -o cache_dir="$out/.pytest_cache" -rfEs "$@"
 status=$?
 set -e
 # pytest's 5: no test ran, which is a failure here
