@@ -27,6 +27,7 @@ def server(nginx, values_file, site):
         }}
         location /live/ {{ alias {site}/; }}
         location /off/ {{ vantoro off; alias {site}/; }}
+        location /off-u/ {{ vantoro off; proxy_pass http://UPSTREAM/; }}
     """)
 
 
@@ -116,11 +117,14 @@ def test_headers_of_a_protected_static_file(server):
 
 
 def test_headers_of_a_protected_proxied_response(server, upstream):
+    plain = server.request("/off-u/article.html?validators=1")
+    assert plain.header("Accept-Ranges") == "bytes" and plain.header("Last-Modified")
     r = server.request("/u/article.html?validators=1")
     assert r.status == 200 and NOTICE in r.body
     assert r.header("ETag") == 'W/"upstream-etag-1"'
     assert r.header("Last-Modified") is None
     assert r.header("Content-Length") is None
+    assert r.header("Accept-Ranges") is None
 
 
 def test_conditional_and_range_requests(server):

@@ -11,7 +11,8 @@ GET /NAME?OPTIONS sends the file NAME of the folder. Options:
   cc=VALUE        a Cache-Control header
   csp=VALUE       a Content-Security-Policy header (may repeat)
   status=CODE     the status (404, 204 and 206 are sent as such servers send them)
-  validators=1    an ETag and a Last-Modified; 304 for a matching If-None-Match
+  validators=1    an ETag, a Last-Modified and Accept-Ranges; 304 for a matching
+                  If-None-Match
 Every request's headers are kept for the tests (see last_request).
 """
 import gzip
@@ -58,7 +59,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if one("cc"):
             headers.append(("Cache-Control", one("cc")))
         if one("validators"):
-            headers += [("ETag", ETAG), ("Last-Modified", LAST_MODIFIED)]
+            headers += [("ETag", ETAG), ("Last-Modified", LAST_MODIFIED),
+                        ("Accept-Ranges", "bytes")]
             if self.headers.get("If-None-Match") == ETAG:
                 self.send_response(304)
                 for header in headers:
