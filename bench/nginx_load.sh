@@ -106,7 +106,12 @@ echo "nginx $(nginx -v 2>&1 | sed 's/.*\///'), one worker on core 0; wrk on core
 echo "pages: small.html $(stat -c %s "$work/html/small.html") bytes (lwn-1.html)," \
      "large.html $(stat -c %s "$work/html/large.html") bytes (corpus pages joined)"
 echo
-printf '%-8s %-6s %10s %9s %9s %9s %9s %8s\n' way page "req/s" p50 p75 p90 p99 errors
+# The worker's own processor time per request: unlike requests per second it
+# holds when other programs share the machine.
+ticks() { awk '{ print $14 + $15 }' "/proc/$worker/stat"; }
+handled() { curl -s "http://127.0.0.1:$port/status" | awk 'NR == 3 { print $3 }'; }
+hz=$(getconf CLK_TCK)
+printf '%-8s %-6s %10s %9s %9s %9s %9s %8s %11s\n' way page "req/s" p50 p75 p90 p99 errors "cpu ms/req"
 failed=0
 for page in small large; do
   for way in plain sub vantoro; do
@@ -115,19 +120,21 @@ for page in small large; do
     if [[ $way != plain ]] && cmp -s <(curl -s "$url") "$work/html/$page.html"; then
       echo "$0: $way did not change $page.html" >&2; exit 1
     fi
+    t0=$(ticks) n0=$(handled)
     result=$(taskset -c 1 wrk -t1 -c"$connections" -d"${seconds}s" --latency --timeout 30s "$url")
+    t1=$(ticks) n1=$(handled)
+    cpu=$(awk -v t="$((t1 - t0))" -v n="$((n1 - n0 - 1))" -v hz="$hz" 'BEGIN { printf "%.3f", t * 1000 / hz / n }')
     rps=$(awk '/^Requests\/sec/ { print $2 }' <<<"$result")
     pct() { awk -v p="$1" '$1 == p { print $2 }' <<<"$result"; }
     errors=$(awk '/Socket errors|Non-2xx/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+,?$/) s += $i } END { print s + 0 }' <<<"$result")
     ((errors == 0)) || failed=1
-    printf '%-8s %-6s %10s %9s %9s %9s %9s %8s\n' "$way" "$page" "$rps" \
-      "$(pct 50%)" "$(pct 75%)" "$(pct 90%)" "$(pct 99%)" "$errors"
+    printf '%-8s %-6s %10s %9s %9s %9s %9s %8s %11s\n' "$way" "$page" "$rps" \
+      "$(pct 50%)" "$(pct 75%)" "$(pct 90%)" "$(pct 99%)" "$errors" "$cpu"
   done
 done
 
 # Memory: 100,000 protected requests of the small page, counted by nginx's
 # stub_status (wrk itself stops only at the end of its duration).
-handled() { curl -s "http://127.0.0.1:$port/status" | awk 'NR == 3 { print $3 }'; }
 requests() {  # count
   local start wrk_pid
   start=$(handled)
