@@ -12,19 +12,22 @@ set(allowed_c_api "vantoro")
 set(allowed_component "text;html;random;page;content;vantoro/error.h")
 set(allowed_cli "vantoro")
 set(allowed_windows "component;text")
+set(allowed_nginx "vantoro/vantoro.h")  # the C interface only
 
 set(failures "")
 set(checked 0)
-foreach(layer text html random page content api c_api component cli windows)
-  file(GLOB files ${SOURCE_DIR}/src/${layer}/*.h ${SOURCE_DIR}/src/${layer}/*.cpp)
+foreach(layer text html random page content api c_api component cli windows nginx)
+  file(GLOB files ${SOURCE_DIR}/src/${layer}/*.h ${SOURCE_DIR}/src/${layer}/*.cpp
+       ${SOURCE_DIR}/src/${layer}/*.c)
   if(NOT files)
     list(APPEND failures "src/${layer}: no sources found")
   endif()
   foreach(file ${files})
     math(EXPR checked "${checked} + 1")
-    file(STRINGS ${file} includes REGEX "^#include \"")
+    # Quoted includes, and the project's own headers however they are written.
+    file(STRINGS ${file} includes REGEX "^#include (\"|<vantoro/)")
     foreach(line ${includes})
-      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" path "${line}")
+      string(REGEX REPLACE "^#include [\"<]([^\">]+)[\">].*" "\\1" path "${line}")
       if(NOT path MATCHES "/")
         continue()  # a header beside the file
       endif()
