@@ -30,7 +30,7 @@ FileError Failure(const std::string& path, const char* what = nullptr) {
 std::string ReadAll(int fd, const std::string& name, std::size_t expected) {
   std::string data;
   // One more byte than the file's size, so the end is seen without growing.
-  data.resize(expected + 1);
+  data.resize(expected > 0 ? expected + 1 : std::size_t{1} << 16);
   std::size_t size = 0;
   for (;;) {
     if (size == data.size()) data.resize(std::max<std::size_t>(data.size() * 2, 1 << 16));
