@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <optional>
