@@ -70,7 +70,8 @@ TEST(RndTag, EdgeCases) {
       {"a:1:href:extra", "<a href=\"x\">", "<a  href=\"x\">"},
       {"a:2", "<a>x</a>", "<a  >x</a>"},
       {"p:1", "<a title=\"<p x\">", "<a title=\"<p x\">"},   // quoted values are protected
-      {"p:1", "<a title=<p x>", "<a title=<p  x>"},          // unquoted ones are not
+      {"p:1", "<a title=<p x>", "<a title=<p x>"},           // nor unquoted ones
+      {"a:1:href", "<img src=<a/title=\"x href=b\" href=c>", "<img src=<a/title=\"x href=b\" href=c>"},
       {"input:2", "<input value=\"set width=5\">", "<input  value=\"set width=5\">"},
       {"img:2:src;alt;border", "<img alt=\"Box, width=40 cm\" src=x>",
        "<img  alt=\"Box, width=40 cm\"  src=x>"},

@@ -31,12 +31,19 @@ RecasedName Recased(std::string_view name, internal::CaseMode mode) {
 }
 
 // Positions of "<N" followed by a name-ending character, and of "</N>", among the
-// unprotected "<" of `text`.
-void FindCandidates(std::string_view text, const std::vector<std::size_t>& unprotected,
+// unprotected "<" of `text` that stand between tags. One inside another tag is
+// that tag's text (an attribute's name or unquoted value): a gap there would
+// split the value.
+void FindCandidates(std::string_view text, const internal::MarkupIndex& markup,
                     std::string_view name, std::vector<std::size_t>& open,
                     std::vector<std::size_t>& close) {
   char first = internal::AsciiLower(name[0]);
-  for (std::size_t lt : unprotected) {
+  auto in_tag = markup.in_tag.begin();
+  for (std::size_t lt : markup.unprotected) {
+    if (in_tag != markup.in_tag.end() && *in_tag == lt) {
+      ++in_tag;
+      continue;
+    }
     std::size_t after = lt + 1 + name.size();
     if (after >= text.size()) continue;
     char c = internal::AsciiLower(text[lt + 1]);
@@ -213,7 +220,7 @@ std::string RewriteTag(std::string page, const TagRule& rule,
     index->stale = false;
   }
   Anchors anchors{{}, {}, index};
-  FindCandidates(page, markup.unprotected, name.pattern, anchors.open, anchors.close);
+  FindCandidates(page, markup, name.pattern, anchors.open, anchors.close);
   if (anchors.open.empty() && anchors.close.empty()) {
     // Undoes the NUL escape.
     FillGaps(page, index->scratch, {&markup.unprotected, &markup.in_tag}, nullptr);

@@ -19,10 +19,10 @@ namespace vantoro::internal {
 
 // The protected regions of the text a rule starts from. A rule's rewrite moves
 // them along with the text, which keeps them exact: it only re-cases names and
-// inserts whitespace gaps and whole comments outside regions, between tags. A
-// rewrite of a "<" that stands inside another tag (a comment there would end
-// that tag early) or a rule whose names hold more than letters marks the index
-// stale, and the next rule scans again.
+// inserts whitespace gaps and whole comments outside regions, between tags; a
+// "<" that stands inside another tag is that tag's text and stays as it is. A
+// rule whose names hold more than letters marks the index stale, and the next
+// rule scans again.
 struct TagIndex {
   MarkupIndex markup;
   bool stale = true;
