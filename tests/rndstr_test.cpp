@@ -68,6 +68,8 @@ TEST(Rndstr, DeclarationMovesFirst) {
       // or complete a character reference.
       {"<!DOCTYPE a>\ny<<!DOCTYPE b>\nO<script>s</script>",
        "<!DOCTYPE a>\r\n" + w + "y<<!DOCTYPE b>\nO<script>s</script>"},
+      {"<!DOCTYPE a></<!DOCTYPE b>d<title>t</title><!<!DOCTYPE c>e<?<!DOCTYPE d>f",
+       "<!DOCTYPE a>\r\n" + w + "</<!DOCTYPE b>d<title>t</title><!<!DOCTYPE c>e<?<!DOCTYPE d>f"},
       {"<!DOCTYPE a>\n&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;",
        "<!DOCTYPE a>\r\n" + w + "&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;"},
       {"<!DOCTYPE a>\nx y<!DOCTYPE b>z", "<!DOCTYPE a>\r\n" + w + "x yz"},

@@ -53,15 +53,18 @@ bool OnlySpaceAndComments(std::string_view text, std::size_t from, std::size_t t
 }
 
 // Whether taking out [start, end) would join the text around it into something a
-// browser reads differently: a "<" before it would open a tag with the text
-// behind it, and a character reference in progress ("&am" + "p;") would complete.
+// browser reads differently: a "<", "</", "<!" or "<?" before it would open a tag
+// or a comment with the text behind it, and a character reference in progress
+// ("&am" + "p;") would complete.
 bool RemovalJoins(std::string_view text, std::size_t start) {
   std::size_t k = start;
   while (k > 0 && IsAsciiAlnum(text[k - 1])) --k;
   if (k > 0 && (text[k - 1] == '&' || (k > 1 && text[k - 1] == '#' && text[k - 2] == '&'))) {
     return true;
   }
-  return start > 0 && text[start - 1] == '<';
+  if (start > 0 && text[start - 1] == '<') return true;
+  return start > 1 && text[start - 2] == '<' &&
+         (text[start - 1] == '/' || text[start - 1] == '!' || text[start - 1] == '?');
 }
 
 }  // namespace

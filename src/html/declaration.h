@@ -28,9 +28,9 @@ namespace vantoro::internal {
 //
 // Only a declaration between tags counts; one inside a tag is the tag's text.
 // A later declaration stays where it is when taking it out would change more
-// than the declaration: when a "<" stands right before it, or a character
-// reference in progress, or when it is "<!DOCTYPE >" and the text up to its ">"
-// holds a "<". The first one of that last kind moves nothing.
+// than the declaration: when "<", "</", "<!" or "<?" stands right before it, or
+// a character reference in progress, or when it is "<!DOCTYPE >" and the text up
+// to its ">" holds a "<". The first one of that last kind moves nothing.
 //
 // `head` must hold no declaration and leave no region open. `markup`, when
 // given, is the scan of `text` (as the page pass already has it); otherwise
