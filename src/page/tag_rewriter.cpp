@@ -69,21 +69,12 @@ void AttributePass(std::string& text, Anchors& anchors, const RecasedName& name,
   auto matches = internal::FindAttributeMatches(text, anchors.open, name.pattern.size(),
                                                 attribute.pattern, true, &markup);
   if (matches.empty()) return;
-  // No comment goes in front of a "<" inside another tag: its ">" would end that
-  // tag early, and the rest of the page would read differently.
-  std::vector<bool> lead_here(matches.size(), !lead.empty());
-  if (!lead.empty() && !markup.in_tag.empty()) {
-    for (std::size_t k = 0; k < matches.size(); ++k) {
-      lead_here[k] = !std::binary_search(markup.in_tag.begin(), markup.in_tag.end(),
-                                         matches[k].start);
-    }
-  }
   internal::Splicer out(text, anchors.index->scratch,
                         {&anchors.open, &anchors.close, &markup.unprotected, &markup.in_tag});
   for (std::size_t k = 0; k < matches.size(); ++k) {
     const internal::AttributeMatch& m = matches[k];
     out.CopyTo(m.start);
-    if (lead_here[k]) out.Emit(lead);
+    out.Emit(lead);  // candidates stand between tags: a comment in front is safe
     out.CopyTo(m.start + 1);
     out.Emit(name.output);
     out.Skip(name.pattern.size());
@@ -116,14 +107,6 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
     return;
   }
   internal::MarkupIndex& markup = anchors.index->markup;
-  // An end tag inside another tag gets no comment behind it: its ">" ends the
-  // outer tag, and behind that may begin raw text.
-  std::vector<bool> tail_here(close.size(), !tail.empty());
-  if (!tail.empty() && !markup.in_tag.empty()) {
-    for (std::size_t k = 0; k < close.size(); ++k) {
-      tail_here[k] = !std::binary_search(markup.in_tag.begin(), markup.in_tag.end(), close[k]);
-    }
-  }
   internal::Splicer out(text, anchors.index->scratch,
                         {&markup.unprotected, &markup.in_tag});
   std::size_t i = 0, j = 0;
@@ -139,14 +122,13 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
       out.Emit(kGap);
       if (next == ' ') out.Skip(1);
     } else {
-      bool with_tail = tail_here[j];
       std::size_t lt = close[j++];
       out.CopyTo(lt + 2);
       out.Emit(name.output);
       out.Skip(n);
       out.Emit(kGap);
       out.CopyTo(lt + 3 + n);
-      if (with_tail) out.Emit(tail);
+      out.Emit(tail);
     }
   }
   out.Finish();
@@ -159,27 +141,18 @@ namespace internal {
 
 namespace {
 
-// Whether the rewrite could change how the page tokenizes: a candidate inside
-// another tag, or a name that holds more than letters, digits, "-" and "_".
-bool Unsettling(const TagRule& rule, std::span<const std::string_view> common_attributes,
-                const MarkupIndex& markup, const std::vector<std::size_t>& open,
-                const std::vector<std::size_t>& close) {
+// Whether the rewrite could change how the page tokenizes: a name that holds
+// more than letters, digits, "-" and "_". (Candidates inside other tags are
+// never rewritten.)
+bool Unsettling(const TagRule& rule, std::span<const std::string_view> common_attributes) {
   auto plain = [](std::string_view name) {
     return std::all_of(name.begin(), name.end(), [](char c) {
       return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
              c == '-' || c == '_';
     });
   };
-  if (!plain(rule.name) || !std::all_of(rule.attributes.begin(), rule.attributes.end(), plain) ||
-      !std::all_of(common_attributes.begin(), common_attributes.end(), plain)) {
-    return true;
-  }
-  if (markup.in_tag.empty()) return false;
-  auto inside = [&](std::size_t lt) {
-    return std::binary_search(markup.in_tag.begin(), markup.in_tag.end(), lt);
-  };
-  return std::any_of(open.begin(), open.end(), inside) ||
-         std::any_of(close.begin(), close.end(), inside);
+  return !plain(rule.name) || !std::all_of(rule.attributes.begin(), rule.attributes.end(), plain) ||
+         !std::all_of(common_attributes.begin(), common_attributes.end(), plain);
 }
 
 }  // namespace
@@ -226,7 +199,7 @@ std::string RewriteTag(std::string page, const TagRule& rule,
     FillGaps(page, index->scratch, {&markup.unprotected, &markup.in_tag}, nullptr);
     return page;
   }
-  bool unsettling = Unsettling(rule, common_attributes, markup, anchors.open, anchors.close);
+  bool unsettling = Unsettling(rule, common_attributes);
 
   for (std::size_t k = 0; k < attributes.size(); ++k) {
     AttributePass(page, anchors, name, attributes[k],
