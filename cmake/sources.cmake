@@ -14,6 +14,7 @@ set(VANTORO_ENGINE_SOURCES
   src/page/gap_text.cpp
   src/page/page_pass.cpp
   src/page/tag_rewriter.cpp
+  src/page/tag_sweep.cpp
   src/page/tag_rule.cpp
   src/content/content_pass.cpp
   src/content/copyright.cpp

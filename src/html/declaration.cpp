@@ -1,5 +1,7 @@
 #include "html/declaration.h"
 
+#include <cstring>
+
 #include "html/protected_regions.h"
 #include "text/ascii.h"
 #include "text/splicer.h"
@@ -67,7 +69,95 @@ bool RemovalJoins(std::string_view text, std::size_t start) {
          (text[start - 1] == '/' || text[start - 1] == '!' || text[start - 1] == '?');
 }
 
+// The declarations of `text` at the given probes, and whether the first one is
+// the browser's (else none moves).
+struct Declarations {
+  std::size_t xml_end;  // behind the XML declaration, or 0
+  std::size_t body;     // behind its line break
+  std::vector<Declaration> found;
+};
+
+Declarations FindDeclarations(std::string_view text, const std::vector<std::size_t>& probes) {
+  Declarations d;
+  d.xml_end = XmlDeclarationEnd(text);
+  d.body = d.xml_end == 0 ? 0 : LineBreakEnd(text, d.xml_end);
+  std::size_t resume = 0;
+  for (std::size_t lt : probes) {
+    if (lt < resume) continue;
+    std::size_t first = lt + kProbe.size();
+    if (first >= text.size() || text[first] == '\n') continue;
+    std::size_t gt = FindByte(text, '>', first + 1);
+    if (gt == npos) break;  // no ">" behind: no later one can close either
+    std::size_t end = LineBreakEnd(text, gt + 1);
+    // "<!DOCTYPE >" ends at its first ">" for a browser; taken to the next one, it
+    // would carry tags along.
+    bool holds_markup = text[first] == '>' && FindByte(text.substr(0, gt), '<', first) != npos;
+    d.found.push_back({lt, gt + 1, end, holds_markup});
+    resume = end;
+  }
+  if (!d.found.empty() &&
+      (d.found[0].holds_markup || !OnlySpaceAndComments(text, d.body, d.found[0].start))) {
+    d.found.clear();
+  }
+  return d;
+}
+
+// Bytes of the page in front of the text's rest: prefix, the XML declaration and
+// the first declaration with their line breaks, and head.
+std::size_t FrontSize(const Declarations& d, std::size_t prefix, std::size_t head) {
+  std::size_t size = prefix + head;
+  if (d.xml_end != 0) size += d.xml_end + 2;
+  if (!d.found.empty()) size += d.found[0].gt_end - d.found[0].start + 2;
+  return size;
+}
+
+// Writes the joined page through `put(piece)` for outside text and
+// `copy(from, to)` for the text's own bytes, in order.
+template <class Put, class Copy>
+void EmitJoined(const Declarations& d, std::string_view prefix, std::string_view head,
+                std::string_view text, Put&& put, Copy&& copy) {
+  put(prefix);
+  if (d.xml_end != 0) {
+    copy(0, d.xml_end);
+    put("\r\n");
+  }
+  if (!d.found.empty()) {
+    copy(d.found[0].start, d.found[0].gt_end);
+    put("\r\n");
+  }
+  put(head);
+  std::size_t pos = d.body;
+  for (std::size_t k = 0; k < d.found.size(); ++k) {
+    const Declaration& decl = d.found[k];
+    // A later one that a browser ignores anyway stays, when taking it out would change more.
+    if (k > 0 && (decl.holds_markup || RemovalJoins(text, decl.start))) continue;
+    copy(pos, decl.start);
+    pos = decl.end;
+  }
+  copy(pos, text.size());
+}
+
 }  // namespace
+
+void DeclarationProbes(std::string_view text, const MarkupIndex& markup,
+                       std::vector<std::size_t>& probes) {
+  probes.clear();
+  auto in_tag = markup.in_tag.begin();
+  for (std::size_t lt : markup.unprotected) {
+    if (text.size() - lt < kProbe.size() || text[lt + 1] != '!' ||
+        !MatchesAt(text, lt, kProbe)) {
+      continue;
+    }
+    while (in_tag != markup.in_tag.end() && *in_tag < lt) ++in_tag;
+    if (in_tag != markup.in_tag.end() && *in_tag == lt) continue;
+    probes.push_back(lt);
+  }
+}
+
+std::size_t DeclarationRoom(std::string_view text, const std::vector<std::size_t>& probes) {
+  Declarations d = FindDeclarations(text, probes);
+  return FrontSize(d, 0, 0);
+}
 
 std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
                                      std::string_view text, const MarkupIndex* markup) {
@@ -83,52 +173,46 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
 
 void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
                               std::string_view text, const MarkupIndex& markup, std::string& out) {
-  std::size_t xml_end = XmlDeclarationEnd(text);
-  std::size_t body = xml_end == 0 ? 0 : LineBreakEnd(text, xml_end);
-  std::vector<Declaration> found;
-  std::size_t resume = 0;
-  auto in_tag = markup.in_tag.begin();
-  for (std::size_t lt : markup.unprotected) {
-    if (lt < resume || !MatchesAt(text, lt, kProbe)) continue;
-    while (in_tag != markup.in_tag.end() && *in_tag < lt) ++in_tag;
-    if (in_tag != markup.in_tag.end() && *in_tag == lt) continue;
-    std::size_t first = lt + kProbe.size();
-    if (first >= text.size() || text[first] == '\n') continue;
-    std::size_t gt = FindByte(text, '>', first + 1);
-    if (gt == npos) break;  // no ">" behind: no later one can close either
-    std::size_t end = LineBreakEnd(text, gt + 1);
-    // "<!DOCTYPE >" ends at its first ">" for a browser; taken to the next one, it
-    // would carry tags along.
-    bool holds_markup = text[first] == '>' && FindByte(text.substr(0, gt), '<', first) != npos;
-    found.push_back({lt, gt + 1, end, holds_markup});
-    resume = end;
-  }
-  if (!found.empty() &&
-      (found[0].holds_markup || !OnlySpaceAndComments(text, body, found[0].start))) {
-    found.clear();
-  }
+  std::vector<std::size_t> probes;
+  DeclarationProbes(text, markup, probes);
+  JoinWithDeclarationFirst(prefix, head, text, probes, out);
+}
 
+void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
+                              std::string_view text, const std::vector<std::size_t>& probes,
+                              std::string& out) {
+  Declarations d = FindDeclarations(text, probes);
   out.clear();
   ReserveExactly(out, prefix.size() + head.size() + text.size() + 4);
-  out += prefix;
-  if (xml_end != 0) {
-    out += text.substr(0, xml_end);
-    out += "\r\n";
+  EmitJoined(
+      d, prefix, head, text, [&](std::string_view piece) { out += piece; },
+      [&](std::size_t from, std::size_t to) { out.append(text, from, to - from); });
+}
+
+bool JoinWithDeclarationFirstInPlace(std::string_view prefix, std::string_view head,
+                                     std::string& buffer, std::size_t offset,
+                                     const std::vector<std::size_t>& probes) {
+  std::string_view text = std::string_view(buffer).substr(offset);
+  Declarations d = FindDeclarations(text, probes);
+  // Everything in front is written before the text's rest from `body` on is
+  // read; from there on the writing trails the reading.
+  if (prefix.size() > offset || FrontSize(d, prefix.size(), head.size()) > offset + d.body) {
+    return false;
   }
-  if (!found.empty()) {
-    out += text.substr(found[0].start, found[0].gt_end - found[0].start);
-    out += "\r\n";
-  }
-  out += head;
-  std::size_t pos = body;
-  for (std::size_t k = 0; k < found.size(); ++k) {
-    const Declaration& d = found[k];
-    // A later one that a browser ignores anyway stays, when taking it out would change more.
-    if (k > 0 && (d.holds_markup || RemovalJoins(text, d.start))) continue;
-    out += text.substr(pos, d.start - pos);
-    pos = d.end;
-  }
-  out += text.substr(pos);
+  char* data = buffer.data();
+  std::size_t written = 0;
+  EmitJoined(
+      d, prefix, head, text,
+      [&](std::string_view piece) {
+        std::memcpy(data + written, piece.data(), piece.size());
+        written += piece.size();
+      },
+      [&](std::size_t from, std::size_t to) {
+        std::memmove(data + written, data + offset + from, to - from);
+        written += to - from;
+      });
+  buffer.resize(written);
+  return true;
 }
 
 }  // namespace vantoro::internal

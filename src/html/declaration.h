@@ -41,6 +41,24 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
 void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
                               std::string_view text, const MarkupIndex& markup, std::string& out);
 
+// The "<" that may open a declaration: unprotected, between tags, and followed by
+// "<!DOCTYPE " (any case). Written into `probes` (cleared first).
+void DeclarationProbes(std::string_view text, const MarkupIndex& markup,
+                       std::vector<std::size_t>& probes);
+// The join, given the probes of `text` rather than its scan.
+void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
+                              std::string_view text, const std::vector<std::size_t>& probes,
+                              std::string& out);
+// The join in place: `buffer` holds the text from `offset` on, and the page is
+// written over it from the start. False, with `buffer` unchanged, when less room
+// than the prefix, the head and the declarations that go first stands in front.
+bool JoinWithDeclarationFirstInPlace(std::string_view prefix, std::string_view head,
+                                     std::string& buffer, std::size_t offset,
+                                     const std::vector<std::size_t>& probes);
+// The room in front that the declarations going first take in the join, line
+// breaks included.
+std::size_t DeclarationRoom(std::string_view text, const std::vector<std::size_t>& probes);
+
 }  // namespace vantoro::internal
 
 #endif  // VANTORO_HTML_DECLARATION_H_

@@ -4,6 +4,7 @@
 
 #include "html/declaration.h"
 #include "page/tag_rewriter.h"
+#include "page/tag_sweep.h"
 #include "random/draws.h"
 #include "text/ascii.h"
 #include "vantoro/version.h"
@@ -42,6 +43,8 @@ std::string Watermark(std::string_view version_text, std::string_view mark) {
 struct PassBuffers {
   std::string text;
   TagIndex index;
+  TagSweep sweep;
+  std::vector<std::size_t> probes;
   bool busy = false;
 };
 
@@ -56,6 +59,7 @@ class BorrowedBuffers {
     if (buffers_.index.scratch.capacity() > kKeepBytes) std::string().swap(buffers_.index.scratch);
     if (buffers_.index.markup.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) {
       buffers_.index.markup = MarkupIndex();
+      buffers_.sweep.Release();
     }
   }
   BorrowedBuffers(const BorrowedBuffers&) = delete;
@@ -109,28 +113,71 @@ bool StartsWithWatermark(std::string_view page) {
 
 namespace {
 
-// The pass over `buffers->text`, which holds the page without its byte order mark.
-std::string PagePassOnBuffers(BorrowedBuffers& buffers, bool bom, const PageSettings& settings) {
+std::string Watermark(const PageSettings& settings) {
+  std::string mark = RandomChars(1, kWatermarkChars);
+  std::string watermark = Watermark(settings.version_text, mark);
+  return settings.encoder != nullptr ? Encoded(*settings.encoder, watermark) : watermark;
+}
+
+// Hands back a result held in a kept buffer: a large one goes with it, a small
+// one is copied so that the buffer serves the next call.
+std::string Handed(std::string& out) {
+  if (out.capacity() > kKeepBytes) return std::move(out);
+  return out;
+}
+
+// The rules one after the other, each over the whole text: for texts the sweep
+// does not apply to.
+std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
+                          const PageSettings& settings, const TagDraws& draws) {
   std::string& text = buffers->text;
   TagIndex& index = buffers->index;  // carried from rule to rule
   index.stale = true;
-  const TagDraws draws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
   for (const TagRule& rule : TagTable()) {
     text = RewriteTag(std::move(text), rule, settings.common_attributes, draws, &index);
   }
   if (index.stale || index.has_nul) ScanMarkup(text, RegionSet::kPage, false, index.markup);
-  std::string mark = RandomChars(1, kWatermarkChars);
-  std::string watermark = Watermark(settings.version_text, mark);
+  std::string watermark = Watermark(settings);
   // The watermark is two whole comments: no declaration in it, no region left
   // open, so the unprotected tags of the text stay what they are. The result is
   // written into the scratch buffer, which is as large as the text already.
   std::string& out = index.scratch;
-  JoinWithDeclarationFirst(bom ? kByteOrderMark : std::string_view(),
-                           settings.encoder != nullptr ? Encoded(*settings.encoder, watermark)
-                                                       : watermark,
-                           text, index.markup, out);
-  if (out.capacity() > kKeepBytes) return std::move(out);
-  return out;  // a copy: the small buffer stays for the next call
+  JoinWithDeclarationFirst(prefix, watermark, text, index.markup, out);
+  return Handed(out);
+}
+
+constexpr TagDraws kDraws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
+
+// The pass over `buffers->text`, which holds the page without its byte order mark.
+std::string PagePassOnBuffers(BorrowedBuffers& buffers, bool bom, const PageSettings& settings,
+                              bool sweep_allowed = true) {
+  const TagDraws& draws = kDraws;
+  std::string_view prefix = bom ? kByteOrderMark : std::string_view();
+  std::string_view text = buffers->text;
+  if (!sweep_allowed || !TagSweep::Applies(text, TagTable(), settings.common_attributes, draws)) {
+    return RulesOneByOne(buffers, prefix, settings, draws);
+  }
+  // One scan, the rules' draws, the watermark's, then one write of the text
+  // behind room for what goes in front of it, and the join in place.
+  MarkupIndex& markup = buffers->index.markup;
+  ScanMarkup(text, RegionSet::kPage, false, markup);
+  TagSweep& sweep = buffers->sweep;
+  sweep.Plan(text, TagTable(), settings.common_attributes, draws, markup);
+  std::vector<std::size_t>& probes = buffers->probes;
+  DeclarationProbes(text, markup, probes);
+  std::string watermark = Watermark(settings);
+  // Rules may put comments inside a declaration's span ("<!DOCTYPE <a ...>"):
+  // room for a few.
+  std::size_t room = prefix.size() + watermark.size() + DeclarationRoom(text, probes) + 4 + 256;
+  std::string& out = buffers->index.scratch;
+  sweep.Write(out, room, probes);
+  if (!JoinWithDeclarationFirstInPlace(prefix, watermark, out, room, probes)) {
+    std::string& joined = buffers->text;  // the page is no longer needed
+    JoinWithDeclarationFirst(prefix, watermark, std::string_view(out).substr(room), probes,
+                             joined);
+    return Handed(joined);
+  }
+  return Handed(out);
 }
 
 }  // namespace
@@ -150,6 +197,14 @@ std::string PagePass(std::string&& page, const PageSettings& settings) {
   BorrowedBuffers buffers;
   buffers->text = std::move(page);
   return PagePassOnBuffers(buffers, bom, settings);
+}
+
+std::string PagePassRuleByRule(std::string_view page, const PageSettings& settings) {
+  bool bom = page.starts_with(kByteOrderMark);
+  if (bom) page.remove_prefix(kByteOrderMark.size());
+  BorrowedBuffers buffers;
+  buffers->text.assign(page);
+  return PagePassOnBuffers(buffers, bom, settings, false);
 }
 
 }  // namespace vantoro::internal

@@ -28,9 +28,14 @@ bool StartsWithWatermark(std::string_view page);
 // The version text of the watermark, "v" MAJOR "." MINOR "正式版".
 std::string_view DefaultVersionText();
 
+// The tag rules run in one sweep over the page where they can (see
+// page/tag_sweep.h), else one after the other over the whole page.
 std::string PagePass(std::string_view page, const PageSettings& settings);
 // The same on a page the caller gives up: its memory becomes the working text.
 std::string PagePass(std::string&& page, const PageSettings& settings);
+// The same with the rules always one after the other: the same bytes for the
+// same draws, more slowly.
+std::string PagePassRuleByRule(std::string_view page, const PageSettings& settings);
 
 }  // namespace vantoro::internal
 

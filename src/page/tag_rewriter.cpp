@@ -16,13 +16,9 @@ namespace {
 
 using internal::kGap;
 
-// Tab, line feed and space: the characters a gap is filled with.
-constexpr std::string_view kFiller = "\t\n ";
+using internal::kGapFiller;
 
-struct RecasedName {
-  std::string pattern;  // as matched (NULs doubled, like the working text)
-  std::string output;   // the drawn casing, as written
-};
+using internal::RecasedName;
 
 RecasedName Recased(std::string_view name, internal::CaseMode mode) {
   std::string cased = internal::Recase(name, mode);
@@ -139,11 +135,7 @@ void LiteralPasses(std::string& text, Anchors& anchors, const RecasedName& name,
 
 namespace internal {
 
-namespace {
-
-// Whether the rewrite could change how the page tokenizes: a name that holds
-// more than letters, digits, "-" and "_". (Candidates inside other tags are
-// never rewritten.)
+// Candidates inside other tags are never rewritten, so only names can unsettle.
 bool Unsettling(const TagRule& rule, std::span<const std::string_view> common_attributes) {
   auto plain = [](std::string_view name) {
     return std::all_of(name.begin(), name.end(), [](char c) {
@@ -155,7 +147,24 @@ bool Unsettling(const TagRule& rule, std::span<const std::string_view> common_at
          !std::all_of(common_attributes.begin(), common_attributes.end(), plain);
 }
 
-}  // namespace
+RuleTexts DrawRuleTexts(const TagRule& rule, std::span<const std::string_view> common_attributes,
+                        const TagDraws& draws) {
+  RuleTexts texts;
+  texts.name = Recased(rule.name, draws.case_mode);
+  texts.attributes.reserve(common_attributes.size() + rule.attributes.size());
+  for (std::string_view a : common_attributes) {
+    texts.attributes.push_back(Recased(a, draws.case_mode));
+  }
+  for (std::string_view a : rule.attributes) texts.attributes.push_back(Recased(a, draws.case_mode));
+  auto note = [&] { return draws.note_range ? RandomNote(*draws.note_range) : std::string(); };
+  texts.lead = rule.lead_comment ? note() : std::string();
+  texts.lead_index = rule.lead_comment ? texts.attributes.size() - 1 : texts.attributes.size();
+  texts.tail = rule.paired ? note() : std::string();
+  if (!draws.fresh_gaps && draws.gap_range) {
+    texts.shared_fill = RandomChars(*draws.gap_range, kGapFiller);
+  }
+  return texts;
+}
 
 std::string RewriteTag(std::string page, const TagRule& rule,
                        std::span<const std::string_view> common_attributes,
@@ -167,17 +176,11 @@ std::string RewriteTag(std::string page, const TagRule& rule,
   if (common_attributes.empty()) return page;
 
   // All draws that do not depend on the page come first, in their fixed order.
-  RecasedName name = Recased(rule.name, draws.case_mode);
-  std::vector<RecasedName> attributes;
-  attributes.reserve(common_attributes.size() + rule.attributes.size());
-  for (std::string_view a : common_attributes) attributes.push_back(Recased(a, draws.case_mode));
-  for (std::string_view a : rule.attributes) attributes.push_back(Recased(a, draws.case_mode));
-  auto note = [&] { return draws.note_range ? RandomNote(*draws.note_range) : std::string(); };
-  std::string lead = rule.lead_comment ? note() : std::string();
-  std::size_t lead_index = rule.lead_comment ? attributes.size() - 1 : attributes.size();
-  std::string tail = rule.paired ? note() : std::string();
-  std::string shared_fill;
-  if (!draws.fresh_gaps && draws.gap_range) shared_fill = RandomChars(*draws.gap_range, kFiller);
+  RuleTexts texts = DrawRuleTexts(rule, common_attributes, draws);
+  const RecasedName& name = texts.name;
+  const std::vector<RecasedName>& attributes = texts.attributes;
+  const std::string& lead = texts.lead;
+  const std::string& tail = texts.tail;
 
   TagIndex own_index;
   if (index == nullptr) index = &own_index;
@@ -203,11 +206,11 @@ std::string RewriteTag(std::string page, const TagRule& rule,
 
   for (std::size_t k = 0; k < attributes.size(); ++k) {
     AttributePass(page, anchors, name, attributes[k],
-                  k == lead_index ? std::string_view(lead) : std::string_view());
+                  k == texts.lead_index ? std::string_view(lead) : std::string_view());
   }
   LiteralPasses(page, anchors, name, rule.paired, tail);
   FillGaps(page, index->scratch, {&markup.unprotected, &markup.in_tag}, [&] {
-    return draws.fresh_gaps ? RandomChars(1, kFiller) : shared_fill;
+    return draws.fresh_gaps ? RandomChars(1, kGapFiller) : texts.shared_fill;
   });
   if (unsettling) index->stale = true;
   return page;

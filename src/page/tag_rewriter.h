@@ -30,6 +30,9 @@ struct TagIndex {
   std::string scratch;   // working space reused by every pass
 };
 
+// Tab, line feed and space: the characters a gap is filled with.
+inline constexpr std::string_view kGapFiller = "\t\n ";
+
 // How a rewrite draws.
 struct TagDraws {
   bool fresh_gaps = true;          // one draw per gap; else one run shared by all
@@ -37,6 +40,31 @@ struct TagDraws {
   CaseMode case_mode = CaseMode::kRandom;
   std::optional<Range> note_range;  // the comments' length (none: no comments)
 };
+
+// A name as the working text holds it and as a rule writes it.
+struct RecasedName {
+  std::string pattern;  // as matched (NULs doubled, like the working text)
+  std::string output;   // the drawn casing, as written
+};
+
+// What a rule draws before it looks at the page, in this order: the name's
+// casing; each common attribute's casing; each rule attribute's casing, the last
+// followed by the lead comment; the tail comment of a paired rule; the shared gap
+// run when gaps are not fresh.
+struct RuleTexts {
+  RecasedName name;
+  std::vector<RecasedName> attributes;  // the common ones, then the rule's own
+  std::string lead;                     // goes in front of tags the last attribute matched
+  std::size_t lead_index;               // that attribute (attributes.size(): none)
+  std::string tail;                     // behind the closing tags of a paired rule
+  std::string shared_fill;
+};
+RuleTexts DrawRuleTexts(const TagRule& rule, std::span<const std::string_view> common_attributes,
+                        const TagDraws& draws);
+
+// Whether a rule's rewrite could change how the page tokenizes: a name that
+// holds more than letters, digits, "-" and "_".
+bool Unsettling(const TagRule& rule, std::span<const std::string_view> common_attributes);
 
 // Draws, in order: the name's casing; each common attribute's casing; each rule
 // attribute's casing, the last followed by the lead comment; the tail comment of

@@ -1,0 +1,280 @@
+#include "page/tag_sweep.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "page/gap_text.h"
+#include "random/draws.h"
+#include "random/range.h"
+#include "text/ascii.h"
+#include "text/splicer.h"
+
+namespace vantoro::internal {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// Position of byte `c` in [from, limit), or npos.
+std::size_t FindBefore(std::string_view text, char c, std::size_t from, std::size_t limit) {
+  if (from >= limit) return npos;
+  const void* hit = std::memchr(text.data() + from, c, limit - from);
+  return hit == nullptr ? npos
+                        : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+}
+
+// The writer of the rewritten text: copies, skips and puts in, and moves the
+// anchors along.
+class Writer {
+ public:
+  Writer(std::string_view in, std::string& out, std::vector<std::size_t>& anchors)
+      : in_(in), out_(out), anchors_(anchors), base_(out.size()) {}
+
+  void CopyTo(std::size_t end) {
+    for (; next_ < anchors_.size() && anchors_[next_] < end; ++next_) {
+      anchors_[next_] = out_.size() - base_ + (anchors_[next_] - pos_);
+    }
+    out_.append(in_.data() + pos_, end - pos_);
+    pos_ = end;
+  }
+  void Skip(std::size_t n) { pos_ += n; }
+  void Put(std::string_view text) { out_.append(text); }
+  void Gap(char fill) {
+    const char gap[3] = {' ', fill, ' '};
+    out_.append(gap, 3);
+  }
+
+ private:
+  std::string_view in_;
+  std::string& out_;
+  std::vector<std::size_t>& anchors_;
+  std::size_t base_;  // where the text begins in out
+  std::size_t pos_ = 0, next_ = 0;
+};
+
+}  // namespace
+
+bool TagSweep::Applies(std::string_view text, std::span<const TagRule> rules,
+                       std::span<const std::string_view> common_attributes,
+                       const TagDraws& draws) {
+  if (!draws.fresh_gaps || HasNul(text) || text.size() > std::numeric_limits<std::uint32_t>::max() ||
+      rules.size() > std::numeric_limits<std::uint8_t>::max()) {
+    return false;
+  }
+  for (std::size_t r = 0; r < rules.size(); ++r) {
+    const TagRule& rule = rules[r];
+    if (rule.name.empty() || Unsettling(rule, common_attributes) ||
+        common_attributes.size() + rule.attributes.size() > std::numeric_limits<std::uint8_t>::max()) {
+      return false;
+    }
+    for (std::size_t s = 0; s < r; ++s) {
+      if (EqualsIgnoringCase(rules[s].name, rule.name)) return false;
+    }
+  }
+  return true;
+}
+
+void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
+                    std::span<const std::string_view> common_attributes, const TagDraws& draws,
+                    const MarkupIndex& markup) {
+  text_ = text;
+  rules_ = rules;
+  texts_.clear();
+  tags_.clear();
+  spaces_.clear();
+  fills_.clear();
+  first_fill_.clear();
+  // An empty page, or no attributes, leaves every rule without a draw.
+  if (text.empty() || common_attributes.empty()) return;
+
+  states_.resize(rules.size());
+  std::array<std::vector<std::uint8_t>, 256> by_first{};
+  for (std::size_t r = 0; r < rules.size(); ++r) {
+    RuleState& state = states_[r];
+    state.attributes.assign(common_attributes.begin(), common_attributes.end());
+    state.attributes.insert(state.attributes.end(), rules[r].attributes.begin(),
+                            rules[r].attributes.end());
+    state.name.resize(state.attributes.size());
+    for (std::size_t k = 0; k < state.attributes.size(); ++k) {
+      std::size_t first = 0;
+      while (!EqualsIgnoringCase(state.attributes[first], state.attributes[k])) ++first;
+      state.name[k] = static_cast<std::uint8_t>(first);
+    }
+    state.resume.assign(state.attributes.size(), 0);
+    state.lead_index = rules[r].lead_comment ? state.attributes.size() - 1 : state.attributes.size();
+    state.gap_runs = 0;
+    by_first[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))].push_back(
+        static_cast<std::uint8_t>(r));
+  }
+
+  // Every unprotected "<" outside other tags that opens "<NAME" plus a
+  // name-ending byte, or "</NAME>", of a rule.
+  auto in_tag = markup.in_tag.begin();
+  for (std::size_t lt : markup.unprotected) {
+    if (in_tag != markup.in_tag.end() && *in_tag == lt) {
+      ++in_tag;
+      continue;
+    }
+    if (lt + 2 >= text.size()) continue;
+    bool close = text[lt + 1] == '/';
+    std::size_t name = lt + 1 + (close ? 1 : 0);
+    for (std::uint8_t r : by_first[static_cast<unsigned char>(AsciiLower(text[name]))]) {
+      std::size_t after = name + rules[r].name.size();
+      if (after >= text.size() || !MatchesAt(text, name, rules[r].name)) continue;
+      if (close ? text[after] != '>' : !EndsTagName(text[after])) continue;
+      if (!close) {
+        MatchOpenTag(lt, r);
+      } else if (rules[r].paired) {
+        tags_.push_back({lt, static_cast<std::uint32_t>(spaces_.size()), 0, r, kClose});
+        ++states_[r].gap_runs;
+      }
+      break;
+    }
+  }
+
+  // The draws, rule after rule: the rule's texts, then one filler per gap run
+  // from left to right.
+  for (std::size_t r = 0; r < rules.size(); ++r) {
+    texts_.push_back(DrawRuleTexts(rules[r], common_attributes, draws));
+    first_fill_.push_back(fills_.size());
+    for (std::size_t i = 0; i < states_[r].gap_runs; ++i) {
+      fills_.push_back(kGapFiller[static_cast<std::size_t>(
+          DrawIndex(static_cast<std::int64_t>(kGapFiller.size())))]);
+    }
+  }
+}
+
+// Each attribute of the rule in turn, as the attribute pattern matches it: the
+// last " ATTR=" before the tag's first ">" that is outside quoted values and not
+// taken by an earlier attribute; a tag that an attribute's previous match runs
+// over is left to the other attributes. Then the literal forms "<N>" and "<N ".
+void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
+  std::string_view text = text_;
+  RuleState& state = states_[rule];
+  std::size_t body = lt + 1 + rules_[rule].name.size();
+  std::uint8_t flags = 0;
+  std::uint32_t first_space = static_cast<std::uint32_t>(spaces_.size());
+  std::size_t gt = text[body] == '>' ? npos : FindByte(text, '>', body);
+  if (gt != npos) {
+    offers_.clear();
+    std::optional<TagReader> reader;
+    for (std::size_t space = FindBefore(text, ' ', body, gt); space != npos;
+         space = FindBefore(text, ' ', space + 1, gt)) {
+      for (std::size_t k = 0; k < state.attributes.size(); ++k) {
+        if (state.name[k] != k) continue;  // names repeated: their first stands for them
+        std::string_view attribute = state.attributes[k];
+        std::size_t equals = space + 1 + attribute.size();
+        if (equals >= gt || text[equals] != '=' || !MatchesAt(text, space + 1, attribute)) {
+          continue;
+        }
+        if (!reader) reader.emplace(text, lt, false);
+        std::size_t value = equals + 1;  // at most gt
+        if (reader->Quoted(space) || text[value] == '\n') break;
+        std::size_t end = gt;
+        if (value == gt) {  // the tag's own ">" opens the value
+          end = FindByte(text, '>', gt + 1);
+          if (end == npos) break;
+        }
+        offers_.push_back({space, end, static_cast<std::uint8_t>(k), false});
+        break;  // one name per space
+      }
+    }
+    for (std::size_t k = 0; k < state.attributes.size(); ++k) {
+      if (lt < state.resume[k]) continue;
+      auto offer = std::find_if(offers_.rbegin(), offers_.rend(), [&](const Offer& o) {
+        return o.name == state.name[k] && !o.taken;
+      });
+      if (offer == offers_.rend()) {
+        state.resume[k] = gt;  // any later tag before this ">" offers a subset
+        continue;
+      }
+      offer->taken = true;
+      state.resume[k] = offer->end + 1;
+      // In the order of the page: a tag offers few attributes.
+      Space taken{offer->space, static_cast<std::uint8_t>(k), offer->space == body};
+      auto at = std::upper_bound(
+          spaces_.begin() + first_space, spaces_.end(), taken,
+          [](const Space& a, const Space& b) { return a.pos < b.pos; });
+      spaces_.insert(at, taken);
+      if (k == state.lead_index) flags |= kLead;
+    }
+  }
+  std::size_t count = spaces_.size() - first_space;
+  if (count == 0) {
+    if (text[body] == ' ') {
+      flags |= kSkipSpace;
+    } else if (text[body] != '>') {
+      return;  // no match and no literal form: the tag stays as it is
+    }
+  }
+  tags_.push_back({lt, first_space, static_cast<std::uint16_t>(count), rule, flags});
+  state.gap_runs += 1 + count;
+  if (count != 0 && spaces_[first_space].joined) --state.gap_runs;
+}
+
+void TagSweep::Write(std::string& out, std::size_t room,
+                     std::vector<std::size_t>& anchors) const {
+  std::string_view text = text_;
+  // The exact size first: one buffer, never grown. Casing keeps a name's length.
+  std::size_t size = room + text.size();
+  for (const Tag& tag : tags_) {
+    const RuleTexts& texts = texts_[tag.rule];
+    size += 3;
+    if ((tag.flags & kClose) != 0) size += texts.tail.size();
+    if ((tag.flags & kLead) != 0) size += texts.lead.size();
+    if ((tag.flags & kSkipSpace) != 0) size -= 1;
+    for (std::size_t s = tag.first_space; s < tag.first_space + tag.space_count; ++s) {
+      if (spaces_[s].joined) {
+        size -= 1;  // the space joins the name's gap
+      } else {
+        size += 2;  // " f " for " "
+      }
+    }
+  }
+  out.clear();
+  ReserveExactly(out, size);
+  out.append(room, '\0');
+  Writer w(text, out, anchors);
+  std::vector<std::size_t> next_fill = first_fill_;  // per rule
+  for (const Tag& tag : tags_) {
+    const RuleTexts& texts = texts_[tag.rule];
+    std::size_t& fill = next_fill[tag.rule];
+    std::size_t n = texts.name.pattern.size();
+    if ((tag.flags & kClose) != 0) {
+      w.CopyTo(tag.lt + 2);
+      w.Put(texts.name.output);
+      w.Skip(n);
+      w.Gap(fills_[fill++]);
+      w.CopyTo(tag.lt + 3 + n);
+      w.Put(texts.tail);
+      continue;
+    }
+    w.CopyTo(tag.lt);
+    if ((tag.flags & kLead) != 0) w.Put(texts.lead);
+    w.CopyTo(tag.lt + 1);
+    w.Put(texts.name.output);
+    w.Skip(n);
+    w.Gap(fills_[fill++]);
+    if ((tag.flags & kSkipSpace) != 0) w.Skip(1);
+    for (std::size_t s = tag.first_space; s < tag.first_space + tag.space_count; ++s) {
+      const Space& space = spaces_[s];
+      const RecasedName& attribute = texts.attributes[space.attribute];
+      w.CopyTo(space.pos);
+      if (!space.joined) w.Gap(fills_[fill++]);
+      w.Skip(1);
+      w.Put(attribute.output);
+      w.Skip(attribute.pattern.size());
+    }
+  }
+  w.CopyTo(text.size());
+}
+
+void TagSweep::Release() {
+  std::vector<Tag>().swap(tags_);
+  std::vector<Space>().swap(spaces_);
+  std::vector<char>().swap(fills_);
+}
+
+}  // namespace vantoro::internal

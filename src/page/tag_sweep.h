@@ -1,0 +1,114 @@
+// The tag rules of the page pass in one sweep. Rewriting rule after rule copies
+// the whole page once per rule and stage; the sweep finds every rule's tags in
+// one scan, lets the rules draw in their order and record their edits, and
+// writes the page once. With the same draws the bytes are those of RewriteTag
+// applied rule after rule.
+//
+// Why the sweep may look at every tag in the page as it came: a rule edits only
+// its own tags (from the "<" to the first ">" byte), puts comments in front of
+// them or behind its closing tags, and keeps how the page tokenizes when its
+// names hold only letters, digits, "-" and "_". No candidate of another rule
+// stands inside those spans, so each rule's matches read the same bytes as they
+// would after the rules before it. One read reaches further: a tag whose
+// attribute value opens with the tag's own ">" matches up to the next ">", and a
+// comment an earlier rule put in front of a tag there ends that match sooner. It
+// only decides which of the rule's own later tags the match covers, and none of
+// them can stand between that comment and the ">" (they would be inside the
+// commented tag). Covered by tests/tag_sweep_test.cpp, which compares the sweep
+// with the rules one by one.
+#ifndef VANTORO_PAGE_TAG_SWEEP_H_
+#define VANTORO_PAGE_TAG_SWEEP_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "html/protected_regions.h"
+#include "page/tag_rewriter.h"
+#include "page/tag_rule.h"
+
+namespace vantoro::internal {
+
+class TagSweep {
+ public:
+  // Whether the sweep can stand in for the rules on `text`: no NUL bytes (the
+  // rules work on an escaped copy then), plain names, no two rules of the same
+  // name, fresh gaps.
+  static bool Applies(std::string_view text, std::span<const TagRule> rules,
+                      std::span<const std::string_view> common_attributes,
+                      const TagDraws& draws);
+
+  // Finds and matches the rules' tags among the unprotected "<" of `markup`
+  // (the scan of `text`) in one walk, then draws for every rule in order, as
+  // RewriteTag would. Matching needs no draw: only the names are drawn, and
+  // case does not change a match. `text` and the rules must stay alive and
+  // unchanged until Write.
+  void Plan(std::string_view text, std::span<const TagRule> rules,
+            std::span<const std::string_view> common_attributes, const TagDraws& draws,
+            const MarkupIndex& markup);
+
+  // Writes the rewritten text into `out` (cleared first; its capacity is reused)
+  // behind `room` bytes left for the caller. `anchors`: sorted positions in the
+  // text of bytes no edit removes, moved to where they stand in the text written
+  // behind the room; text put in at such a position goes in front of it.
+  void Write(std::string& out, std::size_t room, std::vector<std::size_t>& anchors) const;
+
+  // Frees the records' memory.
+  void Release();
+
+ private:
+  enum Flags : std::uint8_t {
+    kClose = 1,      // "</NAME>"
+    kLead = 2,       // the rule's lead comment goes in front
+    kSkipSpace = 4,  // the space behind the name becomes the name's gap
+  };
+  // A tag the rules edit: its name is re-cased and a gap follows it.
+  struct Tag {
+    std::size_t lt;
+    std::uint32_t first_space;  // its attributes: spaces_[first_space, +space_count)
+    std::uint16_t space_count;
+    std::uint8_t rule;
+    std::uint8_t flags;
+  };
+  // A matched attribute: the space in front of its name becomes a gap, or joins
+  // the name's gap when it follows the name at once.
+  struct Space {
+    std::size_t pos;
+    std::uint8_t attribute;
+    bool joined;
+  };
+  // An attribute the tag offers: a space outside quoted values, followed by
+  // "NAME=" and a value that can open; the match would run to `end`.
+  struct Offer {
+    std::size_t space;
+    std::size_t end;
+    std::uint8_t name;  // the first attribute of the rule with that name
+    bool taken;
+  };
+  struct RuleState {
+    std::vector<std::string_view> attributes;  // the common ones, then the rule's own
+    std::vector<std::uint8_t> name;            // per attribute: the first of equal name
+    std::vector<std::size_t> resume;           // per attribute: tags before it are covered
+    std::size_t lead_index;
+    std::size_t gap_runs = 0;
+  };
+
+  void MatchOpenTag(std::size_t lt, std::uint8_t rule);
+
+  std::string_view text_;
+  std::span<const TagRule> rules_;
+  std::vector<RuleState> states_;
+  std::vector<RuleTexts> texts_;
+  std::vector<Tag> tags_;  // in page order
+  std::vector<Space> spaces_;
+  std::vector<Offer> offers_;           // of the tag at work
+  std::vector<char> fills_;             // every rule's gap fillers, rule after rule
+  std::vector<std::size_t> first_fill_;  // per rule
+};
+
+}  // namespace vantoro::internal
+
+#endif  // VANTORO_PAGE_TAG_SWEEP_H_
