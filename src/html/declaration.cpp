@@ -112,10 +112,11 @@ std::size_t FrontSize(const Declarations& d, std::size_t prefix, std::size_t hea
 }
 
 // Writes the joined page through `put(piece)` for outside text and
-// `copy(from, to)` for the text's own bytes, in order.
-template <class Put, class Copy>
+// `copy(from, to)` for the text's own bytes, in order; `rest()` marks where the
+// text's rest begins.
+template <class Put, class Copy, class Rest>
 void EmitJoined(const Declarations& d, std::string_view prefix, std::string_view head,
-                std::string_view text, Put&& put, Copy&& copy) {
+                std::string_view text, Put&& put, Copy&& copy, Rest&& rest) {
   put(prefix);
   if (d.xml_end != 0) {
     copy(0, d.xml_end);
@@ -126,6 +127,7 @@ void EmitJoined(const Declarations& d, std::string_view prefix, std::string_view
     put("\r\n");
   }
   put(head);
+  rest();
   std::size_t pos = d.body;
   for (std::size_t k = 0; k < d.found.size(); ++k) {
     const Declaration& decl = d.found[k];
@@ -152,6 +154,26 @@ void DeclarationProbes(std::string_view text, const MarkupIndex& markup,
     if (in_tag != markup.in_tag.end() && *in_tag == lt) continue;
     probes.push_back(lt);
   }
+}
+
+JoinLayout LayOutJoin(std::string_view prefix, std::string_view head, std::string_view text,
+                      const std::vector<std::size_t>& probes) {
+  Declarations d = FindDeclarations(text, probes);
+  JoinLayout layout;
+  layout.rest = d.body;
+  bool in_front = true;
+  EmitJoined(
+      d, prefix, head, text,
+      [&](std::string_view piece) { layout.front += piece; },
+      [&](std::size_t from, std::size_t to) {
+        if (in_front) {
+          layout.front.append(text, from, to - from);
+        } else if (from != to) {
+          layout.kept.emplace_back(from, to);
+        }
+      },
+      [&] { in_front = false; });
+  return layout;
 }
 
 std::size_t DeclarationRoom(std::string_view text, const std::vector<std::size_t>& probes) {
@@ -186,7 +208,7 @@ void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
   ReserveExactly(out, prefix.size() + head.size() + text.size() + 4);
   EmitJoined(
       d, prefix, head, text, [&](std::string_view piece) { out += piece; },
-      [&](std::size_t from, std::size_t to) { out.append(text, from, to - from); });
+      [&](std::size_t from, std::size_t to) { out.append(text, from, to - from); }, [] {});
 }
 
 bool JoinWithDeclarationFirstInPlace(std::string_view prefix, std::string_view head,
@@ -210,7 +232,8 @@ bool JoinWithDeclarationFirstInPlace(std::string_view prefix, std::string_view h
       [&](std::size_t from, std::size_t to) {
         std::memmove(data + written, data + offset + from, to - from);
         written += to - from;
-      });
+      },
+      [] {});
   buffer.resize(written);
   return true;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "html/protected_regions.h"
@@ -55,6 +56,16 @@ void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
 bool JoinWithDeclarationFirstInPlace(std::string_view prefix, std::string_view head,
                                      std::string& buffer, std::size_t offset,
                                      const std::vector<std::size_t>& probes);
+// The join taken apart, for a caller that writes the text's rest itself: the
+// page is `front`, then the `kept` ranges of the text, in order, which together
+// run from `rest` to the text's end but leave out the declarations removed.
+struct JoinLayout {
+  std::string front;
+  std::size_t rest = 0;
+  std::vector<std::pair<std::size_t, std::size_t>> kept;
+};
+JoinLayout LayOutJoin(std::string_view prefix, std::string_view head, std::string_view text,
+                      const std::vector<std::size_t>& probes);
 // The room in front that the declarations going first take in the join, line
 // breaks included.
 std::size_t DeclarationRoom(std::string_view text, const std::vector<std::size_t>& probes);

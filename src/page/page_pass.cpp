@@ -1,5 +1,6 @@
 #include "page/page_pass.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "html/declaration.h"
@@ -166,11 +167,22 @@ std::string PagePassOnBuffers(BorrowedBuffers& buffers, bool bom, const PageSett
   std::vector<std::size_t>& probes = buffers->probes;
   DeclarationProbes(text, markup, probes);
   std::string watermark = Watermark(settings);
-  // Rules may put comments inside a declaration's span ("<!DOCTYPE <a ...>"):
-  // room for a few.
-  std::size_t room = prefix.size() + watermark.size() + DeclarationRoom(text, probes) + 4 + 256;
   std::string& out = buffers->index.scratch;
-  sweep.Write(out, room, probes);
+  // The join is laid out on the page as it came, which holds as long as no rule
+  // edits inside a declaration (only malformed pages have tags there:
+  // "<!DOCTYPE <a ...>"); else the text is written first and joined after.
+  bool plain = std::none_of(probes.begin(), probes.end(), [&](std::size_t lt) {
+    return sweep.EditsWithin(lt, FindByte(text, '>', lt + 1));
+  });
+  if (plain) {
+    JoinLayout layout = LayOutJoin(prefix, watermark, text, probes);
+    sweep.Write(out, layout.front, layout.rest, layout.kept, nullptr);
+    return Handed(out);
+  }
+  // Rules may put comments inside a declaration's span: room for a few.
+  std::size_t room = prefix.size() + watermark.size() + DeclarationRoom(text, probes) + 4 + 256;
+  const std::pair<std::size_t, std::size_t> whole[] = {{0, text.size()}};
+  sweep.Write(out, std::string(room, '\0'), 0, whole, &probes);
   if (!JoinWithDeclarationFirstInPlace(prefix, watermark, out, room, probes)) {
     std::string& joined = buffers->text;  // the page is no longer needed
     JoinWithDeclarationFirst(prefix, watermark, std::string_view(out).substr(room), probes,

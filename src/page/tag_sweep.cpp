@@ -29,16 +29,20 @@ std::size_t FindBefore(std::string_view text, char c, std::size_t from, std::siz
 // anchors along.
 class Writer {
  public:
-  Writer(std::string_view in, std::string& out, std::vector<std::size_t>& anchors)
+  Writer(std::string_view in, std::string& out, std::vector<std::size_t>* anchors)
       : in_(in), out_(out), anchors_(anchors), base_(out.size()) {}
 
   void CopyTo(std::size_t end) {
-    for (; next_ < anchors_.size() && anchors_[next_] < end; ++next_) {
-      anchors_[next_] = out_.size() - base_ + (anchors_[next_] - pos_);
+    if (anchors_ != nullptr) {
+      std::vector<std::size_t>& anchors = *anchors_;
+      for (; next_ < anchors.size() && anchors[next_] < end; ++next_) {
+        anchors[next_] = out_.size() - base_ + (anchors[next_] - pos_);
+      }
     }
     out_.append(in_.data() + pos_, end - pos_);
     pos_ = end;
   }
+  void SkipTo(std::size_t pos) { pos_ = pos; }
   void Skip(std::size_t n) { pos_ += n; }
   void Put(std::string_view text) { out_.append(text); }
   void Gap(char fill) {
@@ -49,7 +53,7 @@ class Writer {
  private:
   std::string_view in_;
   std::string& out_;
-  std::vector<std::size_t>& anchors_;
+  std::vector<std::size_t>* anchors_;
   std::size_t base_;  // where the text begins in out
   std::size_t pos_ = 0, next_ = 0;
 };
@@ -214,11 +218,19 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
   if (count != 0 && spaces_[first_space].joined) --state.gap_runs;
 }
 
-void TagSweep::Write(std::string& out, std::size_t room,
-                     std::vector<std::size_t>& anchors) const {
+bool TagSweep::EditsWithin(std::size_t from, std::size_t to) const {
+  auto after = std::upper_bound(tags_.begin(), tags_.end(), from,
+                                [](std::size_t pos, const Tag& tag) { return pos < tag.lt; });
+  return after != tags_.end() && after->lt <= to;
+}
+
+void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
+                     std::span<const std::pair<std::size_t, std::size_t>> kept,
+                     std::vector<std::size_t>* anchors) const {
   std::string_view text = text_;
   // The exact size first: one buffer, never grown. Casing keeps a name's length.
-  std::size_t size = room + text.size();
+  std::size_t size = front.size();
+  for (const auto& range : kept) size += range.second - range.first;
   for (const Tag& tag : tags_) {
     const RuleTexts& texts = texts_[tag.rule];
     size += 3;
@@ -235,10 +247,20 @@ void TagSweep::Write(std::string& out, std::size_t room,
   }
   out.clear();
   ReserveExactly(out, size);
-  out.append(room, '\0');
+  out.append(front);
   Writer w(text, out, anchors);
+  w.SkipTo(kept.empty() ? text.size() : std::max(rest, kept.front().first));
+  auto range = kept.begin();
+  // Leaves out what lies between kept ranges, up to `pos`.
+  auto keep_to = [&](std::size_t pos) {
+    for (; range != kept.end() && range->second < pos; ++range) {
+      w.CopyTo(range->second);
+      if (range + 1 != kept.end()) w.SkipTo((range + 1)->first);
+    }
+  };
   std::vector<std::size_t> next_fill = first_fill_;  // per rule
   for (const Tag& tag : tags_) {
+    keep_to(tag.lt);
     const RuleTexts& texts = texts_[tag.rule];
     std::size_t& fill = next_fill[tag.rule];
     std::size_t n = texts.name.pattern.size();
@@ -268,7 +290,7 @@ void TagSweep::Write(std::string& out, std::size_t room,
       w.Skip(attribute.pattern.size());
     }
   }
-  w.CopyTo(text.size());
+  keep_to(text.size() + 1);
 }
 
 void TagSweep::Release() {

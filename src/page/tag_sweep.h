@@ -24,6 +24,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "html/protected_regions.h"
@@ -50,11 +51,18 @@ class TagSweep {
             std::span<const std::string_view> common_attributes, const TagDraws& draws,
             const MarkupIndex& markup);
 
-  // Writes the rewritten text into `out` (cleared first; its capacity is reused)
-  // behind `room` bytes left for the caller. `anchors`: sorted positions in the
-  // text of bytes no edit removes, moved to where they stand in the text written
-  // behind the room; text put in at such a position goes in front of it.
-  void Write(std::string& out, std::size_t room, std::vector<std::size_t>& anchors) const;
+  // Writes `front` and then the rewritten text's `kept` ranges (sorted, in
+  // positions of the text, from `rest` on) into `out` (cleared first; its
+  // capacity is reused). No edit may lie outside the kept ranges but text put in
+  // at the end of one. `anchors`, when given: sorted positions in the text of
+  // bytes no edit removes, moved to where they stand in the text written behind
+  // `front`; text put in at such a position goes in front of it.
+  void Write(std::string& out, std::string_view front, std::size_t rest,
+             std::span<const std::pair<std::size_t, std::size_t>> kept,
+             std::vector<std::size_t>* anchors) const;
+
+  // Whether a tag the rules edit starts in (from, to].
+  bool EditsWithin(std::size_t from, std::size_t to) const;
 
   // Frees the records' memory.
   void Release();
