@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,6 +70,32 @@ void BM_PagePassCorpus(benchmark::State& state) {
   Run(state, pages, kPagePass);
 }
 
+// The real pages joined one after another, again and again, up to `bytes`: a
+// large page of real markup.
+std::string JoinedPage(std::size_t bytes) {
+  static const auto pages = CorpusPages();
+  std::string joined;
+  if (pages.empty()) return joined;
+  joined.reserve(bytes + (1 << 20));
+  for (std::size_t k = 0; joined.size() < bytes; ++k) joined += pages[k % pages.size()];
+  return joined;
+}
+
+template <class Pass>
+void RunJoined(benchmark::State& state, Pass pass) {
+  static std::map<std::int64_t, std::string> cache;
+  std::string& page = cache[state.range(0)];
+  if (page.empty()) page = JoinedPage(static_cast<std::size_t>(state.range(0)));
+  if (page.empty()) {
+    state.SkipWithError("no corpus pages found (set VANTORO_CORPUS)");
+    return;
+  }
+  Run(state, {page}, pass);
+}
+
+void BM_PagePassJoined(benchmark::State& state) { RunJoined(state, kPagePass); }
+void BM_ContentPassJoined(benchmark::State& state) { RunJoined(state, kContentPass); }
+
 void BM_PagePassGenerated(benchmark::State& state) {
   Run(state, {GeneratedPage(static_cast<std::size_t>(state.range(0)))}, kPagePass);
 }
@@ -97,8 +124,10 @@ void BM_ContentPassLineBreaks(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_PagePassCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PagePassJoined)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PagePassGenerated)->Arg(10 << 10)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContentPassCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContentPassJoined)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContentPassParagraphs)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContentPassLineBreaks)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 

@@ -149,17 +149,18 @@ std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
 
 constexpr TagDraws kDraws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
 
-// The pass over `buffers->text`, which holds the page without its byte order mark.
-std::string PagePassOnBuffers(BorrowedBuffers& buffers, bool bom, const PageSettings& settings,
-                              bool sweep_allowed = true) {
+bool SweepApplies(std::string_view text, const PageSettings& settings) {
+  return TagSweep::Applies(text, TagTable(), settings.common_attributes, kDraws);
+}
+
+// The pass over `text`, the page without its byte order mark, in one sweep (see
+// SweepApplies). The page is only read: it needs no copy.
+std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
+                  const PageSettings& settings) {
   const TagDraws& draws = kDraws;
   std::string_view prefix = bom ? kByteOrderMark : std::string_view();
-  std::string_view text = buffers->text;
-  if (!sweep_allowed || !TagSweep::Applies(text, TagTable(), settings.common_attributes, draws)) {
-    return RulesOneByOne(buffers, prefix, settings, draws);
-  }
-  // One scan, the rules' draws, the watermark's, then one write of the text
-  // behind room for what goes in front of it, and the join in place.
+  // One scan, the rules' draws, the watermark's, then one write of the page with
+  // what goes in front of it.
   MarkupIndex& markup = buffers->index.markup;
   ScanMarkup(text, RegionSet::kPage, false, markup);
   TagSweep& sweep = buffers->sweep;
@@ -184,10 +185,10 @@ std::string PagePassOnBuffers(BorrowedBuffers& buffers, bool bom, const PageSett
   const std::pair<std::size_t, std::size_t> whole[] = {{0, text.size()}};
   sweep.Write(out, std::string(room, '\0'), 0, whole, &probes);
   if (!JoinWithDeclarationFirstInPlace(prefix, watermark, out, room, probes)) {
-    std::string& joined = buffers->text;  // the page is no longer needed
+    std::string joined;
     JoinWithDeclarationFirst(prefix, watermark, std::string_view(out).substr(room), probes,
                              joined);
-    return Handed(joined);
+    return joined;
   }
   return Handed(out);
 }
@@ -199,16 +200,20 @@ std::string PagePass(std::string_view page, const PageSettings& settings) {
   bool bom = page.starts_with(kByteOrderMark);
   if (bom) page.remove_prefix(kByteOrderMark.size());
   BorrowedBuffers buffers;
+  if (SweepApplies(page, settings)) return Swept(buffers, page, bom, settings);
   buffers->text.assign(page);
-  return PagePassOnBuffers(buffers, bom, settings);
+  return RulesOneByOne(buffers, bom ? kByteOrderMark : std::string_view(), settings, kDraws);
 }
 
 std::string PagePass(std::string&& page, const PageSettings& settings) {
   bool bom = page.starts_with(kByteOrderMark);
-  if (bom) page.erase(0, kByteOrderMark.size());
+  std::string_view text = page;
+  if (bom) text.remove_prefix(kByteOrderMark.size());
   BorrowedBuffers buffers;
+  if (SweepApplies(text, settings)) return Swept(buffers, text, bom, settings);
+  if (bom) page.erase(0, kByteOrderMark.size());
   buffers->text = std::move(page);
-  return PagePassOnBuffers(buffers, bom, settings);
+  return RulesOneByOne(buffers, bom ? kByteOrderMark : std::string_view(), settings, kDraws);
 }
 
 std::string PagePassRuleByRule(std::string_view page, const PageSettings& settings) {
@@ -216,7 +221,7 @@ std::string PagePassRuleByRule(std::string_view page, const PageSettings& settin
   if (bom) page.remove_prefix(kByteOrderMark.size());
   BorrowedBuffers buffers;
   buffers->text.assign(page);
-  return PagePassOnBuffers(buffers, bom, settings, false);
+  return RulesOneByOne(buffers, bom ? kByteOrderMark : std::string_view(), settings, kDraws);
 }
 
 }  // namespace vantoro::internal
