@@ -2,8 +2,9 @@
 //
 // A "fresh draw" re-seeds the current thread's source, then draws one value r with
 // 0 <= r < 1. The default source keeps its state per thread, seeded from the
-// operating system, and mixes the high-resolution clock into that state at every
-// re-seed, so the sequence never restarts when the clock has not moved.
+// operating system; the state moves on with every draw, so the sequence never
+// restarts, and every 16th re-seed mixes the processor's time-stamp counter (the
+// high-resolution clock where there is none) into it.
 //
 // Reproducing an output: install a ScriptedRandomSource for the current thread,
 //

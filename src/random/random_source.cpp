@@ -38,7 +38,11 @@ class DefaultRandomSource final : public RandomSource {
     state_ = (std::uint64_t{device()} << 32) ^ device();
   }
 
-  void Reseed() override { state_ = Mix64(state_ ^ Ticks()); }
+  // The counter is read on every 16th re-seed: reading it costs more than the
+  // draw, and the state is secret from the start anyway.
+  void Reseed() override {
+    if ((++reseeds_ & 15) == 0) state_ = Mix64(state_ ^ Ticks());
+  }
 
   double Draw() override {
     state_ += 0x9e3779b97f4a7c15ULL;
@@ -48,6 +52,7 @@ class DefaultRandomSource final : public RandomSource {
 
  private:
   std::uint64_t state_;
+  std::uint32_t reseeds_ = 0;
 };
 
 thread_local RandomSource* current_override = nullptr;
