@@ -113,6 +113,12 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
         static_cast<std::uint8_t>(r));
   }
 
+  // At most one record per "<": reserved at once, the pages of memory not
+  // written to cost nothing, and growing would copy.
+  if (tags_.capacity() < markup.unprotected.size()) {
+    tags_ = std::vector<Tag>();
+    tags_.reserve(markup.unprotected.size());
+  }
   // Every unprotected "<" outside other tags that opens "<NAME" plus a
   // name-ending byte, or "</NAME>", of a rule.
   auto in_tag = markup.in_tag.begin();
@@ -131,7 +137,7 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
       if (!close) {
         MatchOpenTag(lt, r);
       } else if (rules[r].paired) {
-        tags_.push_back({lt, static_cast<std::uint32_t>(spaces_.size()), 0, r, kClose});
+        tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
         ++states_[r].gap_runs;
       }
       break;
@@ -159,7 +165,7 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
   RuleState& state = states_[rule];
   std::size_t body = lt + 1 + rules_[rule].name.size();
   std::uint8_t flags = 0;
-  std::uint32_t first_space = static_cast<std::uint32_t>(spaces_.size());
+  std::size_t first_space = spaces_.size();
   std::size_t gt = text[body] == '>' ? npos : FindByte(text, '>', body);
   if (gt != npos) {
     offers_.clear();
@@ -197,9 +203,10 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
       offer->taken = true;
       state.resume[k] = offer->end + 1;
       // In the order of the page: a tag offers few attributes.
-      Space taken{offer->space, static_cast<std::uint8_t>(k), offer->space == body};
+      Space taken{static_cast<std::uint32_t>(offer->space), static_cast<std::uint8_t>(k),
+                  offer->space == body};
       auto at = std::upper_bound(
-          spaces_.begin() + first_space, spaces_.end(), taken,
+          spaces_.begin() + static_cast<std::ptrdiff_t>(first_space), spaces_.end(), taken,
           [](const Space& a, const Space& b) { return a.pos < b.pos; });
       spaces_.insert(at, taken);
       if (k == state.lead_index) flags |= kLead;
@@ -213,7 +220,7 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
       return;  // no match and no literal form: the tag stays as it is
     }
   }
-  tags_.push_back({lt, first_space, static_cast<std::uint16_t>(count), rule, flags});
+  tags_.push_back({static_cast<std::uint32_t>(lt), static_cast<std::uint16_t>(count), rule, flags});
   state.gap_runs += 1 + count;
   if (count != 0 && spaces_[first_space].joined) --state.gap_runs;
 }
@@ -231,19 +238,21 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
   // The exact size first: one buffer, never grown. Casing keeps a name's length.
   std::size_t size = front.size();
   for (const auto& range : kept) size += range.second - range.first;
+  std::size_t first_space = 0;
   for (const Tag& tag : tags_) {
     const RuleTexts& texts = texts_[tag.rule];
     size += 3;
     if ((tag.flags & kClose) != 0) size += texts.tail.size();
     if ((tag.flags & kLead) != 0) size += texts.lead.size();
     if ((tag.flags & kSkipSpace) != 0) size -= 1;
-    for (std::size_t s = tag.first_space; s < tag.first_space + tag.space_count; ++s) {
+    for (std::size_t s = first_space; s < first_space + tag.space_count; ++s) {
       if (spaces_[s].joined) {
         size -= 1;  // the space joins the name's gap
       } else {
         size += 2;  // " f " for " "
       }
     }
+    first_space += tag.space_count;
   }
   out.clear();
   ReserveExactly(out, size);
@@ -259,6 +268,7 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
     }
   };
   std::vector<std::size_t> next_fill = first_fill_;  // per rule
+  first_space = 0;
   for (const Tag& tag : tags_) {
     keep_to(tag.lt);
     const RuleTexts& texts = texts_[tag.rule];
@@ -280,7 +290,7 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
     w.Skip(n);
     w.Gap(fills_[fill++]);
     if ((tag.flags & kSkipSpace) != 0) w.Skip(1);
-    for (std::size_t s = tag.first_space; s < tag.first_space + tag.space_count; ++s) {
+    for (std::size_t s = first_space; s < first_space + tag.space_count; ++s) {
       const Space& space = spaces_[s];
       const RecasedName& attribute = texts.attributes[space.attribute];
       w.CopyTo(space.pos);
@@ -289,6 +299,7 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
       w.Put(attribute.output);
       w.Skip(attribute.pattern.size());
     }
+    first_space += tag.space_count;
   }
   keep_to(text.size() + 1);
 }

@@ -73,18 +73,19 @@ class TagSweep {
     kLead = 2,       // the rule's lead comment goes in front
     kSkipSpace = 4,  // the space behind the name becomes the name's gap
   };
-  // A tag the rules edit: its name is re-cased and a gap follows it.
+  // A tag the rules edit: its name is re-cased and a gap follows it. Positions
+  // take 32 bits (Applies): on tag-dense pages these records take as much
+  // memory as the page.
   struct Tag {
-    std::size_t lt;
-    std::uint32_t first_space;  // its attributes: spaces_[first_space, +space_count)
-    std::uint16_t space_count;
+    std::uint32_t lt;
+    std::uint16_t space_count;  // its attributes, next in spaces_
     std::uint8_t rule;
     std::uint8_t flags;
   };
   // A matched attribute: the space in front of its name becomes a gap, or joins
   // the name's gap when it follows the name at once.
   struct Space {
-    std::size_t pos;
+    std::uint32_t pos;
     std::uint8_t attribute;
     bool joined;
   };
