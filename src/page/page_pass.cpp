@@ -167,6 +167,8 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
   sweep.Plan(text, TagTable(), settings.common_attributes, draws, markup);
   std::vector<std::size_t>& probes = buffers->probes;
   DeclarationProbes(text, markup, probes);
+  // The scan has served: on a large page its memory goes before the output's comes.
+  if (markup.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) markup = MarkupIndex();
   std::string watermark = Watermark(settings);
   std::string& out = buffers->index.scratch;
   // The join is laid out on the page as it came, which holds as long as no rule
