@@ -6,6 +6,7 @@
 
 #include "text/ascii.h"
 #include "text/byte_scanner.h"
+#include "text/huge_pages.h"
 
 namespace vantoro::internal {
 namespace {
@@ -245,6 +246,7 @@ void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& in
     if (index.unprotected.capacity() < count) {
       index.unprotected = std::vector<std::size_t>();
       index.unprotected.reserve(count);
+      AdviseHugePages(index.unprotected.data(), count * sizeof(std::size_t));
     }
   }
   Scanner(text, set, gaps, index, quotes).Run();

@@ -10,6 +10,7 @@
 #include "random/draws.h"
 #include "random/range.h"
 #include "text/ascii.h"
+#include "text/huge_pages.h"
 #include "text/splicer.h"
 
 namespace vantoro::internal {
@@ -118,6 +119,7 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
   if (tags_.capacity() < markup.unprotected.size()) {
     tags_ = std::vector<Tag>();
     tags_.reserve(markup.unprotected.size());
+    AdviseHugePages(tags_.data(), tags_.capacity() * sizeof(Tag));
   }
   // Every unprotected "<" outside other tags that opens "<NAME" plus a
   // name-ending byte, or "</NAME>", of a rule.

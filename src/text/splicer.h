@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/huge_pages.h"
+
 namespace vantoro::internal {
 
 // Makes room for `size` bytes in the empty `out`, with an eighth to spare so that
@@ -20,6 +22,7 @@ inline void ReserveExactly(std::string& out, std::size_t size) {
   if (out.capacity() >= size) return;
   std::string fresh;
   fresh.reserve(size + size / 8);
+  AdviseHugePages(fresh.data(), fresh.capacity());
   out.swap(fresh);
 }
 
