@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -18,44 +20,47 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-// Position of byte `c` in [from, limit), or npos.
-std::size_t FindBefore(std::string_view text, char c, std::size_t from, std::size_t limit) {
-  if (from >= limit) return npos;
-  const void* hit = std::memchr(text.data() + from, c, limit - from);
-  return hit == nullptr ? npos
-                        : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-}
-
-// The writer of the rewritten text: copies, skips and puts in, and moves the
-// anchors along.
+// The writer of the rewritten text into a buffer sized for it exactly: copies,
+// skips and puts in, and moves the anchors along.
 class Writer {
  public:
-  Writer(std::string_view in, std::string& out, std::vector<std::size_t>* anchors)
-      : in_(in), out_(out), anchors_(anchors), base_(out.size()) {}
+  Writer(std::string_view in, char* out, char* end, std::vector<std::size_t>* anchors)
+      : in_(in), start_(out), out_(out), end_(end), anchors_(anchors) {}
 
   void CopyTo(std::size_t end) {
     if (anchors_ != nullptr) {
       std::vector<std::size_t>& anchors = *anchors_;
       for (; next_ < anchors.size() && anchors[next_] < end; ++next_) {
-        anchors[next_] = out_.size() - base_ + (anchors[next_] - pos_);
+        anchors[next_] = static_cast<std::size_t>(out_ - start_) + (anchors[next_] - pos_);
       }
     }
-    out_.append(in_.data() + pos_, end - pos_);
+    assert(out_ + (end - pos_) <= end_);
+    std::memcpy(out_, in_.data() + pos_, end - pos_);
+    out_ += end - pos_;
     pos_ = end;
   }
   void SkipTo(std::size_t pos) { pos_ = pos; }
   void Skip(std::size_t n) { pos_ += n; }
-  void Put(std::string_view text) { out_.append(text); }
-  void Gap(char fill) {
-    const char gap[3] = {' ', fill, ' '};
-    out_.append(gap, 3);
+  void Put(std::string_view text) {
+    assert(out_ + text.size() <= end_);
+    std::memcpy(out_, text.data(), text.size());
+    out_ += text.size();
   }
+  void Gap(char fill) {
+    assert(out_ + 3 <= end_);
+    out_[0] = ' ';
+    out_[1] = fill;
+    out_[2] = ' ';
+    out_ += 3;
+  }
+  std::size_t written() const { return static_cast<std::size_t>(out_ - start_); }
 
  private:
   std::string_view in_;
-  std::string& out_;
+  char* start_;  // where the text begins
+  char* out_;
+  char* end_;  // of the buffer, which the writes fill exactly
   std::vector<std::size_t>* anchors_;
-  std::size_t base_;  // where the text begins in out
   std::size_t pos_ = 0, next_ = 0;
 };
 
@@ -71,7 +76,7 @@ bool TagSweep::Applies(std::string_view text, std::span<const TagRule> rules,
   for (std::size_t r = 0; r < rules.size(); ++r) {
     const TagRule& rule = rules[r];
     if (rule.name.empty() || Unsettling(rule, common_attributes) ||
-        common_attributes.size() + rule.attributes.size() > std::numeric_limits<std::uint8_t>::max()) {
+        common_attributes.size() + rule.attributes.size() > 64) {
       return false;
     }
     for (std::size_t s = 0; s < r; ++s) {
@@ -108,6 +113,12 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
       state.name[k] = static_cast<std::uint8_t>(first);
     }
     state.resume.assign(state.attributes.size(), 0);
+    state.by_first.fill(0);
+    for (std::size_t k = 0; k < state.attributes.size(); ++k) {
+      if (state.name[k] != k) continue;  // names repeated: their first stands for them
+      char first = state.attributes[k].empty() ? '=' : AsciiLower(state.attributes[k][0]);
+      state.by_first[static_cast<unsigned char>(first)] |= std::uint64_t{1} << k;
+    }
     state.lead_index = rules[r].lead_comment ? state.attributes.size() - 1 : state.attributes.size();
     state.gap_runs = 0;
     by_first[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))].push_back(
@@ -172,10 +183,12 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
   if (gt != npos) {
     offers_.clear();
     std::optional<TagReader> reader;
-    for (std::size_t space = FindBefore(text, ' ', body, gt); space != npos;
-         space = FindBefore(text, ' ', space + 1, gt)) {
-      for (std::size_t k = 0; k < state.attributes.size(); ++k) {
-        if (state.name[k] != k) continue;  // names repeated: their first stands for them
+    for (std::size_t space = body; space < gt; ++space) {
+      if (text[space] != ' ') continue;
+      // Only the attributes whose name can begin here (the first of equal names).
+      std::uint64_t names = state.by_first[static_cast<unsigned char>(AsciiLower(text[space + 1]))];
+      for (; names != 0; names &= names - 1) {
+        auto k = static_cast<std::size_t>(std::countr_zero(names));
         std::string_view attribute = state.attributes[k];
         std::size_t equals = space + 1 + attribute.size();
         if (equals >= gt || text[equals] != '=' || !MatchesAt(text, space + 1, attribute)) {
@@ -258,8 +271,9 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
   }
   out.clear();
   ReserveExactly(out, size);
-  out.append(front);
-  Writer w(text, out, anchors);
+  out.resize(size);
+  std::memcpy(out.data(), front.data(), front.size());
+  Writer w(text, out.data() + front.size(), out.data() + size, anchors);
   w.SkipTo(kept.empty() ? text.size() : std::max(rest, kept.front().first));
   auto range = kept.begin();
   // Leaves out what lies between kept ranges, up to `pos`.
@@ -304,6 +318,7 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
     first_space += tag.space_count;
   }
   keep_to(text.size() + 1);
+  assert(front.size() + w.written() == size);
 }
 
 void TagSweep::Release() {

@@ -19,6 +19,7 @@
 #ifndef VANTORO_PAGE_TAG_SWEEP_H_
 #define VANTORO_PAGE_TAG_SWEEP_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -37,7 +38,7 @@ class TagSweep {
  public:
   // Whether the sweep can stand in for the rules on `text`: no NUL bytes (the
   // rules work on an escaped copy then), plain names, no two rules of the same
-  // name, fresh gaps.
+  // name, at most 64 attributes per rule, fresh gaps.
   static bool Applies(std::string_view text, std::span<const TagRule> rules,
                       std::span<const std::string_view> common_attributes,
                       const TagDraws& draws);
@@ -100,6 +101,7 @@ class TagSweep {
   struct RuleState {
     std::vector<std::string_view> attributes;  // the common ones, then the rule's own
     std::vector<std::uint8_t> name;            // per attribute: the first of equal name
+    std::array<std::uint64_t, 256> by_first;   // per first byte: those firsts that begin so
     std::vector<std::size_t> resume;           // per attribute: tags before it are covered
     std::size_t lead_index;
     std::size_t gap_runs = 0;
