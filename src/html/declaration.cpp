@@ -141,6 +141,10 @@ void EmitJoined(const Declarations& d, std::string_view prefix, std::string_view
 
 }  // namespace
 
+bool OpensDeclaration(std::string_view text, std::size_t lt) {
+  return MatchesAt(text, lt, kProbe);
+}
+
 void DeclarationProbes(std::string_view text, const MarkupIndex& markup,
                        std::vector<std::size_t>& probes) {
   probes.clear();

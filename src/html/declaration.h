@@ -42,6 +42,9 @@ std::string JoinWithDeclarationFirst(std::string_view prefix, std::string_view h
 void JoinWithDeclarationFirst(std::string_view prefix, std::string_view head,
                               std::string_view text, const MarkupIndex& markup, std::string& out);
 
+// Whether the "<" at `lt`, between tags, may open a declaration: "<!DOCTYPE "
+// in any case follows.
+bool OpensDeclaration(std::string_view text, std::size_t lt);
 // The "<" that may open a declaration: unprotected, between tags, and followed by
 // "<!DOCTYPE " (any case). Written into `probes` (cleared first).
 void DeclarationProbes(std::string_view text, const MarkupIndex& markup,

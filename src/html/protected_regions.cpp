@@ -134,11 +134,52 @@ std::string_view RawTextName(std::string_view name) {
   return {};
 }
 
+// Where the scan reports: into a MarkupIndex, every "<" as it is met (a tag
+// that turns out to be raw text without its ">" takes its own back).
+class IndexSink {
+ public:
+  explicit IndexSink(MarkupIndex& index) : index_(index) {}
+  void Between(std::size_t lt) { index_.unprotected.push_back(lt); }
+  void Inside(std::size_t p) {
+    index_.unprotected.push_back(p);
+    index_.in_tag.push_back(p);
+  }
+  std::size_t Mark() const { return index_.in_tag.size(); }
+  void DropLast() { index_.unprotected.pop_back(); }
+  void TakeBack(std::size_t lt, std::size_t mark) {
+    index_.in_tag.resize(mark);
+    while (!index_.unprotected.empty() && index_.unprotected.back() >= lt) {
+      index_.unprotected.pop_back();
+    }
+  }
+  void Read(std::size_t) {}
+
+ private:
+  MarkupIndex& index_;
+};
+
+// Into a visitor, each "<" between tags once its tag has been read, so a tag
+// taken back is never reported.
+class VisitorSink {
+ public:
+  explicit VisitorSink(MarkupVisitor& visitor) : visitor_(visitor) {}
+  void Between(std::size_t) {}
+  void Inside(std::size_t) {}
+  std::size_t Mark() const { return 0; }
+  void DropLast() {}
+  void TakeBack(std::size_t, std::size_t) {}
+  void Read(std::size_t lt) { visitor_.Visit(lt); }
+
+ private:
+  MarkupVisitor& visitor_;
+};
+
+template <class Sink>
 class Scanner {
  public:
-  Scanner(std::string_view text, RegionSet set, bool gaps, MarkupIndex& index,
+  Scanner(std::string_view text, RegionSet set, bool gaps, Sink sink,
           std::vector<std::size_t>* quotes)
-      : text_(text), set_(set), gaps_(gaps), index_(index), quotes_(quotes) {}
+      : text_(text), set_(set), gaps_(gaps), index_(sink), quotes_(quotes) {}
 
   void Run() {
     ByteScanner less_than(text_, '<');
@@ -158,21 +199,21 @@ class Scanner {
       return end == npos ? size : end + 3;
     }
     if (name < size && text_[name] == '/') ++name;
-    index_.unprotected.push_back(lt);
-    if (name >= size || !IsAsciiLetter(text_[name])) return lt + 1;  // text, as tags go
+    index_.Between(lt);
+    if (name >= size || !IsAsciiLetter(text_[name])) {  // text, as tags go
+      index_.Read(lt);
+      return lt + 1;
+    }
 
     bool start_tag = name == lt + 1;
-    std::size_t in_tag_before = index_.in_tag.size();
-    auto on_lt = [this](std::size_t p) {
-      index_.unprotected.push_back(p);
-      index_.in_tag.push_back(p);
-    };
+    std::size_t in_tag_before = index_.Mark();
+    auto on_lt = [this](std::size_t p) { index_.Inside(p); };
     std::size_t name_end = NameEnd(text_, gaps_, name, on_lt);
     std::string_view tag_name = text_.substr(name, name_end - name);
     if (start_tag && set_ == RegionSet::kContent && tag_name.size() <= 4) {
       for (std::string_view foreign : kForeignNames) {
         if (EqualsIgnoringCase(tag_name, foreign)) {
-          index_.unprotected.pop_back();  // the element is protected whole
+          index_.DropLast();  // the element is protected whole
           return SkipForeignElement(lt, foreign);
         }
       }
@@ -186,16 +227,17 @@ class Scanner {
                                            quotes_->push_back(open);
                                            quotes_->push_back(close);
                                          });
-    if (raw_name.empty()) return tag_end == npos ? size : tag_end;
+    if (raw_name.empty()) {
+      index_.Read(lt);
+      return tag_end == npos ? size : tag_end;
+    }
     if (tag_end == npos) {
       // No ">": everything behind the name is raw text, and the tag is left
       // alone with it (a gap behind its name would land in the raw text).
-      index_.in_tag.resize(in_tag_before);
-      while (!index_.unprotected.empty() && index_.unprotected.back() >= lt) {
-        index_.unprotected.pop_back();
-      }
+      index_.TakeBack(lt, in_tag_before);
       return size;
     }
+    index_.Read(lt);
     std::string closing = "</";
     closing += raw_name;
     std::size_t end = FindIgnoringCase(text_, closing, tag_end);
@@ -224,7 +266,7 @@ class Scanner {
   std::string_view text_;
   RegionSet set_;
   bool gaps_;
-  MarkupIndex& index_;
+  Sink index_;
   std::vector<std::size_t>* quotes_;
 };
 
@@ -249,7 +291,11 @@ void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& in
       AdviseHugePages(index.unprotected.data(), count * sizeof(std::size_t));
     }
   }
-  Scanner(text, set, gaps, index, quotes).Run();
+  Scanner<IndexSink>(text, set, gaps, IndexSink(index), quotes).Run();
+}
+
+void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupVisitor& visitor) {
+  Scanner<VisitorSink>(text, set, gaps, VisitorSink(visitor), nullptr).Run();
 }
 
 std::vector<std::size_t> UnprotectedTags(std::string_view text, RegionSet set) {

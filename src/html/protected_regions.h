@@ -64,6 +64,20 @@ struct MarkupIndex {
 void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& index,
                 std::vector<std::size_t>* quotes = nullptr);
 
+// Told of every unprotected "<" that stands between tags (not inside one), from
+// left to right, right after the scan has read its tag: a caller that looks at
+// the tag finds it still in the cache.
+class MarkupVisitor {
+ public:
+  virtual void Visit(std::size_t lt) = 0;
+
+ protected:
+  ~MarkupVisitor() = default;
+};
+
+// The same scan, reported to `visitor` instead of listed.
+void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupVisitor& visitor);
+
 // The unprotected "<" of `text`, from left to right.
 std::vector<std::size_t> UnprotectedTags(std::string_view text, RegionSet set);
 

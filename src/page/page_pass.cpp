@@ -161,14 +161,9 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
   std::string_view prefix = bom ? kByteOrderMark : std::string_view();
   // One scan, the rules' draws, the watermark's, then one write of the page with
   // what goes in front of it.
-  MarkupIndex& markup = buffers->index.markup;
-  ScanMarkup(text, RegionSet::kPage, false, markup);
   TagSweep& sweep = buffers->sweep;
-  sweep.Plan(text, TagTable(), settings.common_attributes, draws, markup);
   std::vector<std::size_t>& probes = buffers->probes;
-  DeclarationProbes(text, markup, probes);
-  // The scan has served: on a large page its memory goes before the output's comes.
-  if (markup.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) markup = MarkupIndex();
+  sweep.Plan(text, TagTable(), settings.common_attributes, draws, probes);
   std::string watermark = Watermark(settings);
   std::string& out = buffers->index.scratch;
   // The join is laid out on the page as it came, which holds as long as no rule

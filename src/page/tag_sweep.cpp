@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 
+#include "html/declaration.h"
 #include "page/gap_text.h"
 #include "random/draws.h"
 #include "random/range.h"
@@ -88,19 +89,22 @@ bool TagSweep::Applies(std::string_view text, std::span<const TagRule> rules,
 
 void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
                     std::span<const std::string_view> common_attributes, const TagDraws& draws,
-                    const MarkupIndex& markup) {
+                    std::vector<std::size_t>& probes) {
   text_ = text;
   rules_ = rules;
+  probes_ = &probes;
+  probes.clear();
   texts_.clear();
   tags_.clear();
   spaces_.clear();
   fills_.clear();
   first_fill_.clear();
-  // An empty page, or no attributes, leaves every rule without a draw.
-  if (text.empty() || common_attributes.empty()) return;
+  // An empty page, or no attributes, leaves every rule without a draw; the
+  // declarations still count.
+  rewriting_ = !text.empty() && !common_attributes.empty();
 
   states_.resize(rules.size());
-  std::array<std::vector<std::uint8_t>, 256> by_first{};
+  for (auto& list : by_first_) list.clear();
   for (std::size_t r = 0; r < rules.size(); ++r) {
     RuleState& state = states_[r];
     state.attributes.assign(common_attributes.begin(), common_attributes.end());
@@ -121,41 +125,23 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
     }
     state.lead_index = rules[r].lead_comment ? state.attributes.size() - 1 : state.attributes.size();
     state.gap_runs = 0;
-    by_first[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))].push_back(
+    by_first_[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))].push_back(
         static_cast<std::uint8_t>(r));
   }
 
-  // At most one record per "<": reserved at once, the pages of memory not
-  // written to cost nothing, and growing would copy.
-  if (tags_.capacity() < markup.unprotected.size()) {
+  // Real pages hold a rule's tag every hundred bytes or so; denser ones grow.
+  if (tags_.capacity() < text.size() / 64) {
     tags_ = std::vector<Tag>();
-    tags_.reserve(markup.unprotected.size());
+    tags_.reserve(text.size() / 64);
     AdviseHugePages(tags_.data(), tags_.capacity() * sizeof(Tag));
   }
-  // Every unprotected "<" outside other tags that opens "<NAME" plus a
-  // name-ending byte, or "</NAME>", of a rule.
-  auto in_tag = markup.in_tag.begin();
-  for (std::size_t lt : markup.unprotected) {
-    if (in_tag != markup.in_tag.end() && *in_tag == lt) {
-      ++in_tag;
-      continue;
-    }
-    if (lt + 2 >= text.size()) continue;
-    bool close = text[lt + 1] == '/';
-    std::size_t name = lt + 1 + (close ? 1 : 0);
-    for (std::uint8_t r : by_first[static_cast<unsigned char>(AsciiLower(text[name]))]) {
-      std::size_t after = name + rules[r].name.size();
-      if (after >= text.size() || !MatchesAt(text, name, rules[r].name)) continue;
-      if (close ? text[after] != '>' : !EndsTagName(text[after])) continue;
-      if (!close) {
-        MatchOpenTag(lt, r);
-      } else if (rules[r].paired) {
-        tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
-        ++states_[r].gap_runs;
-      }
-      break;
-    }
-  }
+  struct Visitor final : MarkupVisitor {
+    explicit Visitor(TagSweep& owner) : owner_(owner) {}
+    void Visit(std::size_t lt) override { owner_.Visit(lt); }
+    TagSweep& owner_;
+  } visitor(*this);
+  ScanMarkup(text, RegionSet::kPage, false, visitor);
+  if (!rewriting_) return;
 
   // The draws, rule after rule: the rule's texts, then one filler per gap run
   // from left to right.
@@ -166,6 +152,32 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
       fills_.push_back(kGapFiller[static_cast<std::size_t>(
           DrawIndex(static_cast<std::int64_t>(kGapFiller.size())))]);
     }
+  }
+}
+
+// A "<" between tags: a declaration, or a tag of a rule ("<NAME" and a
+// name-ending byte, or "</NAME>").
+void TagSweep::Visit(std::size_t lt) {
+  std::string_view text = text_;
+  if (lt + 2 >= text.size()) return;
+  if (text[lt + 1] == '!') {
+    if (OpensDeclaration(text, lt)) probes_->push_back(lt);
+    return;
+  }
+  if (!rewriting_) return;
+  bool close = text[lt + 1] == '/';
+  std::size_t name = lt + 1 + (close ? 1 : 0);
+  for (std::uint8_t r : by_first_[static_cast<unsigned char>(AsciiLower(text[name]))]) {
+    std::size_t after = name + rules_[r].name.size();
+    if (after >= text.size() || !MatchesAt(text, name, rules_[r].name)) continue;
+    if (close ? text[after] != '>' : !EndsTagName(text[after])) continue;
+    if (!close) {
+      MatchOpenTag(lt, r);
+    } else if (rules_[r].paired) {
+      tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
+      ++states_[r].gap_runs;
+    }
+    return;
   }
 }
 

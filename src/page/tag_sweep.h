@@ -43,14 +43,14 @@ class TagSweep {
                       std::span<const std::string_view> common_attributes,
                       const TagDraws& draws);
 
-  // Finds and matches the rules' tags among the unprotected "<" of `markup`
-  // (the scan of `text`) in one walk, then draws for every rule in order, as
-  // RewriteTag would. Matching needs no draw: only the names are drawn, and
-  // case does not change a match. `text` and the rules must stay alive and
-  // unchanged until Write.
+  // Scans `text`, finds and matches the rules' tags as the scan meets them,
+  // then draws for every rule in order, as RewriteTag would. Matching needs no
+  // draw: only the names are drawn, and case does not change a match. The "<"
+  // that may open a declaration go into `probes` (see DeclarationProbes).
+  // `text` and the rules must stay alive and unchanged until Write.
   void Plan(std::string_view text, std::span<const TagRule> rules,
             std::span<const std::string_view> common_attributes, const TagDraws& draws,
-            const MarkupIndex& markup);
+            std::vector<std::size_t>& probes);
 
   // Writes `front` and then the rewritten text's `kept` ranges (sorted, in
   // positions of the text, from `rest` on) into `out` (cleared first; its
@@ -107,10 +107,14 @@ class TagSweep {
     std::size_t gap_runs = 0;
   };
 
+  void Visit(std::size_t lt);
   void MatchOpenTag(std::size_t lt, std::uint8_t rule);
 
   std::string_view text_;
   std::span<const TagRule> rules_;
+  bool rewriting_ = false;
+  std::vector<std::size_t>* probes_ = nullptr;
+  std::array<std::vector<std::uint8_t>, 256> by_first_;  // rules by their name's first byte
   std::vector<RuleState> states_;
   std::vector<RuleTexts> texts_;
   std::vector<Tag> tags_;  // in page order
