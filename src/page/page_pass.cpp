@@ -120,13 +120,6 @@ std::string Watermark(const PageSettings& settings) {
   return settings.encoder != nullptr ? Encoded(*settings.encoder, watermark) : watermark;
 }
 
-// Hands back a result held in a kept buffer: a large one goes with it, a small
-// one is copied so that the buffer serves the next call.
-std::string Handed(std::string& out) {
-  if (out.capacity() > kKeepBytes) return std::move(out);
-  return out;
-}
-
 // The rules one after the other, each over the whole text: for texts the sweep
 // does not apply to.
 std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
@@ -144,7 +137,7 @@ std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
   // written into the scratch buffer, which is as large as the text already.
   std::string& out = index.scratch;
   JoinWithDeclarationFirst(prefix, watermark, text, index.markup, out);
-  return Handed(out);
+  return std::move(out);  // the caller keeps it; the next call allocates afresh
 }
 
 constexpr TagDraws kDraws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
@@ -175,7 +168,7 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
   if (plain) {
     JoinLayout layout = LayOutJoin(prefix, watermark, text, probes);
     sweep.Write(out, layout.front, layout.rest, layout.kept, nullptr);
-    return Handed(out);
+    return std::move(out);
   }
   // Rules may put comments inside a declaration's span: room for a few.
   std::size_t room = prefix.size() + watermark.size() + DeclarationRoom(text, probes) + 4 + 256;
@@ -187,7 +180,7 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
                              joined);
     return joined;
   }
-  return Handed(out);
+  return std::move(out);
 }
 
 }  // namespace
