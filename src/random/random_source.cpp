@@ -57,7 +57,7 @@ class DefaultRandomSource final : public RandomSource {
 
 thread_local RandomSource* current_override = nullptr;
 
-RandomSource& DefaultSource() {
+DefaultRandomSource& DefaultSource() {
   thread_local DefaultRandomSource source;
   return source;
 }
@@ -93,9 +93,14 @@ RandomSource& CurrentRandomSource() {
 }
 
 double FreshDraw() {
-  RandomSource& source = CurrentRandomSource();
-  source.Reseed();
-  return source.Draw();
+  if (current_override == nullptr) {
+    // The default source, called directly: decoys draw once per character.
+    DefaultRandomSource& source = DefaultSource();
+    source.Reseed();
+    return source.Draw();
+  }
+  current_override->Reseed();
+  return current_override->Draw();
 }
 
 }  // namespace vantoro
