@@ -230,6 +230,7 @@ bool JoinWithDeclarationFirstInPlace(std::string_view prefix, std::string_view h
   EmitJoined(
       d, prefix, head, text,
       [&](std::string_view piece) {
+        if (piece.empty()) return;  // an empty view may hold no pointer
         std::memcpy(data + written, piece.data(), piece.size());
         written += piece.size();
       },

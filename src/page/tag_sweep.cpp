@@ -29,6 +29,7 @@ class Writer {
       : in_(in), start_(out), out_(out), end_(end), anchors_(anchors) {}
 
   void CopyTo(std::size_t end) {
+    if (end == pos_) return;  // nothing, and no anchor, lies before
     if (anchors_ != nullptr) {
       std::vector<std::size_t>& anchors = *anchors_;
       for (; next_ < anchors.size() && anchors[next_] < end; ++next_) {
@@ -43,6 +44,7 @@ class Writer {
   void SkipTo(std::size_t pos) { pos_ = pos; }
   void Skip(std::size_t n) { pos_ += n; }
   void Put(std::string_view text) {
+    if (text.empty()) return;  // an empty view may hold no pointer
     assert(out_ + text.size() <= end_);
     std::memcpy(out_, text.data(), text.size());
     out_ += text.size();
@@ -60,7 +62,7 @@ class Writer {
   std::string_view in_;
   char* start_;  // where the text begins
   char* out_;
-  char* end_;  // of the buffer, which the writes fill exactly
+  [[maybe_unused]] char* end_;  // of the buffer, which the writes fill exactly (checked in debug builds)
   std::vector<std::size_t>* anchors_;
   std::size_t pos_ = 0, next_ = 0;
 };
@@ -284,7 +286,7 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
   out.clear();
   ReserveExactly(out, size);
   out.resize(size);
-  std::memcpy(out.data(), front.data(), front.size());
+  if (!front.empty()) std::memcpy(out.data(), front.data(), front.size());
   Writer w(text, out.data() + front.size(), out.data() + size, anchors);
   w.SkipTo(kept.empty() ? text.size() : std::max(rest, kept.front().first));
   auto range = kept.begin();

@@ -1,4 +1,5 @@
-// The page pass on any page: the same input and values give the same bytes, and
+// The page pass on any page: the same input and values give the same bytes (also
+// with the tag rules run one after the other rather than in one sweep), and
 // what it adds or changes is only the watermark, the declaration move, letter
 // case, whitespace and random comments; nothing of the page is lost, and
 // attribute values, comments and raw text read as before.
@@ -6,6 +7,8 @@
 
 #include "../html_model.h"
 #include "fuzz_support.h"
+#include "page/page_pass.h"
+#include "page/tag_rule.h"
 #include "vantoro/protector.h"
 
 namespace {
@@ -67,6 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string out = m.protect_page(page);
   source.Restart();
   FUZZ_CHECK(m.protect_page(page) == out);
+  // The one sweep gives what the rules give one after the other.
+  source.Restart();
+  FUZZ_CHECK(vantoro::internal::PagePassRuleByRule(
+                 page, {vantoro::internal::CommonAttributes(),
+                        vantoro::internal::DefaultVersionText(), nullptr}) == out);
 
   const std::string bom = "\xEF\xBB\xBF";
   std::string rest = out;
