@@ -13,6 +13,7 @@
 #include "random/draws.h"
 #include "random/range.h"
 #include "text/ascii.h"
+#include "text/byte_scanner.h"
 #include "text/huge_pages.h"
 #include "text/splicer.h"
 
@@ -171,8 +172,11 @@ void TagSweep::Visit(std::size_t lt) {
   std::size_t name = lt + 1 + (close ? 1 : 0);
   for (std::uint8_t r : by_first_[static_cast<unsigned char>(AsciiLower(text[name]))]) {
     std::size_t after = name + rules_[r].name.size();
-    if (after >= text.size() || !MatchesAt(text, name, rules_[r].name)) continue;
-    if (close ? text[after] != '>' : !EndsTagName(text[after])) continue;
+    // The byte behind the name first: it rules out most names of the same letter.
+    if (after >= text.size() || (close ? text[after] != '>' : !EndsTagName(text[after])) ||
+        !MatchesAt(text, name, rules_[r].name)) {
+      continue;
+    }
     if (!close) {
       MatchOpenTag(lt, r);
     } else if (rules_[r].paired) {
@@ -197,8 +201,8 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
   if (gt != npos) {
     offers_.clear();
     std::optional<TagReader> reader;
-    for (std::size_t space = body; space < gt; ++space) {
-      if (text[space] != ' ') continue;
+    ByteScanner spaces(text, ' ');
+    for (std::size_t space = spaces.Next(body); space < gt; space = spaces.Next(space + 1)) {
       // Only the attributes whose name can begin here (the first of equal names).
       std::uint64_t names = state.by_first[static_cast<unsigned char>(AsciiLower(text[space + 1]))];
       for (; names != 0; names &= names - 1) {
