@@ -79,6 +79,7 @@ struct Declarations {
 
 Declarations FindDeclarations(std::string_view text, const std::vector<std::size_t>& probes) {
   Declarations d;
+  d.found.reserve(probes.size());  // pages of declarations exist
   d.xml_end = XmlDeclarationEnd(text);
   d.body = d.xml_end == 0 ? 0 : LineBreakEnd(text, d.xml_end);
   std::size_t resume = 0;
@@ -165,6 +166,7 @@ JoinLayout LayOutJoin(std::string_view prefix, std::string_view head, std::strin
   Declarations d = FindDeclarations(text, probes);
   JoinLayout layout;
   layout.rest = d.body;
+  layout.kept.reserve(d.found.size() + 1);
   bool in_front = true;
   EmitJoined(
       d, prefix, head, text,

@@ -133,9 +133,10 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
   }
 
   // Real pages hold a rule's tag every hundred bytes or so; denser ones grow.
-  if (tags_.capacity() < text.size() / 64) {
+  std::size_t most = text.size() / 64;
+  if (tags_.capacity() < most) {
     tags_ = std::vector<Tag>();
-    tags_.reserve(text.size() / 64);
+    tags_.reserve(most);
     AdviseHugePages(tags_.data(), tags_.capacity() * sizeof(Tag));
   }
   struct Visitor final : MarkupVisitor {
