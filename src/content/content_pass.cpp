@@ -67,8 +67,6 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     out.append(text, pos);
     return out;
   };
-  MarkupIndex index;
-  ScanMarkup(article, RegionSet::kContent, false, index);
   // A decoy between tags is complete markup: the line breaks of the paragraph
   // sweep's result are those of the article, moved, unless a decoy's text holds
   // a "<" (only copyright texts can).
@@ -79,29 +77,33 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     }
   }
   if (!decoys_plain) {
+    MarkupIndex index;
+    ScanMarkup(article, RegionSet::kContent, false, index);
     std::string paragraphs = sweep(article, index, "</p");
     index = MarkupIndex();
     ScanMarkup(paragraphs, RegionSet::kContent, false, index);
     return sweep(paragraphs, index, "<br");
   }
 
-  // Both sweeps at once: the markers of the article, the decoys drawn in the
-  // order the two sweeps draw them (every paragraph end, then every line break),
-  // then the output written once, at its exact size.
-  std::vector<std::size_t> paragraph_ends, line_breaks;
-  auto in_tag = index.in_tag.begin();
-  for (std::size_t lt : index.unprotected) {
-    if (in_tag != index.in_tag.end() && *in_tag == lt) {
-      ++in_tag;
-      continue;
+  // Both sweeps at once: the markers of the article, taken as the scan meets
+  // them, the decoys drawn in the order the two sweeps draw them (every
+  // paragraph end, then every line break), then the output written once, at its
+  // exact size.
+  struct Markers final : MarkupVisitor {
+    explicit Markers(std::string_view text) : text_(text) {}
+    void Visit(std::size_t lt) override {
+      if (MatchesAt(text_, lt, "</p")) {
+        paragraph_ends.push_back(lt);
+      } else if (MatchesAt(text_, lt, "<br")) {
+        line_breaks.push_back(lt);
+      }
     }
-    if (MatchesAt(article, lt, "</p")) {
-      paragraph_ends.push_back(lt);
-    } else if (MatchesAt(article, lt, "<br")) {
-      line_breaks.push_back(lt);
-    }
-  }
-  index = MarkupIndex();
+    std::string_view text_;
+    std::vector<std::size_t> paragraph_ends, line_breaks;
+  } markers(article);
+  ScanMarkup(article, RegionSet::kContent, false, markers);
+  const std::vector<std::size_t>& paragraph_ends = markers.paragraph_ends;
+  const std::vector<std::size_t>& line_breaks = markers.line_breaks;
   std::string decoys;
   std::vector<std::size_t> decoy_ends;
   decoy_ends.reserve(paragraph_ends.size() + line_breaks.size());
