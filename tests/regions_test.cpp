@@ -3,6 +3,8 @@
 // on many generated tags.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 
 #include "html/protected_regions.h"
@@ -125,6 +127,18 @@ TEST(ProtectedRegions, AgreesWithTheModelOnGeneratedMarkup) {
       ASSERT_EQ(index.unprotected, expected.unprotected) << text;
       ASSERT_EQ(quotes, expected.quotes) << text;
       ASSERT_EQ(index.in_tag, expected.in_tag) << text;
+      // The visiting scan tells of exactly the "<" between tags, in order, and
+      // never of one a raw-text tag without ">" took back.
+      struct Collect final : MarkupVisitor {
+        void Visit(std::size_t lt) override { seen.push_back(lt); }
+        V seen;
+      } visitor;
+      ScanMarkup(text, set, false, visitor);
+      V between;
+      std::set_difference(expected.unprotected.begin(), expected.unprotected.end(),
+                          expected.in_tag.begin(), expected.in_tag.end(),
+                          std::back_inserter(between));
+      ASSERT_EQ(visitor.seen, between) << text;
       quoted += expected.quotes.size();
       in_tag += expected.in_tag.size();
     }
