@@ -87,6 +87,12 @@ std::vector<std::size_t> UnprotectedTags(std::string_view text, RegionSet set);
 class TagReader {
  public:
   TagReader(std::string_view text, std::size_t lt, bool gaps);
+  // The same, for a caller that already knows where the tag's name ends.
+  struct AfterName {
+    std::size_t name_end;
+  };
+  TagReader(std::string_view text, AfterName after, bool gaps)
+      : text_(text), gaps_(gaps), pos_(after.name_end) {}
   bool Quoted(std::size_t pos);
 
   // Internal: where reading stands.

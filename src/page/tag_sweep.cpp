@@ -77,9 +77,12 @@ bool TagSweep::Applies(std::string_view text, std::span<const TagRule> rules,
       rules.size() > std::numeric_limits<std::uint8_t>::max()) {
     return false;
   }
+  std::array<std::size_t, 256> first_bytes{};
   for (std::size_t r = 0; r < rules.size(); ++r) {
     const TagRule& rule = rules[r];
-    if (rule.name.empty() || Unsettling(rule, common_attributes) ||
+    if (rule.name.empty() ||
+        ++first_bytes[static_cast<unsigned char>(AsciiLower(rule.name[0]))] > kSameFirstByte ||
+        Unsettling(rule, common_attributes) ||
         common_attributes.size() + rule.attributes.size() > 64) {
       return false;
     }
@@ -107,7 +110,7 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
   rewriting_ = !text.empty() && !common_attributes.empty();
 
   states_.resize(rules.size());
-  for (auto& list : by_first_) list.clear();
+  for (auto& same : by_first_) same.count = 0;
   for (std::size_t r = 0; r < rules.size(); ++r) {
     RuleState& state = states_[r];
     state.attributes.assign(common_attributes.begin(), common_attributes.end());
@@ -128,8 +131,8 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
     }
     state.lead_index = rules[r].lead_comment ? state.attributes.size() - 1 : state.attributes.size();
     state.gap_runs = 0;
-    by_first_[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))].push_back(
-        static_cast<std::uint8_t>(r));
+    FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))];
+    same.rules[same.count++] = static_cast<std::uint8_t>(r);
   }
 
   // Real pages hold a rule's tag every hundred bytes or so; denser ones grow.
@@ -171,7 +174,8 @@ void TagSweep::Visit(std::size_t lt) {
   if (!rewriting_) return;
   bool close = text[lt + 1] == '/';
   std::size_t name = lt + 1 + (close ? 1 : 0);
-  for (std::uint8_t r : by_first_[static_cast<unsigned char>(AsciiLower(text[name]))]) {
+  const FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(text[name]))];
+  for (std::uint8_t r : std::span(same.rules.data(), same.count)) {
     std::size_t after = name + rules_[r].name.size();
     // The byte behind the name first: it rules out most names of the same letter.
     if (after >= text.size() || (close ? text[after] != '>' : !EndsTagName(text[after])) ||
@@ -213,7 +217,9 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
         if (equals >= gt || text[equals] != '=' || !MatchesAt(text, space + 1, attribute)) {
           continue;
         }
-        if (!reader) reader.emplace(text, lt, false);
+        // The name holds only letters, digits, "-" and "_", and a name-ending
+        // byte follows it: it ends at `body`.
+        if (!reader) reader.emplace(text, TagReader::AfterName{body}, false);
         std::size_t value = equals + 1;  // at most gt
         if (reader->Quoted(space) || text[value] == '\n') break;
         std::size_t end = gt;

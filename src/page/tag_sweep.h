@@ -38,7 +38,8 @@ class TagSweep {
  public:
   // Whether the sweep can stand in for the rules on `text`: no NUL bytes (the
   // rules work on an escaped copy then), plain names, no two rules of the same
-  // name, at most 64 attributes per rule, fresh gaps.
+  // name, at most 64 attributes per rule and 7 rules per first letter, fresh
+  // gaps.
   static bool Applies(std::string_view text, std::span<const TagRule> rules,
                       std::span<const std::string_view> common_attributes,
                       const TagDraws& draws);
@@ -114,7 +115,13 @@ class TagSweep {
   std::span<const TagRule> rules_;
   bool rewriting_ = false;
   std::vector<std::size_t>* probes_ = nullptr;
-  std::array<std::vector<std::uint8_t>, 256> by_first_;  // rules by their name's first byte
+  // The rules by their name's first byte (in lower case).
+  static constexpr std::size_t kSameFirstByte = 7;
+  struct FirstByte {
+    std::uint8_t count;
+    std::array<std::uint8_t, kSameFirstByte> rules;
+  };
+  std::array<FirstByte, 256> by_first_{};
   std::vector<RuleState> states_;
   std::vector<RuleTexts> texts_;
   std::vector<Tag> tags_;  // in page order
