@@ -44,8 +44,9 @@ Range ParseRange(std::string_view text) {
 }
 
 std::int64_t DrawIndex(std::int64_t n) {
-  double r = FreshDraw();
-  auto index = static_cast<std::int64_t>(std::floor(static_cast<double>(n) * r));
+  double x = static_cast<double>(n) * FreshDraw();
+  // Truncation is the floor for what a count gives (x >= 0), without a call.
+  auto index = static_cast<std::int64_t>(x >= 0 ? x : std::floor(x));
   return index < n ? index : n - 1;  // guards a scripted value that rounds up
 }
 
