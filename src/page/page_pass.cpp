@@ -60,7 +60,10 @@ class BorrowedBuffers {
     if (buffers_.index.scratch.capacity() > kKeepBytes) std::string().swap(buffers_.index.scratch);
     if (buffers_.index.markup.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) {
       buffers_.index.markup = MarkupIndex();
-      buffers_.sweep.Release();
+    }
+    buffers_.sweep.Trim(kKeepBytes);
+    if (buffers_.probes.capacity() > kKeepBytes / sizeof(std::size_t)) {
+      std::vector<std::size_t>().swap(buffers_.probes);
     }
   }
   BorrowedBuffers(const BorrowedBuffers&) = delete;
@@ -204,6 +207,15 @@ std::string PagePass(std::string&& page, const PageSettings& settings) {
   if (bom) page.erase(0, kByteOrderMark.size());
   buffers->text = std::move(page);
   return RulesOneByOne(buffers, bom ? kByteOrderMark : std::string_view(), settings, kDraws);
+}
+
+std::size_t PagePassRetainedBytes() {
+  BorrowedBuffers buffers;
+  const MarkupIndex& markup = buffers->index.markup;
+  return buffers->text.capacity() + buffers->index.scratch.capacity() +
+         (markup.unprotected.capacity() + markup.in_tag.capacity() + buffers->probes.capacity()) *
+             sizeof(std::size_t) +
+         buffers->sweep.RecordBytes();
 }
 
 std::string PagePassRuleByRule(std::string_view page, const PageSettings& settings) {

@@ -3,6 +3,7 @@
 #ifndef VANTORO_PAGE_PAGE_PASS_H_
 #define VANTORO_PAGE_PAGE_PASS_H_
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +34,10 @@ std::string_view DefaultVersionText();
 std::string PagePass(std::string_view page, const PageSettings& settings);
 // The same on a page the caller gives up: its memory becomes the working text.
 std::string PagePass(std::string&& page, const PageSettings& settings);
+// The memory the current thread keeps for the page pass between calls: buffers
+// of up to 4 MB each; what a larger page needed is freed after its call.
+std::size_t PagePassRetainedBytes();
+
 // The same with the rules always one after the other: the same bytes for the
 // same draws, more slowly.
 std::string PagePassRuleByRule(std::string_view page, const PageSettings& settings);

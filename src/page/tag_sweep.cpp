@@ -346,10 +346,17 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
   assert(front.size() + w.written() == size);
 }
 
-void TagSweep::Release() {
+std::size_t TagSweep::RecordBytes() const {
+  return tags_.capacity() * sizeof(Tag) + spaces_.capacity() * sizeof(Space) +
+         fills_.capacity() + offers_.capacity() * sizeof(Offer);
+}
+
+void TagSweep::Trim(std::size_t bytes) {
+  if (RecordBytes() <= bytes) return;
   std::vector<Tag>().swap(tags_);
   std::vector<Space>().swap(spaces_);
   std::vector<char>().swap(fills_);
+  std::vector<Offer>().swap(offers_);
 }
 
 }  // namespace vantoro::internal

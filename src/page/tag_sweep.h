@@ -66,8 +66,10 @@ class TagSweep {
   // Whether a tag the rules edit starts in (from, to].
   bool EditsWithin(std::size_t from, std::size_t to) const;
 
-  // Frees the records' memory.
-  void Release();
+  // The memory the records hold, and freeing it when it is more than `bytes`
+  // (what a large page left): a thread keeps the records between calls.
+  std::size_t RecordBytes() const;
+  void Trim(std::size_t bytes);
 
  private:
   enum Flags : std::uint8_t {
