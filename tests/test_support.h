@@ -3,8 +3,12 @@
 #ifndef VANTORO_TESTS_TEST_SUPPORT_H_
 #define VANTORO_TESTS_TEST_SUPPORT_H_
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,6 +67,28 @@ inline std::vector<double> SeededValues(std::size_t count, unsigned seed = 20261
   }
   return values;
 }
+
+#ifdef VANTORO_TEST_CORPUS
+// The saved real pages (".html" files of the corpus folder), or nothing when
+// the folder is missing.
+struct SavedPage {
+  std::string name;
+  std::string text;
+};
+inline std::optional<std::vector<SavedPage>> SavedPages() {
+  std::filesystem::path corpus = VANTORO_TEST_CORPUS;
+  if (!std::filesystem::is_directory(corpus)) return std::nullopt;
+  std::vector<SavedPage> pages;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    if (entry.path().extension() != ".html") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    pages.push_back({entry.path().filename().string(), text.str()});
+  }
+  return pages;
+}
+#endif
 
 // The script error number a call throws, or 0 when it succeeds.
 inline int ErrorNumberOf(const std::function<void()>& call) {

@@ -151,10 +151,7 @@ void DeclarationProbes(std::string_view text, const MarkupIndex& markup,
   probes.clear();
   auto in_tag = markup.in_tag.begin();
   for (std::size_t lt : markup.unprotected) {
-    if (text.size() - lt < kProbe.size() || text[lt + 1] != '!' ||
-        !MatchesAt(text, lt, kProbe)) {
-      continue;
-    }
+    if (!OpensDeclaration(text, lt)) continue;
     while (in_tag != markup.in_tag.end() && *in_tag < lt) ++in_tag;
     if (in_tag != markup.in_tag.end() && *in_tag == lt) continue;
     probes.push_back(lt);

@@ -123,15 +123,20 @@ std::string Watermark(const PageSettings& settings) {
   return settings.encoder != nullptr ? Encoded(*settings.encoder, watermark) : watermark;
 }
 
+// What goes first: a byte order mark only works as the very first bytes.
+std::string_view Prefix(bool bom) { return bom ? kByteOrderMark : std::string_view(); }
+
+constexpr TagDraws kDraws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
+
 // The rules one after the other, each over the whole text: for texts the sweep
 // does not apply to.
 std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
-                          const PageSettings& settings, const TagDraws& draws) {
+                          const PageSettings& settings) {
   std::string& text = buffers->text;
   TagIndex& index = buffers->index;  // carried from rule to rule
   index.stale = true;
   for (const TagRule& rule : TagTable()) {
-    text = RewriteTag(std::move(text), rule, settings.common_attributes, draws, &index);
+    text = RewriteTag(std::move(text), rule, settings.common_attributes, kDraws, &index);
   }
   if (index.stale || index.has_nul) ScanMarkup(text, RegionSet::kPage, false, index.markup);
   std::string watermark = Watermark(settings);
@@ -143,8 +148,6 @@ std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
   return std::move(out);  // the caller keeps it; the next call allocates afresh
 }
 
-constexpr TagDraws kDraws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen};
-
 bool SweepApplies(std::string_view text, const PageSettings& settings) {
   return TagSweep::Applies(text, TagTable(), settings.common_attributes, kDraws);
 }
@@ -153,13 +156,12 @@ bool SweepApplies(std::string_view text, const PageSettings& settings) {
 // SweepApplies). The page is only read: it needs no copy.
 std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
                   const PageSettings& settings) {
-  const TagDraws& draws = kDraws;
-  std::string_view prefix = bom ? kByteOrderMark : std::string_view();
+  std::string_view prefix = Prefix(bom);
   // One scan, the rules' draws, the watermark's, then one write of the page with
   // what goes in front of it.
   TagSweep& sweep = buffers->sweep;
   std::vector<std::size_t>& probes = buffers->probes;
-  sweep.Plan(text, TagTable(), settings.common_attributes, draws, probes);
+  sweep.Plan(text, TagTable(), settings.common_attributes, kDraws, probes);
   std::string watermark = Watermark(settings);
   std::string& out = buffers->index.scratch;
   // The join is laid out on the page as it came, which holds as long as no rule
@@ -170,13 +172,13 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
   });
   if (plain) {
     JoinLayout layout = LayOutJoin(prefix, watermark, text, probes);
-    sweep.Write(out, layout.front, layout.rest, layout.kept, nullptr);
+    sweep.Write(out, layout.front, layout.kept, nullptr);
     return std::move(out);
   }
   // Rules may put comments inside a declaration's span: room for a few.
   std::size_t room = prefix.size() + watermark.size() + DeclarationRoom(text, probes) + 4 + 256;
   const std::pair<std::size_t, std::size_t> whole[] = {{0, text.size()}};
-  sweep.Write(out, std::string(room, '\0'), 0, whole, &probes);
+  sweep.Write(out, std::string(room, '\0'), whole, &probes);
   if (!JoinWithDeclarationFirstInPlace(prefix, watermark, out, room, probes)) {
     std::string joined;
     JoinWithDeclarationFirst(prefix, watermark, std::string_view(out).substr(room), probes,
@@ -195,7 +197,7 @@ std::string PagePass(std::string_view page, const PageSettings& settings) {
   BorrowedBuffers buffers;
   if (SweepApplies(page, settings)) return Swept(buffers, page, bom, settings);
   buffers->text.assign(page);
-  return RulesOneByOne(buffers, bom ? kByteOrderMark : std::string_view(), settings, kDraws);
+  return RulesOneByOne(buffers, Prefix(bom), settings);
 }
 
 std::string PagePass(std::string&& page, const PageSettings& settings) {
@@ -206,7 +208,7 @@ std::string PagePass(std::string&& page, const PageSettings& settings) {
   if (SweepApplies(text, settings)) return Swept(buffers, text, bom, settings);
   if (bom) page.erase(0, kByteOrderMark.size());
   buffers->text = std::move(page);
-  return RulesOneByOne(buffers, bom ? kByteOrderMark : std::string_view(), settings, kDraws);
+  return RulesOneByOne(buffers, Prefix(bom), settings);
 }
 
 std::size_t PagePassRetainedBytes() {
@@ -223,7 +225,7 @@ std::string PagePassRuleByRule(std::string_view page, const PageSettings& settin
   if (bom) page.remove_prefix(kByteOrderMark.size());
   BorrowedBuffers buffers;
   buffers->text.assign(page);
-  return RulesOneByOne(buffers, bom ? kByteOrderMark : std::string_view(), settings, kDraws);
+  return RulesOneByOne(buffers, Prefix(bom), settings);
 }
 
 }  // namespace vantoro::internal

@@ -11,7 +11,6 @@
 #include "html/declaration.h"
 #include "page/gap_text.h"
 #include "random/draws.h"
-#include "random/range.h"
 #include "text/ascii.h"
 #include "text/byte_scanner.h"
 #include "text/huge_pages.h"
@@ -156,8 +155,7 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
     texts_.push_back(DrawRuleTexts(rules[r], common_attributes, draws));
     first_fill_.push_back(fills_.size());
     for (std::size_t i = 0; i < states_[r].gap_runs; ++i) {
-      fills_.push_back(kGapFiller[static_cast<std::size_t>(
-          DrawIndex(static_cast<std::int64_t>(kGapFiller.size())))]);
+      fills_.push_back(RandomChar(kGapFiller));
     }
   }
 }
@@ -271,7 +269,7 @@ bool TagSweep::EditsWithin(std::size_t from, std::size_t to) const {
   return after != tags_.end() && after->lt <= to;
 }
 
-void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
+void TagSweep::Write(std::string& out, std::string_view front,
                      std::span<const std::pair<std::size_t, std::size_t>> kept,
                      std::vector<std::size_t>* anchors) const {
   std::string_view text = text_;
@@ -299,7 +297,7 @@ void TagSweep::Write(std::string& out, std::string_view front, std::size_t rest,
   out.resize(size);
   if (!front.empty()) std::memcpy(out.data(), front.data(), front.size());
   Writer w(text, out.data() + front.size(), out.data() + size, anchors);
-  w.SkipTo(kept.empty() ? text.size() : std::max(rest, kept.front().first));
+  w.SkipTo(kept.empty() ? text.size() : kept.front().first);
   auto range = kept.begin();
   // Leaves out what lies between kept ranges, up to `pos`.
   auto keep_to = [&](std::size_t pos) {

@@ -53,13 +53,13 @@ class TagSweep {
             std::span<const std::string_view> common_attributes, const TagDraws& draws,
             std::vector<std::size_t>& probes);
 
-  // Writes `front` and then the rewritten text's `kept` ranges (sorted, in
-  // positions of the text, from `rest` on) into `out` (cleared first; its
+  // Writes `front` and then the rewritten text's `kept` ranges (sorted, not
+  // overlapping, in positions of the text) into `out` (cleared first; its
   // capacity is reused). No edit may lie outside the kept ranges but text put in
   // at the end of one. `anchors`, when given: sorted positions in the text of
   // bytes no edit removes, moved to where they stand in the text written behind
   // `front`; text put in at such a position goes in front of it.
-  void Write(std::string& out, std::string_view front, std::size_t rest,
+  void Write(std::string& out, std::string_view front,
              std::span<const std::pair<std::size_t, std::size_t>> kept,
              std::vector<std::size_t>* anchors) const;
 

@@ -17,14 +17,16 @@ constexpr std::int64_t kDropThreshold = 2;
 
 }  // namespace
 
+char RandomChar(std::string_view charset) {
+  return charset[static_cast<std::size_t>(DrawIndex(static_cast<std::int64_t>(charset.size())))];
+}
+
 std::string RandomChars(std::int64_t count, std::string_view charset) {
   std::string result;
   if (count < 1) return result;
   if (IsAscii(charset)) {
     result.reserve(static_cast<std::size_t>(count));
-    for (std::int64_t i = 0; i < count; ++i) {
-      result += charset[static_cast<std::size_t>(DrawIndex(static_cast<std::int64_t>(charset.size())))];
-    }
+    for (std::int64_t i = 0; i < count; ++i) result += RandomChar(charset);
     return result;
   }
   std::vector<std::string_view> chars = SplitChars(charset);

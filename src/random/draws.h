@@ -25,6 +25,9 @@ enum class CaseMode {
 // empty text for a count below 1.
 std::string RandomChars(std::int64_t count, std::string_view charset);
 
+// One character of `charset`, which must be ASCII and not empty: one draw.
+char RandomChar(std::string_view charset);
+
 // RandomChars with the count drawn from `range` first.
 std::string RandomChars(const Range& range, std::string_view charset);
 
