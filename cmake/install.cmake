@@ -25,6 +25,7 @@ install(FILES
           ${PROJECT_SOURCE_DIR}/include/vantoro/error.h
           ${PROJECT_SOURCE_DIR}/include/vantoro/protector.h
           ${PROJECT_SOURCE_DIR}/include/vantoro/random.h
+          ${PROJECT_SOURCE_DIR}/include/vantoro/response.h
           ${PROJECT_SOURCE_DIR}/include/vantoro/vantoro.h
           ${PROJECT_BINARY_DIR}/include/vantoro/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantoro

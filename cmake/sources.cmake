@@ -7,6 +7,8 @@ set(VANTORO_ENGINE_SOURCES
   src/text/utf8.cpp
   src/html/attribute_scanner.cpp
   src/html/declaration.cpp
+  src/html/encoding_sniffer.cpp
+  src/html/head_start.cpp
   src/html/protected_regions.cpp
   src/random/draws.cpp
   src/random/random_source.cpp
@@ -25,6 +27,7 @@ set(VANTORO_ENGINE_SOURCES
 set(VANTORO_API_SOURCES
   src/api/charset_encoder.cpp
   src/api/protector.cpp
+  src/api/response_policy.cpp
   src/c_api/vantoro_c.cpp
 )
 

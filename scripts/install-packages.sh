@@ -17,7 +17,8 @@ test_packages=("${main_packages[@]}"
                clang libclang-rt-14-dev chromium
                g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine64 wine
                wine32:i386
-               python3-dev python3-pytest php8.2-cli php8.2-dev nodejs
+               python3-dev python3-pytest mypy gunicorn uwsgi-core uwsgi-plugin-python3
+               php8.2-cli php8.2-dev php8.2-fpm nodejs
                nginx nginx-dev wrk)
 case $1 in
   main) packages=("${main_packages[@]}") ;;
@@ -46,6 +47,29 @@ for p in "${missing[@]}"; do
     break
   fi
 done
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror in the middle of a sync fails one index or another now and then:
+# try again, then go on with what was fetched; the install below still fails
+# when a package cannot be found.
+for attempt in 1 2 3; do
+  "${as_root[@]}" apt-get update -qq && break
+  if ((attempt == 3)); then
+    echo "$0: apt-get update failed; installing from the package lists there are" >&2
+  else
+    sleep 10
+  fi
+done
+# The other architecture's packages last and apart: when its package lists
+# could not be fetched, everything else is still installed (and what needs
+# them fails loudly on its own).
+native=() foreign=()
+for p in "${missing[@]}"; do
+  if [[ $p == *:i386 ]]; then foreign+=("$p"); else native+=("$p"); fi
+done
+install() {
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+status=0
+((${#native[@]} == 0)) || install "${native[@]}" || status=$?
+((${#foreign[@]} == 0)) || install "${foreign[@]}" || status=$?
+exit "$status"

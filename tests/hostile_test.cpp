@@ -31,8 +31,16 @@ std::string AllBytesButLessThan() {
   return bytes;
 }
 
+// Empty notices: the content pass only lower-cases the markers, so its output
+// is easy to predict.
+Protector WithoutNotices() {
+  Options options;
+  options.content.empty_notices = true;
+  return Protector(options);
+}
+
 TEST(Hostile, ManyOpeningsWithoutAnyGreaterThan) {
-  Protector m;
+  Protector m = WithoutNotices();
   std::string page = Repeat("<a href=x <p id=y ", 100000);
   std::string out = m.protect_page(page);
   // Without ">" no attribute matches; "<a " and "<p " still open a gap each.
@@ -48,7 +56,7 @@ TEST(Hostile, OneHugeTag) {
 }
 
 TEST(Hostile, HundredThousandLineBreaks) {
-  Protector m;
+  Protector m = WithoutNotices();
   std::string article = Repeat("<BR>", 100000);
   EXPECT_EQ(m.protect_content(article), Repeat("<br>", 100000));
   std::string out = m.protect_page(article);
@@ -69,7 +77,7 @@ TEST(Hostile, DeepNesting) {
 }
 
 TEST(Hostile, EveryByteValuePassesThrough) {
-  Protector m;
+  Protector m = WithoutNotices();
   std::string bytes = Repeat(AllBytesButLessThan(), 100);
   std::string out = m.protect_page(bytes);
   EXPECT_TRUE(out.ends_with(bytes));

@@ -123,7 +123,7 @@ TEST(Protector, RefusedOptionsChangeNothing) {
   EXPECT_EQ(CodeOf([] { Protector(Options{{}, {}, "UTF-32"}); }), ErrorCode::kUnknownCharset);
   EXPECT_EQ(protector.options().content.copyright, "Keep");
   EXPECT_EQ(protector.options().content.decoy, DecoyKind::kCopyright);
-  EXPECT_EQ(protector.options().charset, "UTF-8");
+  EXPECT_EQ(protector.options().charset, "auto");
   EXPECT_NE(protector.protect_content("a</p>").find("Keep"), std::string::npos);
 }
 

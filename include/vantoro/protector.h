@@ -62,7 +62,8 @@ struct PageOptions {};
 struct ContentOptions {
   // copyright (""): the site's copyright texts, entries separated by "," (one is
   // drawn per decoy), parts by ":" (each gets a random separator in front).
-  // Empty: notice decoys are empty, so the pass only lower-cases the markers.
+  // Empty (or only separators): the content pass refuses copyright decoys,
+  // unless empty_notices asks for them.
   std::string copyright;
   // decoy (kCopyright): what each decoy holds.
   DecoyKind decoy = DecoyKind::kCopyright;
@@ -79,17 +80,28 @@ struct ContentOptions {
   // engines keep the notices out of result snippets. Off by default: it is a
   // fixed marker that a scraper could strip decoys by.
   bool nosnippet = false;
+  // stylesheet_link (""): with kClass, the address of the stylesheet of
+  // Stylesheet(site_key); the content pass then links it where the page's head
+  // begins (right behind the <head> start tag, else before the first tag, else
+  // at the end), so that every protected page has it. Must not hold '"', '<',
+  // '>' or control characters.
+  std::string stylesheet_link;
+  // empty_notices (false): copyright decoys with no copyright text are refused
+  // (the content pass would hide nothing worth finding); true allows them.
+  bool empty_notices = false;
 };
 
 struct Options {
   PageOptions page;
   ContentOptions content;
-  // charset ("UTF-8"): the pages' character set. Pages pass through byte for
+  // charset ("auto"): the pages' character set. Pages pass through byte for
   // byte; the text the passes insert (the watermark, the euro sign among random
   // characters, the copyright texts, given in UTF-8) is converted to it, and a
   // character it cannot hold becomes a numeric character reference ("&#8364;").
   // The set must keep ASCII as ASCII (UTF-16 and UTF-32 are refused).
-  std::string charset = "UTF-8";
+  // "auto": each page's own, as a browser finds it (see DetectCharset), with
+  // the transport's charset from set_transport_charset.
+  std::string charset = "auto";
 };
 
 class Protector {
@@ -111,11 +123,20 @@ class Protector {
   void set_charset(std::string_view name);
   void set_hiding(HideMethod method, std::string_view site_key = {});
 
+  // What the transport (an HTTP Content-Type's charset parameter) says the
+  // following pages are in; empty: it says nothing. Used by charset "auto"
+  // only. An unknown label is ignored, as browsers ignore it. Never throws
+  // but for memory.
+  void set_transport_charset(std::string_view label);
+
   // The page pass: the whole page re-marked, with the watermark in front and the
   // document type declaration first (a byte order mark stays before it).
   std::string protect_page(std::string_view page) const;
   // The content pass: decoys in front of every "</p" and then every "<br" outside
   // comments, raw text (script, style, textarea, title, xmp), svg and math.
+  // Throws Error (kInvalidArgument) for copyright decoys without a copyright
+  // text, unless empty_notices; (kUnknownCharset) when charset "auto" finds a
+  // set the system cannot convert to, or one whose markup is not ASCII.
   std::string protect_content(std::string_view article) const;
   // Both, as a site does with a whole page: the content pass, then the page pass.
   std::string protect(std::string_view page) const;
@@ -137,6 +158,15 @@ class Protector {
 // rule, the same on every run and in every version. Throws Error
 // (kInvalidArgument) for an empty key.
 std::string Stylesheet(std::string_view site_key);
+
+// The character set a browser reads `page` in, by its name in the WHATWG
+// Encoding Standard ("UTF-8", "windows-1252", "GBK", "Shift_JIS", ...): the
+// byte order mark's; else `transport` (the HTTP Content-Type's charset
+// parameter) when it names a known set; else the page's own declaration in its
+// first 1024 bytes (<meta charset="...">, or <meta http-equiv="Content-Type"
+// content="...; charset=...">), found as a browser's pre-scan finds it; else
+// "UTF-8". The name is static storage, NUL-terminated.
+std::string_view DetectCharset(std::string_view page, std::string_view transport = {}) noexcept;
 
 // Whether `page` already went through the page pass: its watermark stands at
 // the start (behind a byte order mark and the declarations), in any character

@@ -89,8 +89,25 @@ vantoro_status vantoro_set_copyright(vantoro_handle *handle, const char *text,
 vantoro_status vantoro_set_decoy_kind(vantoro_handle *handle,
                                       vantoro_decoy_kind kind) VANTORO_NOEXCEPT;
 /* The pages' character set (a NUL-terminated name such as "GBK"); only the text
- * the library inserts is converted to it. ASCII must stay ASCII in it. */
+ * the library inserts is converted to it. ASCII must stay ASCII in it. "auto",
+ * the default: each page's own, as a browser finds it (vantoro_detect_charset),
+ * with the charset set by vantoro_set_transport_charset. */
 vantoro_status vantoro_set_charset(vantoro_handle *handle, const char *name) VANTORO_NOEXCEPT;
+/* What the transport (an HTTP Content-Type's charset parameter) says the
+ * following pages are in, for "auto"; NULL or "" when it says nothing. An
+ * unknown label is ignored, as browsers ignore it. */
+vantoro_status vantoro_set_transport_charset(vantoro_handle *handle,
+                                             const char *label) VANTORO_NOEXCEPT;
+/* The character set a browser reads the page in, by its name in the WHATWG
+ * Encoding Standard ("UTF-8", "windows-1252", "GBK", ...): the byte order
+ * mark's, else `transport` (may be NULL) when it names a known set, else the
+ * page's own <meta> declaration in its first 1024 bytes, else "UTF-8". A static
+ * string; NULL only for a NULL page with a length. */
+const char *vantoro_detect_charset(const char *page, size_t length,
+                                   const char *transport) VANTORO_NOEXCEPT;
+/* Non-zero: copyright decoys without a copyright text are allowed (by default
+ * the content pass refuses them with VANTORO_INVALID_ARGUMENT). */
+vantoro_status vantoro_set_empty_notices(vantoro_handle *handle, int on) VANTORO_NOEXCEPT;
 
 /* How decoys hide. An inline style does not work where a Content-Security-Policy
  * forbids inline styles; VANTORO_HIDE_CLASS works there, with the stylesheet of
@@ -99,6 +116,11 @@ vantoro_status vantoro_set_charset(vantoro_handle *handle, const char *name) VAN
  * hiding classes. */
 vantoro_status vantoro_set_hiding(vantoro_handle *handle, vantoro_hide_method method,
                                   const char *site_key, size_t length) VANTORO_NOEXCEPT;
+/* With VANTORO_HIDE_CLASS, the address of the stylesheet: the content pass
+ * links it (<link rel="stylesheet" href="...">) where the page's head begins.
+ * Empty: no link. Must not hold '"', '<', '>' or control characters. */
+vantoro_status vantoro_set_stylesheet_link(vantoro_handle *handle, const char *uri,
+                                           size_t length) VANTORO_NOEXCEPT;
 /* Non-zero: each decoy carries data-nosnippet (search engines keep it out of
  * result snippets). Off by default: a fixed marker a scraper could strip by. */
 vantoro_status vantoro_set_nosnippet(vantoro_handle *handle, int on) VANTORO_NOEXCEPT;
@@ -116,6 +138,10 @@ vantoro_status vantoro_protect_content(vantoro_handle *handle, const char *artic
 vantoro_status vantoro_protect(vantoro_handle *handle, const char *page, size_t length,
                                char **out, size_t *out_length) VANTORO_NOEXCEPT;
 
+/* Non-zero when the page already went through the page pass (its watermark
+ * stands at the start). */
+int vantoro_is_protected(const char *page, size_t length) VANTORO_NOEXCEPT;
+
 /* Releases a result; NULL is allowed. */
 void vantoro_free(char *result) VANTORO_NOEXCEPT;
 
@@ -132,6 +158,64 @@ const char *vantoro_last_error(const vantoro_handle *handle) VANTORO_NOEXCEPT;
 
 /* A short name of a status ("VANTORO_OK", ...). */
 const char *vantoro_status_name(vantoro_status status) VANTORO_NOEXCEPT;
+
+/* ---- Web adapters: which responses are protected ----------------------------
+ *
+ * One policy for every web adapter: only a 200 response of a protected media
+ * type, not encoded, without "Cache-Control: no-transform" and without a
+ * Content-Range, is protected; everything else goes out as it came. A HEAD
+ * request is judged as the GET would be and gets the headers a GET gets
+ * (without a length). A protected response's headers change as
+ * vantoro_protected_header says. */
+
+typedef enum vantoro_verdict {
+  VANTORO_VERDICT_PROTECT = 0,       /* "protected" */
+  VANTORO_VERDICT_STATUS = 1,        /* "status": not 200 */
+  VANTORO_VERDICT_TYPE = 2,          /* "type": not a protected media type */
+  VANTORO_VERDICT_ENCODED = 3,       /* "encoded": a Content-Encoding other than identity */
+  VANTORO_VERDICT_NO_TRANSFORM = 4,  /* "no_transform": Cache-Control: no-transform */
+  VANTORO_VERDICT_RANGE = 5,         /* "range": a Content-Range */
+  VANTORO_VERDICT_EMPTY = 6,         /* "empty": no body */
+  VANTORO_VERDICT_BYPASS = 7,        /* "bypass": the site exempted the request */
+  VANTORO_VERDICT_TOO_LARGE = 8,     /* "too_large": over the adapter's size limit */
+  VANTORO_VERDICT_MEMORY = 9,        /* "memory": over the adapter's memory limit */
+  VANTORO_VERDICT_SENT = 10,         /* "sent": output had gone out before the adapter */
+  VANTORO_VERDICT_ERROR = 11         /* "error": the engine failed */
+} vantoro_verdict;
+
+typedef enum vantoro_header_action {
+  VANTORO_HEADER_KEEP = 0,
+  VANTORO_HEADER_DROP = 1,    /* Last-Modified, Accept-Ranges, body digests */
+  VANTORO_HEADER_WEAKEN = 2,  /* ETag: "W/" in front unless it has one */
+  VANTORO_HEADER_LENGTH = 3   /* Content-Length: the result's length, or dropped */
+} vantoro_header_action;
+
+typedef struct vantoro_policy vantoro_policy;
+
+/* A policy that protects text/html. */
+vantoro_status vantoro_policy_create(vantoro_policy **out) VANTORO_NOEXCEPT;
+void vantoro_policy_destroy(vantoro_policy *policy) VANTORO_NOEXCEPT;
+/* Protects the media type too; VANTORO_INVALID_ARGUMENT for "*", wildcards,
+ * types that are not text and text the passes would break (CSS, scripts, XML,
+ * event streams, ...), with the reason in vantoro_policy_last_error. */
+vantoro_status vantoro_policy_add_type(vantoro_policy *policy, const char *type,
+                                       size_t length) VANTORO_NOEXCEPT;
+const char *vantoro_policy_last_error(const vantoro_policy *policy) VANTORO_NOEXCEPT;
+/* The verdict on a response from its head: the status, the Content-Type,
+ * Content-Encoding and Cache-Control values (several of one header joined by
+ * ", "; NULL with length 0 when absent) and whether it has a Content-Range.
+ * Gives PROTECT, STATUS, TYPE, ENCODED, NO_TRANSFORM or RANGE. */
+vantoro_verdict vantoro_policy_judge(const vantoro_policy *policy, int status,
+                                     const char *content_type, size_t content_type_length,
+                                     const char *content_encoding,
+                                     size_t content_encoding_length,
+                                     const char *cache_control, size_t cache_control_length,
+                                     int content_range) VANTORO_NOEXCEPT;
+/* The verdict's name ("protected", "encoded", ...). */
+const char *vantoro_verdict_name(vantoro_verdict verdict) VANTORO_NOEXCEPT;
+/* What protecting a response does to the header of this name (any case). */
+vantoro_header_action vantoro_protected_header(const char *name,
+                                               size_t length) VANTORO_NOEXCEPT;
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
 const char *vantoro_version(void) VANTORO_NOEXCEPT;

@@ -9,17 +9,52 @@
 #include "content/content_pass.h"
 #include "content/copyright.h"
 #include "content/decoys.h"
+#include "html/encoding_sniffer.h"
+#include "html/head_start.h"
 #include "page/page_pass.h"
 #include "page/tag_rule.h"
+#include "text/ascii.h"
 
 namespace vantoro {
 
+namespace {
+
+// A copyright text with nothing but separators gives decoys without a notice.
+bool HasNotice(std::string_view copyright) {
+  return copyright.find_first_not_of(",:") != std::string_view::npos;
+}
+
+bool IsAuto(std::string_view charset) { return internal::EqualsIgnoringCase(charset, "auto"); }
+
+// What "auto" settles on, as an encoding name; throws when the page cannot be
+// protected in it.
+std::string_view ResolvedEncoding(std::string_view page, std::string_view transport) noexcept {
+  std::string_view encoding = internal::BomEncoding(page);
+  if (encoding.empty()) encoding = internal::EncodingForLabel(transport);
+  if (encoding.empty()) encoding = internal::PrescanEncoding(page);
+  if (encoding.empty()) encoding = "UTF-8";
+  return encoding;
+}
+
+}  // namespace
+
 struct Protector::State {
+  // The text inserted into pages of one character set: its converter and the
+  // copyright entries already in it.
+  struct Charset {
+    std::string name;
+    std::unique_ptr<internal::CharsetEncoder> converter;
+    internal::TextEncoder encoder;  // empty for UTF-8
+    std::vector<internal::CopyrightEntry> copyright;
+  };
+
   Options options;
-  std::vector<internal::CopyrightEntry> copyright;  // in the output character set
-  std::vector<std::string> class_names;              // for HideMethod::kClass
-  std::unique_ptr<internal::CharsetEncoder> charset;
-  internal::TextEncoder encoder;  // empty for UTF-8
+  std::vector<std::string> class_names;  // for HideMethod::kClass
+  std::string link;                      // the stylesheet link, or empty
+  std::string transport;                 // set_transport_charset
+  // Prepared character sets, the one of an explicit charset first. "auto"
+  // meets a new set only with a page in it; a few are kept.
+  mutable std::vector<std::unique_ptr<Charset>> charsets;
 
   explicit State(Options given) : options(std::move(given)) {
     switch (options.content.decoy) {
@@ -38,24 +73,80 @@ struct Protector::State {
         break;
       default: throw Error(ErrorCode::kInvalidArgument, "unknown hiding method");
     }
-    charset = std::make_unique<internal::CharsetEncoder>(options.charset);
-    if (!charset->is_utf8()) {
-      encoder = [converter = charset.get()](std::string_view utf8) {
+    const std::string& uri = options.content.stylesheet_link;
+    for (char c : uri) {
+      if (c == '"' || c == '<' || c == '>' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+        throw Error(ErrorCode::kInvalidArgument,
+                    "the stylesheet link must not hold '\"', '<', '>' or control characters");
+      }
+    }
+    if (!uri.empty() && options.content.hide == HideMethod::kClass) {
+      link = "<link rel=\"stylesheet\" href=\"" + uri + "\">";
+    }
+    // An explicit set is checked now; "auto" starts with UTF-8 ready.
+    Prepare(IsAuto(options.charset) ? std::string("UTF-8") : options.charset);
+  }
+
+  const Charset& Prepare(const std::string& name) const {
+    for (const auto& charset : charsets) {
+      if (charset->name == name) return *charset;
+    }
+    auto charset = std::make_unique<Charset>();
+    charset->name = name;
+    charset->converter = std::make_unique<internal::CharsetEncoder>(name);
+    if (!charset->converter->is_utf8()) {
+      charset->encoder = [converter = charset->converter.get()](std::string_view utf8) {
         return converter->Encode(utf8);
       };
     }
-    copyright = internal::ParseCopyright(internal::Encoded(encoder, options.content.copyright));
+    charset->copyright =
+        internal::ParseCopyright(internal::Encoded(charset->encoder, options.content.copyright));
+    constexpr std::size_t kKept = 8;
+    if (charsets.size() == kKept) charsets.erase(charsets.begin() + 1);
+    charsets.push_back(std::move(charset));
+    return *charsets.back();
   }
 
-  internal::PageSettings page_settings() const {
-    return {internal::CommonAttributes(), internal::DefaultVersionText(), &encoder};
+  const Charset& For(std::string_view page) const {
+    if (!IsAuto(options.charset)) return *charsets.front();
+    const std::string_view encoding = ResolvedEncoding(page, transport);
+    const std::string_view converter = internal::IconvName(encoding);
+    if (converter.empty()) {
+      throw Error(ErrorCode::kUnknownCharset,
+                  "the page is in " + std::string(encoding) + ", which cannot be protected");
+    }
+    return Prepare(std::string(converter));
   }
 
-  internal::ContentSettings content_settings() const {
+  void CheckNotices() const {
+    if (options.content.decoy != DecoyKind::kRandomText && !options.content.empty_notices &&
+        !HasNotice(options.content.copyright)) {
+      throw Error(ErrorCode::kInvalidArgument,
+                  "copyright decoys need a copyright text (or random decoys, or empty "
+                  "notices asked for)");
+    }
+  }
+
+  internal::PageSettings page_settings(const Charset& charset) const {
+    return {internal::CommonAttributes(), internal::DefaultVersionText(), &charset.encoder};
+  }
+
+  internal::ContentSettings content_settings(const Charset& charset) const {
     internal::DecoyContent decoy = internal::DecoyContent::kCopyright;
     if (options.content.decoy == DecoyKind::kRandomText) decoy = internal::DecoyContent::kRandomText;
     if (options.content.decoy == DecoyKind::kBoth) decoy = internal::DecoyContent::kBoth;
-    return {copyright, decoy, &encoder, {class_names, options.content.nosnippet}};
+    return {charset.copyright, decoy, &charset.encoder, {class_names, options.content.nosnippet}};
+  }
+
+  // The content pass over `page`, with the stylesheet linked first.
+  std::string Content(std::string_view page, const Charset& charset) const {
+    CheckNotices();
+    if (link.empty()) return internal::ContentPass(page, content_settings(charset));
+    const std::size_t at = internal::HeadStart(page);
+    std::string linked;
+    linked.reserve(page.size() + link.size());
+    linked.append(page.substr(0, at)).append(link).append(page.substr(at));
+    return internal::ContentPass(linked, content_settings(charset));
   }
 };
 
@@ -63,9 +154,15 @@ Protector::Protector() : Protector(Options()) {}
 Protector::Protector(Options options) : state_(std::make_unique<State>(std::move(options))) {}
 Protector::~Protector() = default;
 Protector::Protector(const Protector& other)
-    : state_(std::make_unique<State>(other.state_->options)) {}
+    : state_(std::make_unique<State>(other.state_->options)) {
+  state_->transport = other.state_->transport;
+}
 Protector& Protector::operator=(const Protector& other) {
-  if (this != &other) state_ = std::make_unique<State>(other.state_->options);
+  if (this != &other) {
+    auto state = std::make_unique<State>(other.state_->options);
+    state->transport = other.state_->transport;
+    state_ = std::move(state);
+  }
   return *this;
 }
 Protector::Protector(Protector&&) noexcept = default;
@@ -75,7 +172,9 @@ const Options& Protector::options() const noexcept { return state_->options; }
 
 // Each setter builds the new state whole before it replaces the old one.
 void Protector::set_options(Options options) {
-  state_ = std::make_unique<State>(std::move(options));
+  auto state = std::make_unique<State>(std::move(options));
+  state->transport = std::move(state_->transport);
+  state_ = std::move(state);
 }
 
 void Protector::set_copyright(std::string_view text) {
@@ -103,31 +202,40 @@ void Protector::set_hiding(HideMethod method, std::string_view site_key) {
   set_options(std::move(options));
 }
 
+void Protector::set_transport_charset(std::string_view label) { state_->transport = label; }
+
 std::string Protector::protect_page(std::string_view page) const {
-  return internal::PagePass(page, state_->page_settings());
+  return internal::PagePass(page, state_->page_settings(state_->For(page)));
 }
 
 std::string Protector::protect_content(std::string_view article) const {
-  return internal::ContentPass(article, state_->content_settings());
+  return state_->Content(article, state_->For(article));
 }
 
 std::string Protector::protect(std::string_view page) const {
-  return protect_page(protect_content(page));
+  const State::Charset& charset = state_->For(page);
+  return internal::PagePass(state_->Content(page, charset), state_->page_settings(charset));
 }
 
 std::string Protector::protect_page(std::string&& page) const {
-  return internal::PagePass(std::move(page), state_->page_settings());
+  const State::Charset& charset = state_->For(page);
+  return internal::PagePass(std::move(page), state_->page_settings(charset));
 }
 
 std::string Protector::protect(std::string&& page) const {
-  std::string article = protect_content(page);
+  const State::Charset& charset = state_->For(page);
+  std::string article = state_->Content(page, charset);
   std::string().swap(page);  // the page pass needs room more than the original
-  return protect_page(std::move(article));
+  return internal::PagePass(std::move(article), state_->page_settings(charset));
 }
 
 std::string Stylesheet(std::string_view site_key) {
   if (site_key.empty()) throw Error(ErrorCode::kInvalidArgument, "empty site key");
   return internal::HidingStylesheet(site_key);
+}
+
+std::string_view DetectCharset(std::string_view page, std::string_view transport) noexcept {
+  return ResolvedEncoding(page, transport);
 }
 
 bool IsProtected(std::string_view page) noexcept { return internal::StartsWithWatermark(page); }

@@ -16,6 +16,7 @@
 #include "vantoro/error.h"
 #include "vantoro/protector.h"
 #include "vantoro/random.h"
+#include "vantoro/response.h"
 #include "vantoro/version.h"
 
 struct vantoro_handle {
@@ -27,11 +28,23 @@ struct vantoro_handle {
   std::optional<vantoro::ScriptedRandomSource> replay;
 };
 
+struct vantoro_policy {
+  vantoro::ResponsePolicy policy;
+  std::string last_error;
+};
+
 namespace {
 
 // Taking over the advanced replay after a pass has succeeded must not throw.
 static_assert(std::is_nothrow_move_assignable_v<vantoro::ScriptedRandomSource>);
 static_assert(std::is_nothrow_move_assignable_v<std::optional<vantoro::ScriptedRandomSource>>);
+
+// The C enumerators are the C++ ones, number for number.
+static_assert(static_cast<int>(vantoro::Verdict::kError) == VANTORO_VERDICT_ERROR);
+static_assert(static_cast<int>(vantoro::Verdict::kSent) == VANTORO_VERDICT_SENT);
+static_assert(static_cast<int>(vantoro::Verdict::kRange) == VANTORO_VERDICT_RANGE);
+static_assert(static_cast<int>(vantoro::HeaderAction::kLength) == VANTORO_HEADER_LENGTH);
+static_assert(static_cast<int>(vantoro::HeaderAction::kWeaken) == VANTORO_HEADER_WEAKEN);
 
 vantoro_status Fail(vantoro_handle* handle, vantoro_status status, const char* message) noexcept {
   if (handle == nullptr) return status;
@@ -166,6 +179,45 @@ vantoro_status vantoro_set_charset(vantoro_handle* handle, const char* name) VAN
   return Guarded(handle, [&] { handle->protector.set_charset(name); });
 }
 
+vantoro_status vantoro_set_transport_charset(vantoro_handle* handle,
+                                             const char* label) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  return Guarded(handle, [&] {
+    handle->protector.set_transport_charset(label == nullptr ? std::string_view() : label);
+  });
+}
+
+const char* vantoro_detect_charset(const char* page, std::size_t length,
+                                   const char* transport) VANTORO_NOEXCEPT {
+  if (page == nullptr && length != 0) return nullptr;
+  // The name is a view of static, NUL-terminated storage.
+  return vantoro::DetectCharset(std::string_view(page, length),
+                                transport == nullptr ? std::string_view() : transport)
+      .data();
+}
+
+vantoro_status vantoro_set_empty_notices(vantoro_handle* handle, int on) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  return Guarded(handle, [&] {
+    vantoro::Options options = handle->protector.options();
+    options.content.empty_notices = on != 0;
+    handle->protector.set_options(std::move(options));
+  });
+}
+
+vantoro_status vantoro_set_stylesheet_link(vantoro_handle* handle, const char* uri,
+                                           std::size_t length) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  if (uri == nullptr && length != 0) {
+    return Fail(handle, VANTORO_NULL_ARGUMENT, "the stylesheet link is NULL but its length is not 0");
+  }
+  return Guarded(handle, [&] {
+    vantoro::Options options = handle->protector.options();
+    options.content.stylesheet_link = std::string_view(uri, length);
+    handle->protector.set_options(std::move(options));
+  });
+}
+
 vantoro_status vantoro_set_hiding(vantoro_handle* handle, vantoro_hide_method method,
                                   const char* site_key, std::size_t length) VANTORO_NOEXCEPT {
   if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
@@ -226,6 +278,11 @@ vantoro_status vantoro_protect(vantoro_handle* handle, const char* page, std::si
   return Protect(handle, &vantoro::Protector::protect, page, length, out, out_length);
 }
 
+int vantoro_is_protected(const char* page, std::size_t length) VANTORO_NOEXCEPT {
+  if (page == nullptr) return 0;
+  return vantoro::IsProtected(std::string_view(page, length)) ? 1 : 0;
+}
+
 void vantoro_free(char* result) VANTORO_NOEXCEPT { std::free(result); }
 
 vantoro_status vantoro_replay(vantoro_handle* handle, const double* values,
@@ -270,6 +327,75 @@ const char* vantoro_status_name(vantoro_status status) VANTORO_NOEXCEPT {
     default:
       return "VANTORO_UNKNOWN_STATUS";
   }
+}
+
+vantoro_status vantoro_policy_create(vantoro_policy** out) VANTORO_NOEXCEPT {
+  if (out == nullptr) return VANTORO_NULL_ARGUMENT;
+  *out = nullptr;
+  return Guarded(nullptr, [&] { *out = new vantoro_policy(); });
+}
+
+void vantoro_policy_destroy(vantoro_policy* policy) VANTORO_NOEXCEPT { delete policy; }
+
+vantoro_status vantoro_policy_add_type(vantoro_policy* policy, const char* type,
+                                       std::size_t length) VANTORO_NOEXCEPT {
+  if (policy == nullptr || (type == nullptr && length != 0)) return VANTORO_NULL_ARGUMENT;
+  try {
+    policy->policy.add_type(std::string_view(type, length));
+    return VANTORO_OK;
+  } catch (const vantoro::Error& e) {
+    try {
+      policy->last_error = e.what();
+    } catch (...) {
+      policy->last_error.clear();  // only bad_alloc: the status still tells
+    }
+    return StatusOf(e.code());
+  } catch (...) {
+    policy->last_error.clear();
+    return VANTORO_OUT_OF_MEMORY;  // add_type throws nothing else
+  }
+}
+
+const char* vantoro_policy_last_error(const vantoro_policy* policy) VANTORO_NOEXCEPT {
+  return policy == nullptr ? "" : policy->last_error.c_str();
+}
+
+vantoro_verdict vantoro_policy_judge(const vantoro_policy* policy, int status,
+                                     const char* content_type, std::size_t content_type_length,
+                                     const char* content_encoding,
+                                     std::size_t content_encoding_length,
+                                     const char* cache_control, std::size_t cache_control_length,
+                                     int content_range) VANTORO_NOEXCEPT {
+  if (policy == nullptr || (content_type == nullptr && content_type_length != 0) ||
+      (content_encoding == nullptr && content_encoding_length != 0) ||
+      (cache_control == nullptr && cache_control_length != 0)) {
+    return VANTORO_VERDICT_ERROR;
+  }
+  try {
+    vantoro::ResponseHead head;
+    head.status = status;
+    head.content_type = std::string_view(content_type, content_type_length);
+    head.content_encoding = std::string_view(content_encoding, content_encoding_length);
+    head.cache_control = std::string_view(cache_control, cache_control_length);
+    head.content_range = content_range != 0;
+    // The C and C++ enumerators carry the same numbers.
+    return static_cast<vantoro_verdict>(policy->policy.Judge(head));
+  } catch (...) {
+    return VANTORO_VERDICT_ERROR;
+  }
+}
+
+const char* vantoro_verdict_name(vantoro_verdict verdict) VANTORO_NOEXCEPT {
+  const auto raw = RawValue(verdict);
+  if (raw < VANTORO_VERDICT_PROTECT || raw > VANTORO_VERDICT_ERROR) return "error";
+  return vantoro::VerdictName(static_cast<vantoro::Verdict>(raw));
+}
+
+vantoro_header_action vantoro_protected_header(const char* name,
+                                               std::size_t length) VANTORO_NOEXCEPT {
+  if (name == nullptr) return VANTORO_HEADER_KEEP;
+  return static_cast<vantoro_header_action>(
+      vantoro::ProtectedHeader(std::string_view(name, length)));
 }
 
 const char* vantoro_version(void) VANTORO_NOEXCEPT { return VANTORO_VERSION_STRING; }

@@ -43,6 +43,19 @@ int Main(const Options& options) {
       return UsageError(Shown(*options.copyright_file) + ": no copyright text in it");
     }
   }
+  if (options.command != Command::kPage) {
+    // The engine's own judgement of the content options (a copyright text of
+    // separators only, say), before anything is read.
+    try {
+      vantoro::Options settings;
+      settings.content.copyright = copyright;
+      settings.content.decoy = options.decoy;
+      settings.charset = options.charset;
+      vantoro::Protector(settings).protect_content("");
+    } catch (const vantoro::Error& error) {
+      return UsageError(error.what());
+    }
+  }
   // Files are written: a signal must not leave temporary files behind.
   if (options.in_place || options.output) RemoveTemporaryFilesOnSignals();
   int status = options.in_place ? RunInPlace(options, copyright) : RunSingle(options, copyright);

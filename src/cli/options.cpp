@@ -46,8 +46,9 @@ Options:
                          watermark again (they are skipped otherwise)
   --random-values PATH   take every random draw from PATH, one number in [0, 1)
                          per line, to reproduce an output exactly
-  --charset NAME         the pages' character set (default UTF-8); only the text
-                         the tool inserts is converted
+  --charset NAME         the pages' character set; only the text the tool inserts
+                         is converted. Default auto: each page's own, from its
+                         byte order mark or <meta> declaration, else UTF-8
   -o, --output PATH      write the result to PATH instead of stdout: a file is
                          replaced atomically (a link's target, for a link), a
                          device or FIFO written to

@@ -24,7 +24,7 @@ struct Options {
   bool in_place = false;
   bool force = false;  // protect pages with the watermark again
   std::optional<std::string> random_values;
-  std::string charset = "UTF-8";
+  std::string charset = "auto";
   std::optional<std::string> output;
 };
 

@@ -147,6 +147,8 @@ static void test_null_handle(void) {
 static void test_null_pointers(void) {
   vantoro_handle *handle = new_handle();
   int i;
+  /* Empty notices: the content pass then leaves a text without markers as it is. */
+  CHECK_STATUS(vantoro_set_empty_notices(handle, 1), VANTORO_OK);
 
   CHECK_STATUS(vantoro_set_copyright(handle, NULL, 3), VANTORO_NULL_ARGUMENT);
   CHECK(strcmp(vantoro_last_error(handle), "") != 0);
@@ -251,6 +253,7 @@ static void test_replay_exhausted(void) {
   static const double one = 0.5;
   vantoro_handle *handle = new_handle();
 
+  CHECK_STATUS(vantoro_set_copyright(handle, "note", 4), VANTORO_OK);
   CHECK_STATUS(vantoro_replay(handle, &one, 1), VANTORO_OK);
   EXPECT_FAILURE(vantoro_protect_page, handle, "<p>x</p>", 8, VANTORO_REPLAY_EXHAUSTED);
   CHECK(strcmp(vantoro_last_error(handle), "") != 0);
@@ -369,6 +372,7 @@ static void test_bytes_pass_through(void) {
   char *out = NULL;
   size_t length = 0;
 
+  CHECK_STATUS(vantoro_set_empty_notices(handle, 1), VANTORO_OK);
   CHECK_STATUS(vantoro_protect_content(handle, with_nul, 11, &out, &length), VANTORO_OK);
   CHECK(length == 11);
   CHECK(out != NULL && memcmp(out, with_nul, 11) == 0);
@@ -584,6 +588,124 @@ static void test_hiding(void) {
   vantoro_destroy(handle);
 }
 
+/* Copyright decoys need a text, unless empty notices are asked for. */
+static void test_empty_notices(void) {
+  vantoro_handle *handle = new_handle();
+  char *out = NULL;
+  size_t length = 0;
+  EXPECT_FAILURE(vantoro_protect_content, handle, "x</p>", 5, VANTORO_INVALID_ARGUMENT);
+  CHECK(strcmp(vantoro_last_error(handle),
+               "copyright decoys need a copyright text (or random decoys, or empty notices "
+               "asked for)") == 0);
+  EXPECT_FAILURE(vantoro_protect, handle, "x</p>", 5, VANTORO_INVALID_ARGUMENT);
+  CHECK_STATUS(vantoro_set_copyright(handle, ",:", 2), VANTORO_OK);
+  EXPECT_FAILURE(vantoro_protect_content, handle, "x</p>", 5, VANTORO_INVALID_ARGUMENT);
+  /* The page pass needs no text. */
+  CHECK_STATUS(vantoro_protect_page(handle, "x</p>", 5, &out, &length), VANTORO_OK);
+  vantoro_free(out);
+  CHECK_STATUS(vantoro_set_decoy_kind(handle, VANTORO_DECOY_RANDOM), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect_content(handle, "x</p>", 5, &out, &length), VANTORO_OK);
+  vantoro_free(out);
+  CHECK_STATUS(vantoro_set_decoy_kind(handle, VANTORO_DECOY_COPYRIGHT), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_empty_notices(handle, 1), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect_content(handle, "x</p>", 5, &out, &length), VANTORO_OK);
+  vantoro_free(out);
+  vantoro_destroy(handle);
+}
+
+/* "auto" reads the page's declaration; the transport's label comes first. */
+static void test_charset_detection(void) {
+  static const char page[] = "<meta charset=\"gbk\"><p>x</p>";
+  /* "版权" in GBK */
+  static const char gbk_notice[] = "\xb0\xe6\xc8\xa8";
+  vantoro_handle *handle = new_handle();
+  char *out = NULL;
+  size_t length = 0;
+
+  CHECK(strcmp(vantoro_detect_charset(page, sizeof page - 1, NULL), "GBK") == 0);
+  CHECK(strcmp(vantoro_detect_charset(page, sizeof page - 1, "latin1"), "windows-1252") == 0);
+  CHECK(strcmp(vantoro_detect_charset(page, sizeof page - 1, "bogus"), "GBK") == 0);
+  CHECK(strcmp(vantoro_detect_charset("\xef\xbb\xbf<p>", 6, "GBK"), "UTF-8") == 0);
+  CHECK(strcmp(vantoro_detect_charset(NULL, 0, NULL), "UTF-8") == 0);
+  CHECK(vantoro_detect_charset(NULL, 3, NULL) == NULL);
+
+  CHECK_STATUS(vantoro_set_copyright(handle, "\xe7\x89\x88\xe6\x9d\x83", 6), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect_content(handle, page, sizeof page - 1, &out, &length), VANTORO_OK);
+  CHECK(out != NULL && CONTAINS(out, length, gbk_notice));
+  vantoro_free(out);
+
+  /* A transport label the system cannot convert to fails the call, nothing else. */
+  CHECK_STATUS(vantoro_set_transport_charset(handle, "iso-2022-kr"), VANTORO_OK);
+  EXPECT_FAILURE(vantoro_protect, handle, page, sizeof page - 1, VANTORO_UNKNOWN_CHARSET);
+  CHECK_STATUS(vantoro_set_transport_charset(handle, NULL), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect_content(handle, page, sizeof page - 1, &out, &length), VANTORO_OK);
+  CHECK(out != NULL && CONTAINS(out, length, gbk_notice));
+  vantoro_free(out);
+  vantoro_destroy(handle);
+}
+
+static void test_stylesheet_link_and_is_protected(void) {
+  static const char page[] = "<html><head><title>t</title></head><p>x</p>";
+  vantoro_handle *handle = new_handle();
+  char *out = NULL;
+  size_t length = 0;
+
+  CHECK_STATUS(vantoro_set_copyright(handle, "note", 4), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_stylesheet_link(handle, "/v.css", 6), VANTORO_OK);
+  /* Hidden by style: no link. */
+  CHECK_STATUS(vantoro_protect_content(handle, page, sizeof page - 1, &out, &length), VANTORO_OK);
+  CHECK(out != NULL && !CONTAINS(out, length, "<link"));
+  vantoro_free(out);
+  CHECK_STATUS(vantoro_set_hiding(handle, VANTORO_HIDE_CLASS, "k1", 2), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect(handle, page, sizeof page - 1, &out, &length), VANTORO_OK);
+  CHECK(out != NULL && CONTAINS(out, length, "<link rel=\"stylesheet\" href=\"/v.css\"><"));
+  CHECK(out != NULL && vantoro_is_protected(out, length));
+  CHECK(!vantoro_is_protected(page, sizeof page - 1));
+  CHECK(!vantoro_is_protected(NULL, 0));
+  vantoro_free(out);
+  CHECK_STATUS(vantoro_set_stylesheet_link(handle, "/a\"b", 4), VANTORO_INVALID_ARGUMENT);
+  CHECK_STATUS(vantoro_set_stylesheet_link(handle, NULL, 2), VANTORO_NULL_ARGUMENT);
+  vantoro_destroy(handle);
+}
+
+/* The web adapters' policy, through C. */
+static void test_response_policy(void) {
+  vantoro_policy *policy = NULL;
+  CHECK_STATUS(vantoro_policy_create(&policy), VANTORO_OK);
+  if (policy == NULL) return;
+  CHECK(vantoro_policy_judge(policy, 200, "text/html", 9, NULL, 0, NULL, 0, 0) ==
+        VANTORO_VERDICT_PROTECT);
+  CHECK(vantoro_policy_judge(policy, 206, "text/html", 9, NULL, 0, NULL, 0, 1) ==
+        VANTORO_VERDICT_STATUS);
+  CHECK(vantoro_policy_judge(policy, 200, "text/plain", 10, NULL, 0, NULL, 0, 0) ==
+        VANTORO_VERDICT_TYPE);
+  CHECK(vantoro_policy_judge(policy, 200, "text/html", 9, "gzip", 4, NULL, 0, 0) ==
+        VANTORO_VERDICT_ENCODED);
+  CHECK(vantoro_policy_judge(policy, 200, "text/html", 9, NULL, 0, "no-transform", 12, 0) ==
+        VANTORO_VERDICT_NO_TRANSFORM);
+  CHECK(vantoro_policy_judge(policy, 200, "text/html", 9, NULL, 0, NULL, 0, 1) ==
+        VANTORO_VERDICT_RANGE);
+  CHECK(vantoro_policy_judge(policy, 200, NULL, 3, NULL, 0, NULL, 0, 0) == VANTORO_VERDICT_ERROR);
+  CHECK(vantoro_policy_judge(NULL, 200, NULL, 0, NULL, 0, NULL, 0, 0) == VANTORO_VERDICT_ERROR);
+
+  CHECK_STATUS(vantoro_policy_add_type(policy, "*", 1), VANTORO_INVALID_ARGUMENT);
+  CHECK(strstr(vantoro_policy_last_error(policy), "\"*\"") != NULL);
+  CHECK_STATUS(vantoro_policy_add_type(policy, "image/png", 9), VANTORO_INVALID_ARGUMENT);
+  CHECK_STATUS(vantoro_policy_add_type(policy, "text/plain", 10), VANTORO_OK);
+  CHECK(vantoro_policy_judge(policy, 200, "text/plain", 10, NULL, 0, NULL, 0, 0) ==
+        VANTORO_VERDICT_PROTECT);
+
+  CHECK(strcmp(vantoro_verdict_name(VANTORO_VERDICT_NO_TRANSFORM), "no_transform") == 0);
+  CHECK(strcmp(vantoro_verdict_name((vantoro_verdict)99), "error") == 0);
+  CHECK(vantoro_protected_header("ETag", 4) == VANTORO_HEADER_WEAKEN);
+  CHECK(vantoro_protected_header("content-length", 14) == VANTORO_HEADER_LENGTH);
+  CHECK(vantoro_protected_header("Last-Modified", 13) == VANTORO_HEADER_DROP);
+  CHECK(vantoro_protected_header("Vary", 4) == VANTORO_HEADER_KEEP);
+  CHECK(vantoro_protected_header(NULL, 4) == VANTORO_HEADER_KEEP);
+  vantoro_policy_destroy(policy);
+  vantoro_policy_destroy(NULL);
+}
+
 int main(void) {
   test_version();
   test_status_names();
@@ -600,6 +722,10 @@ int main(void) {
   test_decoy_kinds();
   test_handles_independent();
   test_hiding();
+  test_empty_notices();
+  test_charset_detection();
+  test_stylesheet_link_and_is_protected();
+  test_response_policy();
   if (failures != 0) {
     fprintf(stderr, "%d check(s) failed\n", failures);
     return 1;

@@ -49,7 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string article = input.Rest();
   vantoro::ScopedRandomSource use(source);
 
-  vantoro::Protector m;
+  // The pass itself, on any bytes: the character set is fixed, and a copyright
+  // text of separators (or none) is allowed.
+  vantoro::Options options;
+  options.charset = "UTF-8";
+  options.content.empty_notices = true;
+  vantoro::Protector m(options);
   m.set_copyright(copyright);
   m.set_decoy_kind(kind);
   std::string out = m.protect_content(article);
@@ -63,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(after.raw == before.raw);
   }
 
-  vantoro::Protector plain;  // no copyright texts: empty decoys
+  vantoro::Protector plain(options);  // no copyright texts: empty decoys
   std::string lowered = plain.protect_content(article);
   FUZZ_CHECK(lowered.size() == article.size());
   for (std::size_t i = 0; i < article.size(); ++i) {
@@ -72,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (article.find('\x01') == std::string::npos) {
-    vantoro::Protector marked;
+    vantoro::Protector marked(options);
     marked.set_copyright(std::string("\x01"));
     FUZZ_CHECK(LowerAll(WithoutDecoys(marked.protect_content(article))) == LowerAll(article));
   }
