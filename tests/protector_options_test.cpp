@@ -181,6 +181,11 @@ TEST(ProtectorLink, GoesWhereTheHeadBegins) {
       {"<!DOCTYPE html>\ntext <br>", "<!DOCTYPE html>\ntext " + link + "<br>"},
       {"</p>only text", "</p>only text" + link},
       {"<headline><head>", "<headline><head>" + link},
+      {"<!DOCTYPE html SYSTEM '<head>'><html><head>",
+       "<!DOCTYPE html SYSTEM '<head>'><html><head>" + link},
+      {"<?php '<head>' ?><head>", "<?php '<head>' ?><head>" + link},
+      {"</ <head>x", "</ <head>x" + link},
+      {"</x <head>", "</x <head>" + link},  // an attribute of the end tag
       {"", link},
   };
   Options options;

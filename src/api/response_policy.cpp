@@ -99,11 +99,14 @@ void ResponsePolicy::add_type(std::string_view media_type) {
   };
   if (type.empty()) refuse("it is empty");
   if (type.find('*') != std::string::npos) refuse("only named types can be protected");
+  // XML is case-sensitive: re-cased tag names would make it ill-formed.
+  if (type.ends_with("+xml") || type.ends_with("/xml")) {
+    refuse("the passes would break it (XML is not HTML)");
+  }
   if (type.rfind("text/", 0) != 0 || type.size() == 5) refuse("it is not a text type");
   for (std::string_view broken : kBrokenTextTypes) {
     if (type == broken) refuse("the passes would break it (it is not HTML)");
   }
-  if (type.ends_with("+xml")) refuse("the passes would break it (it is not HTML)");
   for (const std::string& known : types_) {
     if (known == type) return;
   }

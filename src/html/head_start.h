@@ -11,7 +11,9 @@ namespace vantoro::internal {
 // Right behind the first <head> start tag (any case, with or without
 // attributes); without one, in front of the first start tag; in a text with no
 // start tag, its end. Tags are read as the page pass reads them: nothing inside
-// comments, raw text or quoted attribute values counts.
+// comments, raw text or quoted attribute values counts, nor inside a document
+// type declaration, "<?...>" or "</" without a letter, which run to their first
+// ">" whatever quotes they hold.
 std::size_t HeadStart(std::string_view page);
 
 }  // namespace vantoro::internal

@@ -2,6 +2,13 @@
 /*
  * Vantoro for nginx: protects whole HTML responses through the C interface of
  * libvantoro, and serves the stylesheet that hides decoys by class.
+ *
+ * Which responses are protected, and what that does to their headers, is the
+ * library's response policy (vantoro_policy_judge, vantoro_protected_header),
+ * the same for every adapter.  This module adds what only a server can do:
+ * the upstream never sees a Range request for a protected location, HEAD gets
+ * the headers a GET would get, and $vantoro_status says why a response went
+ * out as it did.
  */
 
 
@@ -21,11 +28,8 @@
 #define NGX_HTTP_VANTORO_CLASS      2
 #define NGX_HTTP_VANTORO_AUTO       3
 
-#define NGX_HTTP_VANTORO_CHARSET_LEN  64
+#define NGX_HTTP_VANTORO_LABEL_LEN    64
 #define NGX_HTTP_VANTORO_REPLAY_MAX   (16 * 1024 * 1024)
-
-#define ngx_http_vantoro_isalpha(c)                                           \
-    ((u_char) ((c) | 0x20) >= 'a' && (u_char) ((c) | 0x20) <= 'z')
 
 
 /* The engine of one location in one worker, made on first use. */
@@ -33,9 +37,13 @@
 typedef struct {
     vantoro_handle            *handle;
     ngx_uint_t                 hide;
-    u_char                     charset[NGX_HTTP_VANTORO_CHARSET_LEN];
     ngx_uint_t                 warned;  /* unsigned  warned:1; */
 } ngx_http_vantoro_engine_t;
+
+
+typedef struct {
+    size_t                     worker_memory;
+} ngx_http_vantoro_main_conf_t;
 
 
 typedef struct {
@@ -43,16 +51,17 @@ typedef struct {
     ngx_uint_t                 pass;
     ngx_uint_t                 decoy;
     ngx_uint_t                 hide;
+    ngx_flag_t                 nosnippet;
     ngx_str_t                  copyright;
+    ngx_str_t                  charset;
     ngx_str_t                  site_key;
     ngx_str_t                  stylesheet_uri;
     size_t                     max_size;
 
-    ngx_hash_t                 types;
-    ngx_array_t               *types_keys;
+    ngx_array_t               *types;      /* ngx_str_t, as configured */
+    vantoro_policy            *policy;
     ngx_array_t               *bypass;
 
-    ngx_str_t                  link;
     ngx_http_vantoro_engine_t *engine;
 
     ngx_flag_t                 stylesheet;
@@ -66,42 +75,71 @@ typedef struct {
 
 
 typedef struct {
-    u_char                    *data;
+    u_char                    *data;       /* the body held so far */
     size_t                     len;
     size_t                     size;
+    char                      *result;     /* the protected page being sent */
+    size_t                     result_len;
+    ngx_buf_t                 *out;
     ngx_uint_t                 hide;
-    ngx_uint_t                 done;       /* unsigned  done:1; */
+    vantoro_verdict            verdict;
+    unsigned                   judged:1;
+    unsigned                   collecting:1;
+    unsigned                   gzip_forced:1;
 } ngx_http_vantoro_ctx_t;
 
 
+/*
+ * What the responses being protected hold in this worker: their bodies while
+ * they are collected, their results until they are sent.  A worker serves
+ * one request at a time, so a plain counter does.
+ */
+
+static size_t  ngx_http_vantoro_held;
+
+
+static ngx_int_t ngx_http_vantoro_request_handler(ngx_http_request_t *r);
+static ngx_int_t ngx_http_vantoro_strip_ranges(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_header_filter(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_body_filter(ngx_http_request_t *r,
     ngx_chain_t *in);
+static vantoro_verdict ngx_http_vantoro_judge(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf);
+static size_t ngx_http_vantoro_room(ngx_http_request_t *r);
+static void ngx_http_vantoro_report(ngx_http_request_t *r,
+    ngx_http_vantoro_ctx_t *ctx, vantoro_verdict verdict, const char *why);
+static ngx_int_t ngx_http_vantoro_edit_headers(ngx_http_request_t *r,
+    off_t length);
 static ngx_int_t ngx_http_vantoro_unchanged(ngx_http_request_t *r,
     ngx_http_vantoro_ctx_t *ctx, ngx_chain_t *rest);
 static ngx_int_t ngx_http_vantoro_send(ngx_http_request_t *r,
     ngx_http_vantoro_ctx_t *ctx);
-static ngx_int_t ngx_http_vantoro_reserve(ngx_http_vantoro_ctx_t *ctx,
-    size_t size);
+static ngx_int_t ngx_http_vantoro_reserve(ngx_http_request_t *r,
+    ngx_http_vantoro_ctx_t *ctx, size_t size);
+static void ngx_http_vantoro_release(ngx_http_request_t *r,
+    ngx_http_vantoro_ctx_t *ctx);
 static vantoro_handle *ngx_http_vantoro_handle(ngx_http_request_t *r,
     ngx_http_vantoro_loc_conf_t *vlcf, ngx_uint_t hide);
 static void ngx_http_vantoro_free_data(void *data);
-static void ngx_http_vantoro_free_result(void *data);
 static void ngx_http_vantoro_destroy_engine(void *data);
+static void ngx_http_vantoro_destroy_policy(void *data);
 
-static ngx_uint_t ngx_http_vantoro_no_transform(ngx_http_request_t *r);
 static ngx_uint_t ngx_http_vantoro_csp_blocks_style(ngx_http_request_t *r);
 static ngx_uint_t ngx_http_vantoro_policy_blocks_style(u_char *p,
     u_char *last);
-static ngx_uint_t ngx_http_vantoro_has_token(ngx_str_t *value,
-    ngx_str_t *token);
-static size_t ngx_http_vantoro_link_offset(u_char *p, size_t len);
+static void *ngx_http_vantoro_other_conf(ngx_conf_t *cf, const char *name);
 
 static ngx_int_t ngx_http_vantoro_stylesheet_handler(ngx_http_request_t *r);
+static ngx_int_t ngx_http_vantoro_status_variable(ngx_http_request_t *r,
+    ngx_http_variable_value_t *v, uintptr_t data);
 
 static char *ngx_http_vantoro_enum(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 static char *ngx_http_vantoro_copyright(ngx_conf_t *cf, ngx_command_t *cmd,
+    void *conf);
+static char *ngx_http_vantoro_charset(ngx_conf_t *cf, ngx_command_t *cmd,
+    void *conf);
+static char *ngx_http_vantoro_types(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 static char *ngx_http_vantoro_stylesheet(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
@@ -109,6 +147,9 @@ static char *ngx_http_vantoro_stylesheet(ngx_conf_t *cf, ngx_command_t *cmd,
 static char *ngx_http_vantoro_replay(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 #endif
+static ngx_int_t ngx_http_vantoro_add_variables(ngx_conf_t *cf);
+static void *ngx_http_vantoro_create_main_conf(ngx_conf_t *cf);
+static char *ngx_http_vantoro_init_main_conf(ngx_conf_t *cf, void *conf);
 static void *ngx_http_vantoro_create_conf(ngx_conf_t *cf);
 static char *ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent,
     void *child);
@@ -169,12 +210,19 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
       offsetof(ngx_http_vantoro_loc_conf_t, decoy),
       &ngx_http_vantoro_decoys },
 
+    { ngx_string("vantoro_charset"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
+      ngx_http_vantoro_charset,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_loc_conf_t, charset),
+      NULL },
+
     { ngx_string("vantoro_types"),
       NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_1MORE,
-      ngx_http_types_slot,
+      ngx_http_vantoro_types,
       NGX_HTTP_LOC_CONF_OFFSET,
-      offsetof(ngx_http_vantoro_loc_conf_t, types_keys),
-      &ngx_http_html_default_types[0] },
+      offsetof(ngx_http_vantoro_loc_conf_t, types),
+      NULL },
 
     { ngx_string("vantoro_bypass"),
       NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_1MORE,
@@ -190,12 +238,26 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
       offsetof(ngx_http_vantoro_loc_conf_t, max_size),
       NULL },
 
+    { ngx_string("vantoro_worker_memory"),
+      NGX_HTTP_MAIN_CONF|NGX_CONF_TAKE1,
+      ngx_conf_set_size_slot,
+      NGX_HTTP_MAIN_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_main_conf_t, worker_memory),
+      NULL },
+
     { ngx_string("vantoro_hide"),
       NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
       ngx_http_vantoro_enum,
       NGX_HTTP_LOC_CONF_OFFSET,
       offsetof(ngx_http_vantoro_loc_conf_t, hide),
       &ngx_http_vantoro_hides },
+
+    { ngx_string("vantoro_nosnippet"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_FLAG,
+      ngx_conf_set_flag_slot,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_loc_conf_t, nosnippet),
+      NULL },
 
     { ngx_string("vantoro_site_key"),
       NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
@@ -236,11 +298,11 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
 
 
 static ngx_http_module_t  ngx_http_vantoro_filter_module_ctx = {
-    NULL,                                  /* preconfiguration */
+    ngx_http_vantoro_add_variables,        /* preconfiguration */
     ngx_http_vantoro_filter_init,          /* postconfiguration */
 
-    NULL,                                  /* create main configuration */
-    NULL,                                  /* init main configuration */
+    ngx_http_vantoro_create_main_conf,     /* create main configuration */
+    ngx_http_vantoro_init_main_conf,       /* init main configuration */
 
     NULL,                                  /* create server configuration */
     NULL,                                  /* merge server configuration */
@@ -266,82 +328,219 @@ ngx_module_t  ngx_http_vantoro_filter_module = {
 };
 
 
+static ngx_str_t  ngx_http_vantoro_status_name = ngx_string("vantoro_status");
+
 static ngx_http_output_header_filter_pt  ngx_http_next_header_filter;
 static ngx_http_output_body_filter_pt    ngx_http_next_body_filter;
+
+/* the index of nginx's gunzip filter, or -1 when this nginx has none */
+static ngx_int_t  ngx_http_vantoro_gunzip_index = -1;
+
+
+/*
+ * Before the content phase of a protected location: the sources (upstreams,
+ * FastCGI, ...) never see a Range or If-Range request, so none can answer
+ * with a slice of an original page; and with "gunzip on", nginx decompresses
+ * a gzip body from the source so that it can be protected (the gzip filter,
+ * which runs after this module, compresses it again for the client).
+ */
+
+static ngx_int_t
+ngx_http_vantoro_request_handler(ngx_http_request_t *r)
+{
+    ngx_flag_t                   *gunzip;
+    ngx_http_vantoro_ctx_t       *ctx;
+    ngx_http_vantoro_loc_conf_t  *vlcf;
+
+    vlcf = ngx_http_get_module_loc_conf(r, ngx_http_vantoro_filter_module);
+
+    if (!vlcf->enable || r != r->main) {
+        return NGX_DECLINED;
+    }
+
+    if (ngx_http_vantoro_strip_ranges(r) != NGX_OK) {
+        return NGX_HTTP_INTERNAL_SERVER_ERROR;
+    }
+
+    if (ngx_http_vantoro_gunzip_index == -1) {
+        return NGX_DECLINED;
+    }
+
+    /* gunzip's configuration starts with its "gunzip" flag */
+
+    gunzip = r->loc_conf[ngx_http_vantoro_gunzip_index];
+
+    if (!*gunzip) {
+        return NGX_DECLINED;
+    }
+
+    ctx = ngx_http_get_module_ctx(r, ngx_http_vantoro_filter_module);
+
+    if (ctx == NULL) {
+        ctx = ngx_pcalloc(r->pool, sizeof(ngx_http_vantoro_ctx_t));
+        if (ctx == NULL) {
+            return NGX_HTTP_INTERNAL_SERVER_ERROR;
+        }
+
+        ngx_http_set_ctx(r, ctx, ngx_http_vantoro_filter_module);
+    }
+
+    /* gunzip decompresses what the client is taken not to accept */
+
+    r->gzip_tested = 1;
+    r->gzip_ok = 0;
+    ctx->gzip_forced = 1;
+
+    return NGX_DECLINED;
+}
+
+
+/*
+ * The request's headers without Range and If-Range, as every upstream module
+ * reads them.  r->headers_in.range stays: nginx's own range filter still
+ * serves ranges of the responses this module does not protect (static files,
+ * or proxied ones with proxy_force_ranges).
+ */
+
+static ngx_int_t
+ngx_http_vantoro_strip_ranges(ngx_http_request_t *r)
+{
+    ngx_uint_t        i;
+    ngx_list_t        headers;
+    ngx_list_part_t  *part;
+    ngx_table_elt_t  *h, *copy;
+
+    if (r->headers_in.range == NULL && r->headers_in.if_range == NULL) {
+        return NGX_OK;
+    }
+
+    if (ngx_list_init(&headers, r->pool, 20, sizeof(ngx_table_elt_t))
+        != NGX_OK)
+    {
+        return NGX_ERROR;
+    }
+
+    part = &r->headers_in.headers.part;
+    h = part->elts;
+
+    for (i = 0; /* void */ ; i++) {
+
+        if (i >= part->nelts) {
+            if (part->next == NULL) {
+                break;
+            }
+
+            part = part->next;
+            h = part->elts;
+            i = 0;
+        }
+
+        if ((h[i].key.len == sizeof("Range") - 1
+             && ngx_strncasecmp(h[i].key.data, (u_char *) "Range",
+                                sizeof("Range") - 1) == 0)
+            || (h[i].key.len == sizeof("If-Range") - 1
+                && ngx_strncasecmp(h[i].key.data, (u_char *) "If-Range",
+                                   sizeof("If-Range") - 1) == 0))
+        {
+            continue;
+        }
+
+        copy = ngx_list_push(&headers);
+        if (copy == NULL) {
+            return NGX_ERROR;
+        }
+
+        *copy = h[i];
+    }
+
+    r->headers_in.headers = headers;
+
+    return NGX_OK;
+}
 
 
 static ngx_int_t
 ngx_http_vantoro_header_filter(ngx_http_request_t *r)
 {
-    ngx_int_t                     rc;
+    vantoro_verdict               verdict;
     ngx_pool_cleanup_t           *cln;
     ngx_http_vantoro_ctx_t       *ctx;
     ngx_http_vantoro_loc_conf_t  *vlcf;
 
     vlcf = ngx_http_get_module_loc_conf(r, ngx_http_vantoro_filter_module);
 
-    if (!vlcf->enable
-        || r != r->main
-        || r->headers_out.status != NGX_HTTP_OK
-        || r->header_only
-        || r->method == NGX_HTTP_HEAD
-        || r->headers_out.content_length_n == 0
-        || ngx_http_test_content_type(r, &vlcf->types) == NULL)
-    {
+    if (!vlcf->enable || r != r->main) {
         return ngx_http_next_header_filter(r);
     }
 
-    if (vlcf->bypass) {
-        rc = ngx_http_test_predicates(r, vlcf->bypass);
+    ctx = ngx_http_get_module_ctx(r, ngx_http_vantoro_filter_module);
 
-        if (rc == NGX_ERROR) {
+    if (ctx == NULL) {
+        ctx = ngx_pcalloc(r->pool, sizeof(ngx_http_vantoro_ctx_t));
+        if (ctx == NULL) {
             return NGX_ERROR;
         }
 
-        if (rc == NGX_DECLINED) {
+        ngx_http_set_ctx(r, ctx, ngx_http_vantoro_filter_module);
+    }
+
+    if (ctx->gzip_forced) {
+        /* gunzip is done: the gzip filter asks the client anew */
+        r->gzip_tested = 0;
+        r->gzip_ok = 0;
+    }
+
+    if (ctx->judged) {
+        /* a second header of one request (an error page after a failure) */
+        return ngx_http_next_header_filter(r);
+    }
+
+    verdict = ngx_http_vantoro_judge(r, vlcf);
+
+    if (verdict == VANTORO_VERDICT_ERROR) {
+        return NGX_ERROR;
+    }
+
+    if (verdict == VANTORO_VERDICT_PROTECT
+        && r->headers_out.content_length_n > 0
+        && (off_t) vlcf->max_size < r->headers_out.content_length_n)
+    {
+        ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                      "vantoro: response of %O bytes is larger than "
+                      "vantoro_max_size %uz, sent unprotected",
+                      r->headers_out.content_length_n, vlcf->max_size);
+        verdict = VANTORO_VERDICT_TOO_LARGE;
+    }
+
+    if (verdict == VANTORO_VERDICT_PROTECT
+        && r->method != NGX_HTTP_HEAD
+        && r->headers_out.content_length_n > 0)
+    {
+        if ((off_t) ngx_http_vantoro_room(r)
+            < r->headers_out.content_length_n)
+        {
+            ngx_http_vantoro_report(r, ctx, VANTORO_VERDICT_MEMORY,
+                                    "the pages in progress hold "
+                                    "vantoro_worker_memory");
             return ngx_http_next_header_filter(r);
         }
     }
 
-    if (ngx_http_vantoro_no_transform(r)) {
+    ctx->judged = 1;
+    ctx->verdict = verdict;
+
+    if (verdict != VANTORO_VERDICT_PROTECT) {
         return ngx_http_next_header_filter(r);
     }
 
-    if (r->headers_out.content_encoding
-        && r->headers_out.content_encoding->hash
-        && r->headers_out.content_encoding->value.len
-        && !(r->headers_out.content_encoding->value.len == 8
-             && ngx_strncasecmp(r->headers_out.content_encoding->value.data,
-                                (u_char *) "identity", 8) == 0))
-    {
-        /* once per location and worker, not once per response */
+    if (r->header_only || r->method == NGX_HTTP_HEAD) {
+        /* the headers a GET gets, but for the length nobody knows yet */
 
-        if (!vlcf->engine->warned) {
-            vlcf->engine->warned = 1;
-            ngx_log_error(NGX_LOG_WARN, r->connection->log, 0,
-                          "vantoro: responses with \"Content-Encoding: %V\" "
-                          "pass unprotected; clear \"Accept-Encoding\" "
-                          "towards the upstream",
-                          &r->headers_out.content_encoding->value);
+        if (ngx_http_vantoro_edit_headers(r, -1) != NGX_OK) {
+            return NGX_ERROR;
         }
 
         return ngx_http_next_header_filter(r);
-    }
-
-    if (r->headers_out.content_length_n > 0
-        && (off_t) vlcf->max_size < r->headers_out.content_length_n)
-    {
-        ngx_log_error(NGX_LOG_WARN, r->connection->log, 0,
-                      "vantoro: response of %O bytes is larger than "
-                      "vantoro_max_size %uz, sent unprotected",
-                      r->headers_out.content_length_n, vlcf->max_size);
-
-        return ngx_http_next_header_filter(r);
-    }
-
-    ctx = ngx_pcalloc(r->pool, sizeof(ngx_http_vantoro_ctx_t));
-    if (ctx == NULL) {
-        return NGX_ERROR;
     }
 
     cln = ngx_pool_cleanup_add(r->pool, 0);
@@ -352,14 +551,13 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
     cln->handler = ngx_http_vantoro_free_data;
     cln->data = ctx;
 
+    ctx->collecting = 1;
     ctx->hide = vlcf->hide;
 
     if (ctx->hide == NGX_HTTP_VANTORO_AUTO) {
         ctx->hide = ngx_http_vantoro_csp_blocks_style(r)
                     ? NGX_HTTP_VANTORO_CLASS : NGX_HTTP_VANTORO_STYLE;
     }
-
-    ngx_http_set_ctx(r, ctx, ngx_http_vantoro_filter_module);
 
     /* the whole body is held, so the headers go out with it */
 
@@ -370,66 +568,326 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
 }
 
 
+/*
+ * The library's verdict on the response's head, then the module's own
+ * exemptions.  VANTORO_VERDICT_ERROR only when out of memory.
+ */
+
+static vantoro_verdict
+ngx_http_vantoro_judge(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf)
+{
+    u_char           *p;
+    size_t            len[2];
+    ngx_int_t         rc;
+    ngx_str_t        *joined, *value;
+    ngx_uint_t        i, n, range;
+    vantoro_verdict   verdict;
+    ngx_list_part_t  *part;
+    ngx_table_elt_t  *h;
+    ngx_str_t         values[2][8];
+    ngx_uint_t        count[2];
+    ngx_str_t         heads[2];
+
+    static ngx_str_t  names[2] = {
+        ngx_string("Cache-Control"), ngx_string("Content-Encoding")
+    };
+
+    /* Cache-Control and Content-Encoding, each joined by ", " */
+
+    count[0] = 0;
+    count[1] = 0;
+    len[0] = 0;
+    len[1] = 0;
+    range = 0;
+
+    part = &r->headers_out.headers.part;
+    h = part->elts;
+
+    for (i = 0; /* void */ ; i++) {
+
+        if (i >= part->nelts) {
+            if (part->next == NULL) {
+                break;
+            }
+
+            part = part->next;
+            h = part->elts;
+            i = 0;
+        }
+
+        if (h[i].hash == 0) {
+            continue;
+        }
+
+        if (h[i].key.len == sizeof("Content-Range") - 1
+            && ngx_strncasecmp(h[i].key.data, (u_char *) "Content-Range",
+                               sizeof("Content-Range") - 1) == 0)
+        {
+            range = 1;
+            continue;
+        }
+
+        for (n = 0; n < 2; n++) {
+            if (h[i].key.len == names[n].len
+                && ngx_strncasecmp(h[i].key.data, names[n].data,
+                                   names[n].len) == 0)
+            {
+                if (count[n] == 8) {
+                    /* more than any real response sends: judged as seen */
+                    break;
+                }
+
+                values[n][count[n]++] = h[i].value;
+                len[n] += h[i].value.len + 2;
+            }
+        }
+    }
+
+    for (n = 0; n < 2; n++) {
+        joined = &heads[n];
+        joined->len = 0;
+        joined->data = NULL;
+
+        if (count[n] == 1) {
+            *joined = values[n][0];
+            continue;
+        }
+
+        if (count[n] == 0) {
+            continue;
+        }
+
+        p = ngx_pnalloc(r->pool, len[n]);
+        if (p == NULL) {
+            return VANTORO_VERDICT_ERROR;
+        }
+
+        joined->data = p;
+
+        for (i = 0; i < count[n]; i++) {
+            value = &values[n][i];
+
+            if (i) {
+                *p++ = ',';
+                *p++ = ' ';
+            }
+
+            p = ngx_cpymem(p, value->data, value->len);
+        }
+
+        joined->len = p - joined->data;
+    }
+
+    verdict = vantoro_policy_judge(vlcf->policy, (int) r->headers_out.status,
+                                   (char *) r->headers_out.content_type.data,
+                                   r->headers_out.content_type.len,
+                                   (char *) heads[1].data, heads[1].len,
+                                   (char *) heads[0].data, heads[0].len,
+                                   (int) range);
+
+    if (verdict == VANTORO_VERDICT_ENCODED) {
+
+        /* a setup that leaks pages: said once per location and worker */
+
+        if (!vlcf->engine->warned) {
+            vlcf->engine->warned = 1;
+            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                          "vantoro: responses with \"Content-Encoding: %V\" "
+                          "pass unprotected; clear \"Accept-Encoding\" "
+                          "towards the upstream, or use \"gunzip on\"",
+                          &heads[1]);
+        }
+    }
+
+    if (verdict != VANTORO_VERDICT_PROTECT) {
+        return verdict;
+    }
+
+    if (vlcf->bypass) {
+        rc = ngx_http_test_predicates(r, vlcf->bypass);
+
+        if (rc == NGX_ERROR) {
+            return VANTORO_VERDICT_ERROR;
+        }
+
+        if (rc == NGX_DECLINED) {
+            return VANTORO_VERDICT_BYPASS;
+        }
+    }
+
+    if (r->headers_out.content_length_n == 0) {
+        return VANTORO_VERDICT_EMPTY;
+    }
+
+    return VANTORO_VERDICT_PROTECT;
+}
+
+
+/* What vantoro_worker_memory still allows this worker to hold. */
+
+static size_t
+ngx_http_vantoro_room(ngx_http_request_t *r)
+{
+    ngx_http_vantoro_main_conf_t  *vmcf;
+
+    vmcf = ngx_http_get_module_main_conf(r, ngx_http_vantoro_filter_module);
+
+    if (ngx_http_vantoro_held >= vmcf->worker_memory) {
+        return 0;
+    }
+
+    return vmcf->worker_memory - ngx_http_vantoro_held;
+}
+
+
+/* A response that goes out unprotected for a reason worth an error line. */
+
+static void
+ngx_http_vantoro_report(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx,
+    vantoro_verdict verdict, const char *why)
+{
+    ctx->judged = 1;
+    ctx->verdict = verdict;
+
+    ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                  "vantoro: %s, sent unprotected", why);
+}
+
+
+/*
+ * The headers of a protected response, as the library's policy says: the
+ * length of the result (or none, -1), a weak ETag, and no Last-Modified,
+ * Accept-Ranges or digest of the original body.
+ */
+
+static ngx_int_t
+ngx_http_vantoro_edit_headers(ngx_http_request_t *r, off_t length)
+{
+    u_char           *p;
+    ngx_uint_t        i;
+    ngx_list_part_t  *part;
+    ngx_table_elt_t  *h;
+
+    ngx_http_clear_content_length(r);
+    ngx_http_clear_accept_ranges(r);
+    ngx_http_clear_last_modified(r);
+
+    r->headers_out.content_length_n = length;
+
+    part = &r->headers_out.headers.part;
+    h = part->elts;
+
+    for (i = 0; /* void */ ; i++) {
+
+        if (i >= part->nelts) {
+            if (part->next == NULL) {
+                break;
+            }
+
+            part = part->next;
+            h = part->elts;
+            i = 0;
+        }
+
+        if (h[i].hash == 0) {
+            continue;
+        }
+
+        switch (vantoro_protected_header((char *) h[i].key.data,
+                                         h[i].key.len))
+        {
+        case VANTORO_HEADER_DROP:
+        case VANTORO_HEADER_LENGTH:
+            h[i].hash = 0;
+            break;
+
+        case VANTORO_HEADER_WEAKEN:
+            if (h[i].value.len >= 2
+                && h[i].value.data[0] == 'W' && h[i].value.data[1] == '/')
+            {
+                break;
+            }
+
+            p = ngx_pnalloc(r->pool, h[i].value.len + 2);
+            if (p == NULL) {
+                return NGX_ERROR;
+            }
+
+            h[i].value.len = ngx_sprintf(p, "W/%V", &h[i].value) - p;
+            h[i].value.data = p;
+            break;
+
+        default: /* VANTORO_HEADER_KEEP */
+            break;
+        }
+    }
+
+    return NGX_OK;
+}
+
+
 static ngx_int_t
 ngx_http_vantoro_body_filter(ngx_http_request_t *r, ngx_chain_t *in)
 {
-    size_t                        size, need, alloc, link;
-    ngx_buf_t                    *b;
-    ngx_chain_t                  *cl;
-    ngx_http_vantoro_ctx_t       *ctx;
-    ngx_http_vantoro_loc_conf_t  *vlcf;
+    size_t                         size, need, alloc;
+    ngx_int_t                      rc;
+    ngx_buf_t                     *b;
+    ngx_chain_t                   *cl;
+    ngx_http_vantoro_ctx_t        *ctx;
+    ngx_http_vantoro_loc_conf_t   *vlcf;
 
     ctx = ngx_http_get_module_ctx(r, ngx_http_vantoro_filter_module);
 
-    if (ctx == NULL || ctx->done) {
-        return ngx_http_next_body_filter(r, in);
+    if (ctx == NULL || !ctx->collecting) {
+        rc = ngx_http_next_body_filter(r, in);
+
+        if (ctx && ctx->result) {
+            ngx_http_vantoro_release(r, ctx);
+        }
+
+        return rc;
     }
 
     vlcf = ngx_http_get_module_loc_conf(r, ngx_http_vantoro_filter_module);
-
-    /* room for the stylesheet link is kept from the start */
-
-    link = (ctx->hide == NGX_HTTP_VANTORO_CLASS) ? vlcf->link.len : 0;
 
     for (cl = in; cl; cl = cl->next) {
         b = cl->buf;
 
         if (!ngx_buf_special(b) && !ngx_buf_in_memory(b)) {
-            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                          "vantoro: body is not in memory, sent unprotected");
+            ngx_http_vantoro_report(r, ctx, VANTORO_VERDICT_ERROR,
+                                    "body is not in memory");
             return ngx_http_vantoro_unchanged(r, ctx, cl);
         }
 
         size = ngx_buf_in_memory(b) ? (size_t) (b->last - b->pos) : 0;
 
         if (size > vlcf->max_size - ctx->len) {
-            ngx_log_error(NGX_LOG_WARN, r->connection->log, 0,
+            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
                           "vantoro: response is larger than "
                           "vantoro_max_size %uz, sent unprotected",
                           vlcf->max_size);
+            ctx->verdict = VANTORO_VERDICT_TOO_LARGE;
             return ngx_http_vantoro_unchanged(r, ctx, cl);
         }
 
         if (size) {
-            need = ctx->len + size + link;
+            need = ctx->len + size;
 
             if (need > ctx->size) {
                 if (ctx->data == NULL
                     && r->headers_out.content_length_n > 0)
                 {
-                    alloc = (size_t) r->headers_out.content_length_n + link;
+                    alloc = (size_t) r->headers_out.content_length_n;
 
                 } else {
                     alloc = ngx_max(2 * ctx->size, (size_t) 16384);
-                    alloc = ngx_min(alloc, vlcf->max_size + link);
+                    alloc = ngx_min(alloc, vlcf->max_size);
                 }
 
-                if (ngx_http_vantoro_reserve(ctx, ngx_max(alloc, need))
-                    != NGX_OK)
-                {
-                    ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                                  "vantoro: out of memory, "
-                                  "sent unprotected");
+                rc = ngx_http_vantoro_reserve(r, ctx, ngx_max(alloc, need));
+
+                if (rc != NGX_OK) {
                     return ngx_http_vantoro_unchanged(r, ctx, cl);
                 }
             }
@@ -452,8 +910,11 @@ ngx_http_vantoro_body_filter(ngx_http_request_t *r, ngx_chain_t *in)
 }
 
 
+/* Room for `size` bytes of body, within the worker's memory for pages. */
+
 static ngx_int_t
-ngx_http_vantoro_reserve(ngx_http_vantoro_ctx_t *ctx, size_t size)
+ngx_http_vantoro_reserve(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx,
+    size_t size)
 {
     u_char  *p;
 
@@ -461,8 +922,17 @@ ngx_http_vantoro_reserve(ngx_http_vantoro_ctx_t *ctx, size_t size)
         return NGX_OK;
     }
 
-    p = ngx_alloc(size, ngx_cycle->log);
+    if (size - ctx->size > ngx_http_vantoro_room(r)) {
+        ngx_http_vantoro_report(r, ctx, VANTORO_VERDICT_MEMORY,
+                                "the pages in progress hold "
+                                "vantoro_worker_memory");
+        return NGX_ERROR;
+    }
+
+    p = ngx_alloc(size, r->connection->log);
     if (p == NULL) {
+        ngx_http_vantoro_report(r, ctx, VANTORO_VERDICT_ERROR,
+                                "out of memory");
         return NGX_ERROR;
     }
 
@@ -471,6 +941,8 @@ ngx_http_vantoro_reserve(ngx_http_vantoro_ctx_t *ctx, size_t size)
     }
 
     ngx_free(ctx->data);
+
+    ngx_http_vantoro_held += size - ctx->size;
 
     ctx->data = p;
     ctx->size = size;
@@ -492,7 +964,7 @@ ngx_http_vantoro_unchanged(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx,
     ngx_buf_t    *b;
     ngx_chain_t  *out;
 
-    ctx->done = 1;
+    ctx->collecting = 0;
 
     rc = ngx_http_next_header_filter(r);
 
@@ -532,36 +1004,35 @@ ngx_http_vantoro_unchanged(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx,
 static ngx_int_t
 ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 {
-    char                         *result;
-    size_t                        at, result_len;
-    ngx_int_t                     rc;
-    ngx_buf_t                    *b;
-    ngx_chain_t                   out;
-    vantoro_handle               *h;
-    vantoro_status                status;
-    ngx_pool_cleanup_t           *cln;
-    ngx_http_vantoro_loc_conf_t  *vlcf;
+    char                          *result;
+    size_t                         result_len;
+    ngx_int_t                      rc;
+    ngx_buf_t                     *b;
+    ngx_chain_t                    out;
+    vantoro_handle                *h;
+    vantoro_status                 status;
+    ngx_http_vantoro_loc_conf_t   *vlcf;
 
     if (ctx->len == 0) {
+        ctx->verdict = VANTORO_VERDICT_EMPTY;
         return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
 
     vlcf = ngx_http_get_module_loc_conf(r, ngx_http_vantoro_filter_module);
 
-    h = ngx_http_vantoro_handle(r, vlcf, ctx->hide);
-    if (h == NULL) {
+    /* the result is about the page's size, and held until it is sent */
+
+    if (ctx->len > ngx_http_vantoro_room(r)) {
+        ngx_http_vantoro_report(r, ctx, VANTORO_VERDICT_MEMORY,
+                                "the pages in progress hold "
+                                "vantoro_worker_memory");
         return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
 
-    at = 0;
-
-    if (ctx->hide == NGX_HTTP_VANTORO_CLASS) {
-        at = ngx_http_vantoro_link_offset(ctx->data, ctx->len);
-
-        ngx_memmove(ctx->data + at + vlcf->link.len, ctx->data + at,
-                    ctx->len - at);
-        ngx_memcpy(ctx->data + at, vlcf->link.data, vlcf->link.len);
-        ctx->len += vlcf->link.len;
+    h = ngx_http_vantoro_handle(r, vlcf, ctx->hide);
+    if (h == NULL) {
+        ctx->verdict = VANTORO_VERDICT_ERROR;
+        return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
 
 #if (NGX_HTTP_VANTORO_TEST)
@@ -592,30 +1063,22 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
         ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
                       "vantoro: %s: %s, sent unprotected",
                       vantoro_status_name(status), vantoro_last_error(h));
-        goto unchanged;
+        ctx->verdict = VANTORO_VERDICT_ERROR;
+        return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
-
-    cln = ngx_pool_cleanup_add(r->pool, 0);
-    if (cln == NULL) {
-        vantoro_free(result);
-        goto unchanged;
-    }
-
-    cln->handler = ngx_http_vantoro_free_result;
-    cln->data = result;
 
     /* the input is no longer needed: the worker holds one copy, not two */
 
-    ngx_free(ctx->data);
-    ctx->data = NULL;
-    ctx->len = 0;
-    ctx->size = 0;
-    ctx->done = 1;
+    ngx_http_vantoro_free_data(ctx);
 
-    ngx_http_clear_content_length(r);
-    ngx_http_clear_accept_ranges(r);
-    ngx_http_clear_last_modified(r);
-    ngx_http_weak_etag(r);
+    ctx->result = result;
+    ctx->result_len = result_len;
+    ctx->collecting = 0;
+    ngx_http_vantoro_held += result_len;
+
+    if (ngx_http_vantoro_edit_headers(r, (off_t) result_len) != NGX_OK) {
+        return NGX_ERROR;
+    }
 
     rc = ngx_http_next_header_filter(r);
 
@@ -633,27 +1096,55 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
     b->memory = result_len ? 1 : 0;
     b->last_buf = 1;
 
+    ctx->out = b;
+
     out.buf = b;
     out.next = NULL;
 
-    return ngx_http_next_body_filter(r, &out);
+    rc = ngx_http_next_body_filter(r, &out);
 
-unchanged:
+    ngx_http_vantoro_release(r, ctx);
 
-    if (ctx->hide == NGX_HTTP_VANTORO_CLASS) {
-        ngx_memmove(ctx->data + at, ctx->data + at + vlcf->link.len,
-                    ctx->len - at - vlcf->link.len);
-        ctx->len -= vlcf->link.len;
+    return rc;
+}
+
+
+/*
+ * The result goes as soon as the filters after this one have taken all of
+ * it: written to the client, or compressed by gzip.  HTTP/2 keeps pointers
+ * into it until its frames are sent, so there it stays until the request
+ * ends.
+ */
+
+static void
+ngx_http_vantoro_release(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
+{
+    if (ctx->result == NULL) {
+        return;
     }
 
-    return ngx_http_vantoro_unchanged(r, ctx, NULL);
+#if (NGX_HTTP_V2)
+    if (r->stream) {
+        return;
+    }
+#endif
+
+    if (ctx->out && ctx->out->pos != ctx->out->last) {
+        return;
+    }
+
+    vantoro_free(ctx->result);
+    ngx_http_vantoro_held -= ctx->result_len;
+
+    ctx->result = NULL;
+    ctx->result_len = 0;
 }
 
 
 /*
  * The handle of the location, made in the worker on first use, so that
  * workers never share a random state; set up for this response's hiding
- * method and character set.
+ * method and the charset its Content-Type names.
  */
 
 static vantoro_handle *
@@ -665,7 +1156,7 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
     vantoro_handle             *h;
     vantoro_status              status;
     ngx_http_vantoro_engine_t  *engine;
-    u_char                      charset[NGX_HTTP_VANTORO_CHARSET_LEN];
+    u_char                      label[NGX_HTTP_VANTORO_LABEL_LEN];
 
     engine = vlcf->engine;
 
@@ -679,23 +1170,39 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
             return NULL;
         }
 
-        if (vlcf->copyright.data) {
-            status = vantoro_set_copyright(h, (char *) vlcf->copyright.data,
-                                           vlcf->copyright.len);
-            if (status != VANTORO_OK) {
-                goto failed;
-            }
+        status = vantoro_set_copyright(h, (char *) vlcf->copyright.data,
+                                       vlcf->copyright.len);
+
+        if (status == VANTORO_OK) {
+            status = vantoro_set_decoy_kind(h,
+                                            (vantoro_decoy_kind) vlcf->decoy);
         }
 
-        status = vantoro_set_decoy_kind(h, (vantoro_decoy_kind) vlcf->decoy);
+        if (status == VANTORO_OK) {
+            status = vantoro_set_charset(h, (char *) vlcf->charset.data);
+        }
+
+        if (status == VANTORO_OK) {
+            status = vantoro_set_nosnippet(h, (int) vlcf->nosnippet);
+        }
+
+        if (status == VANTORO_OK && vlcf->stylesheet_uri.len) {
+            status = vantoro_set_stylesheet_link(h,
+                                          (char *) vlcf->stylesheet_uri.data,
+                                          vlcf->stylesheet_uri.len);
+        }
+
         if (status != VANTORO_OK) {
-            goto failed;
+            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                          "vantoro: %s: %s, sent unprotected",
+                          vantoro_status_name(status),
+                          vantoro_last_error(h));
+            vantoro_destroy(h);
+            return NULL;
         }
 
         engine->handle = h;
         engine->hide = NGX_HTTP_VANTORO_STYLE;
-        ngx_cpystrn(engine->charset, (u_char *) "UTF-8",
-                    NGX_HTTP_VANTORO_CHARSET_LEN);
     }
 
     h = engine->handle;
@@ -719,77 +1226,55 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
         engine->hide = hide;
     }
 
-    /* the charset parameter of Content-Type, else UTF-8 */
+    /* the charset parameter of Content-Type, as nginx or the source set it */
+
+    p = NULL;
+    len = 0;
 
     if (r->headers_out.charset.len) {
         p = r->headers_out.charset.data;
         len = r->headers_out.charset.len;
 
-    } else {
-        p = (u_char *) "UTF-8";
-        len = 5;
+    } else if (r->headers_out.content_type.len) {
+        last = r->headers_out.content_type.data
+               + r->headers_out.content_type.len;
 
-        if (r->headers_out.content_type.len) {
-            last = r->headers_out.content_type.data
-                   + r->headers_out.content_type.len;
+        p = ngx_strlcasestrn(r->headers_out.content_type.data, last,
+                             (u_char *) "charset=", 8 - 1);
 
-            p = ngx_strlcasestrn(r->headers_out.content_type.data, last,
-                                 (u_char *) "charset=", 8 - 1);
+        if (p) {
+            p += 8;
 
-            if (p) {
-                p += 8;
+            if (p < last && *p == '"') {
+                p++;
+            }
 
-                if (p < last && *p == '"') {
-                    p++;
-                }
-
-                len = 0;
-                while (p + len < last
-                       && p[len] != '"' && p[len] != ';' && p[len] != ' ')
-                {
-                    len++;
-                }
-
-            } else {
-                p = (u_char *) "UTF-8";
-                len = 5;
+            while (p + len < last
+                   && p[len] != '"' && p[len] != ';' && p[len] != ' ')
+            {
+                len++;
             }
         }
     }
 
-    if (len == 0 || len >= NGX_HTTP_VANTORO_CHARSET_LEN) {
+    /* a label this long names no character set: the page's own then */
+
+    if (len == 0 || len >= NGX_HTTP_VANTORO_LABEL_LEN) {
+        status = vantoro_set_transport_charset(h, NULL);
+
+    } else {
+        ngx_cpystrn(label, p, len + 1);
+        status = vantoro_set_transport_charset(h, (char *) label);
+    }
+
+    if (status != VANTORO_OK) {
         ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                      "vantoro: unusable charset \"%*s\", sent unprotected",
-                      ngx_min(len, NGX_HTTP_VANTORO_CHARSET_LEN), p);
+                      "vantoro: %s: %s, sent unprotected",
+                      vantoro_status_name(status), vantoro_last_error(h));
         return NULL;
     }
 
-    ngx_cpystrn(charset, p, len + 1);
-
-    if (ngx_strcasecmp(charset, engine->charset) != 0) {
-        status = vantoro_set_charset(h, (char *) charset);
-
-        if (status != VANTORO_OK) {
-            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                          "vantoro: %s: %s, sent unprotected",
-                          vantoro_status_name(status), vantoro_last_error(h));
-            return NULL;
-        }
-
-        ngx_cpystrn(engine->charset, charset, NGX_HTTP_VANTORO_CHARSET_LEN);
-    }
-
     return h;
-
-failed:
-
-    ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                  "vantoro: %s: %s, sent unprotected",
-                  vantoro_status_name(status), vantoro_last_error(h));
-
-    vantoro_destroy(h);
-
-    return NULL;
 }
 
 
@@ -800,15 +1285,18 @@ ngx_http_vantoro_free_data(void *data)
 
     if (ctx->data) {
         ngx_free(ctx->data);
+        ngx_http_vantoro_held -= ctx->size;
         ctx->data = NULL;
+        ctx->len = 0;
+        ctx->size = 0;
     }
-}
 
-
-static void
-ngx_http_vantoro_free_result(void *data)
-{
-    vantoro_free(data);
+    if (ctx->result) {
+        vantoro_free(ctx->result);
+        ngx_http_vantoro_held -= ctx->result_len;
+        ctx->result = NULL;
+        ctx->result_len = 0;
+    }
 }
 
 
@@ -822,88 +1310,59 @@ ngx_http_vantoro_destroy_engine(void *data)
 }
 
 
-/* Cache-Control: no-transform is the backend's opt-out for one response. */
-
-static ngx_uint_t
-ngx_http_vantoro_no_transform(ngx_http_request_t *r)
+static void
+ngx_http_vantoro_destroy_policy(void *data)
 {
-    ngx_uint_t        i;
-    ngx_list_part_t  *part;
-    ngx_table_elt_t  *h;
-
-    static ngx_str_t  no_transform = ngx_string("no-transform");
-
-    part = &r->headers_out.headers.part;
-    h = part->elts;
-
-    for (i = 0; /* void */ ; i++) {
-
-        if (i >= part->nelts) {
-            if (part->next == NULL) {
-                break;
-            }
-
-            part = part->next;
-            h = part->elts;
-            i = 0;
-        }
-
-        if (h[i].hash == 0
-            || h[i].key.len != sizeof("Cache-Control") - 1
-            || ngx_strncasecmp(h[i].key.data, (u_char *) "Cache-Control",
-                               sizeof("Cache-Control") - 1)
-               != 0)
-        {
-            continue;
-        }
-
-        if (ngx_http_vantoro_has_token(&h[i].value, &no_transform)) {
-            return 1;
-        }
-    }
-
-    return 0;
+    vantoro_policy_destroy(data);
 }
 
 
-/* Whether a comma-separated header value lists the token. */
+/* $vantoro_status: why the response went out as it did; "-" when unjudged */
 
-static ngx_uint_t
-ngx_http_vantoro_has_token(ngx_str_t *value, ngx_str_t *token)
+static ngx_int_t
+ngx_http_vantoro_status_variable(ngx_http_request_t *r,
+    ngx_http_variable_value_t *v, uintptr_t data)
 {
-    u_char  *p, *last, *start, *end;
+    const char              *name;
+    ngx_http_vantoro_ctx_t  *ctx;
 
-    p = value->data;
-    last = p + value->len;
+    ctx = ngx_http_get_module_ctx(r->main, ngx_http_vantoro_filter_module);
 
-    while (p < last) {
+    if (ctx == NULL || !ctx->judged) {
+        v->not_found = 1;
+        return NGX_OK;
+    }
 
-        while (p < last && (*p == ' ' || *p == '\t' || *p == ',')) {
-            p++;
-        }
+    name = vantoro_verdict_name(ctx->verdict);
 
-        start = p;
+    v->len = ngx_strlen(name);
+    v->valid = 1;
+    v->no_cacheable = 0;
+    v->not_found = 0;
+    v->data = (u_char *) name;
 
-        while (p < last && *p != ',') {
-            p++;
-        }
+    return NGX_OK;
+}
 
-        end = p;
 
-        while (end > start && (end[-1] == ' ' || end[-1] == '\t')) {
-            end--;
-        }
+/* The configuration of another module of this nginx, found by name. */
 
-        if ((size_t) (end - start) == token->len
-            && ngx_strncasecmp(start, token->data, token->len) == 0)
+static void *
+ngx_http_vantoro_other_conf(ngx_conf_t *cf, const char *name)
+{
+    ngx_uint_t  i;
+
+    for (i = 0; cf->cycle->modules[i]; i++) {
+        if (cf->cycle->modules[i]->type == NGX_HTTP_MODULE
+            && ngx_strcmp(cf->cycle->modules[i]->name, name) == 0)
         {
-            return 1;
+            return ((ngx_http_conf_ctx_t *) cf->ctx)
+                       ->loc_conf[cf->cycle->modules[i]->ctx_index];
         }
     }
 
-    return 0;
+    return NULL;
 }
-
 
 /*
  * Whether any Content-Security-Policy of the response keeps browsers from
@@ -1075,195 +1534,6 @@ ngx_http_vantoro_policy_blocks_style(u_char *p, u_char *last)
 }
 
 
-/*
- * Where the stylesheet link goes: right after the first <head> start tag,
- * else before the first start tag, else at the end.  Comments, markup
- * declarations, attribute values and the text of raw-text elements are
- * skipped, so that a "<head>" inside them is never taken.
- */
-
-static size_t
-ngx_http_vantoro_link_offset(u_char *start, size_t len)
-{
-    u_char      *p, *last, *name, *q, quote;
-    size_t       n;
-    ngx_uint_t   i;
-    ngx_int_t    first;
-
-    static ngx_str_t  raw[] = {
-        ngx_string("script"), ngx_string("style"), ngx_string("textarea"),
-        ngx_string("title"), ngx_string("xmp"), ngx_string("iframe"),
-        ngx_string("noembed"), ngx_string("noframes"),
-        ngx_string("noscript"), ngx_null_string
-    };
-
-    p = start;
-    last = start + len;
-    first = -1;
-
-    for ( ;; ) {
-        p = ngx_strlchr(p, last, '<');
-
-        if (p == NULL || last - p < 2) {
-            break;
-        }
-
-        if (last - p >= 4 && ngx_strncmp(p, "<!--", 4) == 0) {
-            q = p + 4;
-
-            /* "<!-->" and "<!--->" are whole comments */
-
-            if (q < last && *q == '>') {
-                p = q + 1;
-                continue;
-            }
-
-            if (last - q >= 2 && q[0] == '-' && q[1] == '>') {
-                p = q + 2;
-                continue;
-            }
-
-            p = ngx_strlcasestrn(q, last, (u_char *) "-->", 3 - 1);
-            if (p == NULL) {
-                break;
-            }
-
-            p += 3;
-            continue;
-        }
-
-        if (p[1] == '/' && last - p >= 3) {
-
-            if (ngx_http_vantoro_isalpha(p[2])) {
-                /* an end tag: its attributes may quote ">" too */
-                goto tag;
-            }
-
-            if (p[2] == '>') {
-                p += 3;
-                continue;
-            }
-        }
-
-        if (p[1] == '!' || p[1] == '?' || p[1] == '/') {
-            /* a declaration or a bogus comment, to the next ">" */
-
-            p = ngx_strlchr(p + 1, last, '>');
-            if (p == NULL) {
-                break;
-            }
-
-            p++;
-            continue;
-        }
-
-        if (!ngx_http_vantoro_isalpha(p[1])) {
-            p++;
-            continue;
-        }
-
-        if (first == -1) {
-            first = p - start;
-        }
-
-    tag:
-
-        name = (p[1] == '/') ? p + 2 : p + 1;
-
-        for (q = name;
-             q < last && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r'
-             && *q != '\f' && *q != '/' && *q != '>';
-             q++)
-        {
-            /* void */
-        }
-
-        n = q - name;
-
-        /* the rest of the tag, with attribute values in quotes */
-
-        while (q < last && *q != '>') {
-            if (*q == '=') {
-                q++;
-
-                while (q < last && (*q == ' ' || *q == '\t' || *q == '\n'
-                                    || *q == '\r' || *q == '\f'))
-                {
-                    q++;
-                }
-
-                if (q < last && (*q == '"' || *q == '\'')) {
-                    quote = *q;
-                    q = ngx_strlchr(q + 1, last, quote);
-                    if (q == NULL) {
-                        goto done;
-                    }
-                }
-            }
-
-            q++;
-        }
-
-        if (q >= last) {
-            break;
-        }
-
-        q++;
-
-        if (p[1] == '/') {
-            p = q;
-            continue;
-        }
-
-        if (n == 4 && ngx_strncasecmp(name, (u_char *) "head", 4) == 0) {
-            return q - start;
-        }
-
-        if (n == 9 && ngx_strncasecmp(name, (u_char *) "plaintext", 9) == 0) {
-            break;
-        }
-
-        p = q;
-
-        for (i = 0; raw[i].len; i++) {
-            if (n != raw[i].len
-                || ngx_strncasecmp(name, raw[i].data, n) != 0)
-            {
-                continue;
-            }
-
-            /* the text runs to the element's own end tag */
-
-            for ( ;; ) {
-                p = ngx_strlcasestrn(p, last, (u_char *) "</", 2 - 1);
-
-                if (p == NULL) {
-                    goto done;
-                }
-
-                p += 2;
-
-                if ((size_t) (last - p) > n
-                    && ngx_strncasecmp(p, raw[i].data, n) == 0
-                    && (p[n] == ' ' || p[n] == '\t' || p[n] == '\n'
-                        || p[n] == '\r' || p[n] == '\f' || p[n] == '/'
-                        || p[n] == '>'))
-                {
-                    p -= 2;
-                    break;
-                }
-            }
-
-            break;
-        }
-    }
-
-done:
-
-    return (first == -1) ? len : (size_t) first;
-}
-
-
 /* The content handler of "vantoro_stylesheet". */
 
 static ngx_int_t
@@ -1381,35 +1651,53 @@ ngx_http_vantoro_enum(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
 }
 
 
-static char *
-ngx_http_vantoro_copyright(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
-{
-    char  *rv;
+/*
+ * The engine's own judgement of a directive's text, now rather than on every
+ * response: a handle is given the setting, and its message is nginx -t's.
+ */
 
-    ngx_str_t       *value;
+typedef vantoro_status (*ngx_http_vantoro_setter_pt)(vantoro_handle *h,
+    ngx_str_t *value);
+
+
+static vantoro_status
+ngx_http_vantoro_try_copyright(vantoro_handle *h, ngx_str_t *value)
+{
+    return vantoro_set_copyright(h, (char *) value->data, value->len);
+}
+
+
+static vantoro_status
+ngx_http_vantoro_try_charset(vantoro_handle *h, ngx_str_t *value)
+{
+    return vantoro_set_charset(h, (char *) value->data);
+}
+
+
+static vantoro_status
+ngx_http_vantoro_try_link(vantoro_handle *h, ngx_str_t *value)
+{
+    return vantoro_set_stylesheet_link(h, (char *) value->data, value->len);
+}
+
+
+static char *
+ngx_http_vantoro_check(ngx_conf_t *cf, const char *what, ngx_str_t *value,
+    ngx_http_vantoro_setter_pt set)
+{
     vantoro_handle  *h;
     vantoro_status   status;
 
     h = NULL;
 
-    rv = ngx_conf_set_str_slot(cf, cmd, conf);
-    if (rv != NGX_CONF_OK) {
-        return rv;
-    }
-
-    /* the engine's own judgement, now rather than on every response */
-
-    value = cf->args->elts;
-
     status = vantoro_create(&h);
     if (status == VANTORO_OK) {
-        status = vantoro_set_copyright(h, (char *) value[1].data,
-                                       value[1].len);
+        status = set(h, value);
     }
 
     if (status != VANTORO_OK) {
-        ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
-                           "invalid copyright text \"%V\": %s", &value[1],
+        ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "invalid %s \"%V\": %s",
+                           what, value,
                            h ? vantoro_last_error(h)
                              : vantoro_status_name(status));
         vantoro_destroy(h);
@@ -1417,6 +1705,149 @@ ngx_http_vantoro_copyright(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
     }
 
     vantoro_destroy(h);
+
+    return NGX_CONF_OK;
+}
+
+
+/* The content pass of an empty text, as the location's handle would run it. */
+
+static char *
+ngx_http_vantoro_check_notices(ngx_conf_t *cf,
+    ngx_http_vantoro_loc_conf_t *conf)
+{
+    char            *out;
+    size_t           out_len;
+    vantoro_handle  *h;
+    vantoro_status   status;
+
+    h = NULL;
+    out = NULL;
+
+    status = vantoro_create(&h);
+
+    if (status == VANTORO_OK) {
+        status = vantoro_set_copyright(h, (char *) conf->copyright.data,
+                                       conf->copyright.len);
+    }
+
+    if (status == VANTORO_OK) {
+        status = vantoro_set_decoy_kind(h, (vantoro_decoy_kind) conf->decoy);
+    }
+
+    if (status == VANTORO_OK) {
+        status = vantoro_protect_content(h, "", 0, &out, &out_len);
+        vantoro_free(out);
+    }
+
+    if (status != VANTORO_OK) {
+        ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                           "%s; set \"vantoro_copyright\"",
+                           h ? vantoro_last_error(h)
+                             : vantoro_status_name(status));
+        vantoro_destroy(h);
+        return NGX_CONF_ERROR;
+    }
+
+    vantoro_destroy(h);
+
+    return NGX_CONF_OK;
+}
+
+
+static char *
+ngx_http_vantoro_copyright(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
+{
+    char       *rv;
+    ngx_str_t  *value;
+
+    rv = ngx_conf_set_str_slot(cf, cmd, conf);
+    if (rv != NGX_CONF_OK) {
+        return rv;
+    }
+
+    value = cf->args->elts;
+
+    return ngx_http_vantoro_check(cf, "copyright text", &value[1],
+                                  ngx_http_vantoro_try_copyright);
+}
+
+
+static char *
+ngx_http_vantoro_charset(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
+{
+    char       *rv;
+    ngx_str_t  *value;
+
+    rv = ngx_conf_set_str_slot(cf, cmd, conf);
+    if (rv != NGX_CONF_OK) {
+        return rv;
+    }
+
+    /* the engine takes the name as a C string; nginx's arguments end in NUL */
+
+    value = cf->args->elts;
+
+    if (ngx_strlen(value[1].data) != value[1].len) {
+        ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                           "invalid character set \"%V\"", &value[1]);
+        return NGX_CONF_ERROR;
+    }
+
+    return ngx_http_vantoro_check(cf, "character set", &value[1],
+                                  ngx_http_vantoro_try_charset);
+}
+
+
+/* vantoro_types: checked one by one now, made the policy when merged */
+
+static char *
+ngx_http_vantoro_types(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
+{
+    ngx_http_vantoro_loc_conf_t *vlcf = conf;
+
+    ngx_str_t       *value, *type;
+    ngx_uint_t       i;
+    vantoro_policy  *policy;
+
+    if (vlcf->types != NGX_CONF_UNSET_PTR) {
+        return "is duplicate";
+    }
+
+    vlcf->types = ngx_array_create(cf->pool, cf->args->nelts,
+                                   sizeof(ngx_str_t));
+    if (vlcf->types == NULL) {
+        return NGX_CONF_ERROR;
+    }
+
+    if (vantoro_policy_create(&policy) != VANTORO_OK) {
+        return NGX_CONF_ERROR;
+    }
+
+    value = cf->args->elts;
+
+    for (i = 1; i < cf->args->nelts; i++) {
+
+        if (vantoro_policy_add_type(policy, (char *) value[i].data,
+                                    value[i].len)
+            != VANTORO_OK)
+        {
+            ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "%s",
+                               vantoro_policy_last_error(policy));
+            vantoro_policy_destroy(policy);
+            return NGX_CONF_ERROR;
+        }
+
+        type = ngx_array_push(vlcf->types);
+        if (type == NULL) {
+            vantoro_policy_destroy(policy);
+            return NGX_CONF_ERROR;
+        }
+
+        *type = value[i];
+    }
+
+    vantoro_policy_destroy(policy);
 
     return NGX_CONF_OK;
 }
@@ -1519,6 +1950,50 @@ ngx_http_vantoro_replay(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
 #endif
 
 
+static ngx_int_t
+ngx_http_vantoro_add_variables(ngx_conf_t *cf)
+{
+    ngx_http_variable_t  *var;
+
+    var = ngx_http_add_variable(cf, &ngx_http_vantoro_status_name,
+                                NGX_HTTP_VAR_NOCACHEABLE);
+    if (var == NULL) {
+        return NGX_ERROR;
+    }
+
+    var->get_handler = ngx_http_vantoro_status_variable;
+
+    return NGX_OK;
+}
+
+
+static void *
+ngx_http_vantoro_create_main_conf(ngx_conf_t *cf)
+{
+    ngx_http_vantoro_main_conf_t  *conf;
+
+    conf = ngx_pcalloc(cf->pool, sizeof(ngx_http_vantoro_main_conf_t));
+    if (conf == NULL) {
+        return NULL;
+    }
+
+    conf->worker_memory = NGX_CONF_UNSET_SIZE;
+
+    return conf;
+}
+
+
+static char *
+ngx_http_vantoro_init_main_conf(ngx_conf_t *cf, void *conf)
+{
+    ngx_http_vantoro_main_conf_t *vmcf = conf;
+
+    ngx_conf_init_size_value(vmcf->worker_memory, 256 * 1024 * 1024);
+
+    return NGX_CONF_OK;
+}
+
+
 static void *
 ngx_http_vantoro_create_conf(ngx_conf_t *cf)
 {
@@ -1533,11 +2008,10 @@ ngx_http_vantoro_create_conf(ngx_conf_t *cf)
      * set by ngx_pcalloc():
      *
      *     conf->copyright = { 0, NULL };
+     *     conf->charset = { 0, NULL };
      *     conf->site_key = { 0, NULL };
      *     conf->stylesheet_uri = { 0, NULL };
-     *     conf->types = { NULL };
-     *     conf->types_keys = NULL;
-     *     conf->link = { 0, NULL };
+     *     conf->policy = NULL;
      *     conf->engine = NULL;
      *     conf->css = { 0, NULL };
      *     conf->css_etag = { 0, NULL };
@@ -1547,7 +2021,9 @@ ngx_http_vantoro_create_conf(ngx_conf_t *cf)
     conf->pass = NGX_CONF_UNSET_UINT;
     conf->decoy = NGX_CONF_UNSET_UINT;
     conf->hide = NGX_CONF_UNSET_UINT;
+    conf->nosnippet = NGX_CONF_UNSET;
     conf->max_size = NGX_CONF_UNSET_SIZE;
+    conf->types = NGX_CONF_UNSET_PTR;
     conf->bypass = NGX_CONF_UNSET_PTR;
     conf->stylesheet = NGX_CONF_UNSET;
 
@@ -1568,7 +2044,10 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
     u_char              *p;
     char                *css;
     size_t               css_len;
+    ngx_str_t           *type;
+    ngx_uint_t           i, *gzip_static;
     ngx_md5_t            md5;
+    const char          *hide;
     vantoro_status       status;
     ngx_pool_cleanup_t  *cln;
     u_char               digest[16];
@@ -1579,11 +2058,14 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
     ngx_conf_merge_uint_value(conf->decoy, prev->decoy,
                               VANTORO_DECOY_COPYRIGHT);
     ngx_conf_merge_uint_value(conf->hide, prev->hide, NGX_HTTP_VANTORO_STYLE);
+    ngx_conf_merge_value(conf->nosnippet, prev->nosnippet, 0);
     ngx_conf_merge_str_value(conf->copyright, prev->copyright, "");
+    ngx_conf_merge_str_value(conf->charset, prev->charset, "auto");
     ngx_conf_merge_str_value(conf->site_key, prev->site_key, "");
     ngx_conf_merge_str_value(conf->stylesheet_uri, prev->stylesheet_uri, "");
     ngx_conf_merge_size_value(conf->max_size, prev->max_size,
                               8 * 1024 * 1024);
+    ngx_conf_merge_ptr_value(conf->types, prev->types, NULL);
     ngx_conf_merge_ptr_value(conf->bypass, prev->bypass, NULL);
 
     /* like a content handler, not inherited */
@@ -1596,69 +2078,89 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
     ngx_conf_merge_ptr_value(conf->replay, prev->replay, NULL);
 #endif
 
-    if (ngx_http_merge_types(cf, &conf->types_keys, &conf->types,
-                             &prev->types_keys, &prev->types,
-                             ngx_http_html_default_types)
-        != NGX_OK)
-    {
-        return NGX_CONF_ERROR;
-    }
+    if (conf->enable) {
+        hide = conf->hide == NGX_HTTP_VANTORO_CLASS ? "class" : "auto";
 
-    if (conf->copyright.len == 0) {
-        conf->copyright.data = NULL;
-    }
-
-    if (conf->enable && conf->hide != NGX_HTTP_VANTORO_STYLE) {
-        if (conf->site_key.len == 0) {
+        if (conf->hide != NGX_HTTP_VANTORO_STYLE && conf->site_key.len == 0) {
             ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
                                "\"vantoro_hide %s\" needs "
-                               "\"vantoro_site_key\"",
-                               conf->hide == NGX_HTTP_VANTORO_CLASS
-                               ? "class" : "auto");
+                               "\"vantoro_site_key\"", hide);
             return NGX_CONF_ERROR;
         }
 
-        if (conf->stylesheet_uri.len == 0) {
+        if (conf->hide != NGX_HTTP_VANTORO_STYLE
+            && conf->stylesheet_uri.len == 0)
+        {
             ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
                                "\"vantoro_hide %s\" needs "
-                               "\"vantoro_stylesheet_uri\"",
-                               conf->hide == NGX_HTTP_VANTORO_CLASS
-                               ? "class" : "auto");
+                               "\"vantoro_stylesheet_uri\"", hide);
             return NGX_CONF_ERROR;
         }
 
-        if (ngx_strlchr(conf->stylesheet_uri.data,
-                        conf->stylesheet_uri.data + conf->stylesheet_uri.len,
-                        '"')
-            || ngx_strlchr(conf->stylesheet_uri.data,
-                           conf->stylesheet_uri.data
-                           + conf->stylesheet_uri.len, '<'))
+        if (conf->stylesheet_uri.len
+            && ngx_http_vantoro_check(cf, "vantoro_stylesheet_uri",
+                                      &conf->stylesheet_uri,
+                                      ngx_http_vantoro_try_link)
+               != NGX_CONF_OK)
         {
+            return NGX_CONF_ERROR;
+        }
+
+        /* the engine refuses notices without a text: so does nginx -t */
+
+        if (conf->pass != NGX_HTTP_VANTORO_PAGE
+            && ngx_http_vantoro_check_notices(cf, conf) != NGX_CONF_OK)
+        {
+            return NGX_CONF_ERROR;
+        }
+
+        /* pre-compressed files would pass unprotected to every browser */
+
+        gzip_static = ngx_http_vantoro_other_conf(cf,
+                                                "ngx_http_gzip_static_module");
+
+        if (gzip_static && *gzip_static) {
             ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
-                               "\"vantoro_stylesheet_uri\" must not contain "
-                               "'\"' or '<': \"%V\"", &conf->stylesheet_uri);
+                               "\"gzip_static\" sends pre-compressed files "
+                               "that \"vantoro\" cannot protect; turn it off "
+                               "where pages are protected, or \"vantoro off\" "
+                               "where only other files are served");
             return NGX_CONF_ERROR;
         }
 
-        if (prev->link.len && prev->stylesheet_uri.len
-            && prev->stylesheet_uri.data == conf->stylesheet_uri.data)
-        {
-            conf->link = prev->link;
+        if (conf->types == prev->types && prev->policy) {
+            conf->policy = prev->policy;
 
         } else {
-            conf->link.len = sizeof("<link rel=\"stylesheet\" href=\"\">") - 1
-                             + conf->stylesheet_uri.len;
-            conf->link.data = ngx_pnalloc(cf->pool, conf->link.len);
-            if (conf->link.data == NULL) {
+            if (vantoro_policy_create(&conf->policy) != VANTORO_OK) {
                 return NGX_CONF_ERROR;
             }
 
-            ngx_sprintf(conf->link.data, "<link rel=\"stylesheet\" href=\"%V\">",
-                        &conf->stylesheet_uri);
-        }
-    }
+            cln = ngx_pool_cleanup_add(cf->pool, 0);
+            if (cln == NULL) {
+                vantoro_policy_destroy(conf->policy);
+                return NGX_CONF_ERROR;
+            }
 
-    if (conf->enable) {
+            cln->handler = ngx_http_vantoro_destroy_policy;
+            cln->data = conf->policy;
+
+            type = conf->types ? conf->types->elts : NULL;
+
+            for (i = 0; conf->types && i < conf->types->nelts; i++) {
+                if (vantoro_policy_add_type(conf->policy,
+                                            (char *) type[i].data,
+                                            type[i].len)
+                    != VANTORO_OK)
+                {
+                    ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "%s",
+                                       vantoro_policy_last_error(
+                                           conf->policy));
+                    return NGX_CONF_ERROR;
+                }
+            }
+        }
+
         conf->engine = ngx_pcalloc(cf->pool,
                                    sizeof(ngx_http_vantoro_engine_t));
         if (conf->engine == NULL) {
@@ -1724,6 +2226,27 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
 static ngx_int_t
 ngx_http_vantoro_filter_init(ngx_conf_t *cf)
 {
+    ngx_uint_t                  i;
+    ngx_http_handler_pt        *h;
+    ngx_http_core_main_conf_t  *cmcf;
+
+    cmcf = ngx_http_conf_get_module_main_conf(cf, ngx_http_core_module);
+
+    h = ngx_array_push(&cmcf->phases[NGX_HTTP_PRECONTENT_PHASE].handlers);
+    if (h == NULL) {
+        return NGX_ERROR;
+    }
+
+    *h = ngx_http_vantoro_request_handler;
+
+    for (i = 0; cf->cycle->modules[i]; i++) {
+        if (ngx_strcmp(cf->cycle->modules[i]->name,
+                       "ngx_http_gunzip_filter_module") == 0)
+        {
+            ngx_http_vantoro_gunzip_index = cf->cycle->modules[i]->ctx_index;
+        }
+    }
+
     ngx_http_next_header_filter = ngx_http_top_header_filter;
     ngx_http_top_header_filter = ngx_http_vantoro_header_filter;
 

@@ -172,6 +172,8 @@ class Nginx:
 
     def config(self, server, http="", module=TEST_MODULE, single=False, main=""):
         self.port = free_port()
+        self.port2 = free_port()  # for a second listen, as {port2}
+        server = server.replace("{port2}", str(self.port2))
         up = "127.0.0.1:%d" % self.upstream.port
         p = self.prefix
         user = "user root;" if os.geteuid() == 0 else ""

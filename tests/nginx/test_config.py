@@ -14,18 +14,25 @@ def test_a_full_configuration_is_accepted(nginx):
         vantoro_pass protect;
         vantoro_copyright "Example Site:All rights reserved,(c) Example";
         vantoro_decoy both;
-        vantoro_types text/html application/xhtml+xml;
+        vantoro_types text/html text/plain;
+        vantoro_charset auto;
+        vantoro_nosnippet on;
         vantoro_bypass $cookie_editor $arg_raw;
         vantoro_max_size 2m;
         vantoro_hide auto;
         vantoro_site_key k1;
         vantoro_stylesheet_uri /v.css;
         location = /v.css { vantoro_stylesheet; }
-        location /a/ { vantoro off; }
-        location /b/ { vantoro_pass page; vantoro_hide style; }
+        location /a/ { vantoro off; gzip_static on; }
+        location /b/ { vantoro_pass page; vantoro_hide style; vantoro_charset GBK; }
+        location /c/ { vantoro_copyright ""; vantoro_decoy random; gunzip on; }
     """)
     assert status == 0, output
     assert "test is successful" in output
+    # the memory of one worker is the http block's
+    status, output = nginx.test_config("vantoro on; vantoro_copyright x;",
+                                       http="vantoro_worker_memory 64m;", module=RELEASE_MODULE)
+    assert status == 0, output
 
 
 @pytest.mark.parametrize("server, message", [
@@ -37,13 +44,35 @@ def test_a_full_configuration_is_accepted(nginx):
     ("vantoro_max_size lots;", '"vantoro_max_size" directive invalid value'),
     ("vantoro_bypass;", 'invalid number of arguments in "vantoro_bypass" directive'),
     ("vantoro_copyright a b;", 'invalid number of arguments in "vantoro_copyright" directive'),
-    ("vantoro on; vantoro_hide class; vantoro_stylesheet_uri /v.css;",
+    ("vantoro on; vantoro_copyright x; vantoro_hide class; vantoro_stylesheet_uri /v.css;",
      '"vantoro_hide class" needs "vantoro_site_key"'),
-    ("vantoro on; vantoro_hide auto; vantoro_site_key k1;",
+    ("vantoro on; vantoro_copyright x; vantoro_hide auto; vantoro_site_key k1;",
      '"vantoro_hide auto" needs "vantoro_stylesheet_uri"'),
-    ("""vantoro on; vantoro_hide class; vantoro_site_key k1;
+    ("""vantoro on; vantoro_copyright x; vantoro_hide class; vantoro_site_key k1;
         vantoro_stylesheet_uri '/a"b.css';""",
-     '"vantoro_stylesheet_uri" must not contain'),
+     'invalid vantoro_stylesheet_uri "/a"b.css": the stylesheet link must not hold'),
+    # what the passes would break, or could not even read
+    ("vantoro_types *;", 'cannot protect the media type "*": only named types can be protected'),
+    ("vantoro_types text/plain image/png;",
+     'cannot protect the media type "image/png": it is not a text type'),
+    ("vantoro_types application/xhtml+xml;",
+     'cannot protect the media type "application/xhtml+xml": the passes would break it'),
+    ("vantoro_types text/css;", 'cannot protect the media type "text/css"'),
+    ("vantoro_types text/plain; vantoro_types text/csv;", '"vantoro_types" directive is duplicate'),
+    # pre-compressed files would reach every browser unprotected
+    ("vantoro on; vantoro_copyright x; gzip_static on;",
+     '"gzip_static" sends pre-compressed files that "vantoro" cannot protect'),
+    ("vantoro_copyright x; location /a/ { vantoro on; gzip_static on; }",
+     '"gzip_static" sends pre-compressed files'),
+    # notices without a text, refused as the engine refuses them everywhere
+    ("vantoro on;", "copyright decoys need a copyright text (or random decoys, or empty "
+                    "notices asked for)"),
+    ("vantoro on; vantoro_decoy both; vantoro_copyright ',:';", "copyright decoys need"),
+    ("vantoro_charset no-such-charset;",
+     "invalid character set \"no-such-charset\": unknown character set 'no-such-charset'"),
+    ("vantoro_charset UTF-16;", "does not keep ASCII as ASCII"),
+    ("location /a/ { vantoro_worker_memory 2m; }",
+     '"vantoro_worker_memory" directive is not allowed here'),
     ("location = /v.css { vantoro_stylesheet; }", '"vantoro_stylesheet" needs "vantoro_site_key"'),
     ("vantoro_site_key k1; vantoro_stylesheet;", '"vantoro_stylesheet" directive is not allowed here'),
     ("vantoro_pass page; vantoro_pass page;", '"vantoro_pass" directive is duplicate'),

@@ -59,8 +59,15 @@ def test_utf8_is_the_default(server, reference, site):
     assert "Все права защищены".encode("utf-8") in r.body
 
 
-def test_unknown_charset_passes_unchanged(server, upstream):
-    path = "/ru.html?ct=text/html;%20charset=x-no-such-charset"
+def test_unknown_charset_label_is_ignored(server, reference):
+    # as a browser ignores it: the page's own declaration, else UTF-8
+    r = server.request("/u/article.html?ct=text/html;%20charset=x-no-such-charset")
+    assert r.body == reference("protect", ARTICLE, copyright=COPYRIGHT_RU)
+
+
+def test_a_charset_that_cannot_be_protected_passes_unchanged(server, upstream):
+    # a set browsers show as replacement characters
+    path = "/ru.html?ct=text/html;%20charset=iso-2022-kr"
     r = server.request("/u" + path)
     assert r.status == 200 and r.body == upstream_body(upstream, path).body
     assert "VANTORO_UNKNOWN_CHARSET" in server.error_log()
