@@ -45,6 +45,10 @@ TEST_F(Cli, MessagesSayWhatAndWhy) {
       {"page \"$(printf 'bad\\001\\377.html')\"", 1, "vantoro: bad\\x01\\xFF.html: No such file or directory\n"},
       {"content", 2, "vantoro: 'content' needs --copyright TEXT or --copyright-file PATH"},
       {"protect --copyright ''", 2, "'protect' needs --copyright TEXT"},
+      // the engine's own judgement, as every interface gives it
+      {"protect --copyright ,:", 2,
+       "vantoro: copyright decoys need a copyright text (or random decoys, or empty notices "
+       "asked for)\n"},
       {"content --copyright-file -", 2,
        "vantoro: --copyright-file - and the page cannot both come from standard input\n"},
       {"page --charset ''", 2, "vantoro: empty character set name\n"},
@@ -229,6 +233,34 @@ TEST_F(Cli, CharsetConvertsOnlyInsertedText) {
   Put(dir_ / "draws.txt", draws);
   Result latin = Run("content --decoy random --charset ISO-8859-1 --random-values draws.txt", "</p>");
   EXPECT_EQ(latin.out, "<span style=';display:none;;'>&#8364;</span></p>") << latin.err;
+}
+
+// By default each page's own declaration decides, in a whole site too.
+TEST_F(Cli, EachPageInItsOwnDeclaredCharset) {
+  const std::string notice = "\xE7\x89\x88\xE6\x9D\x83";  // "版权" in UTF-8
+  const std::string gbk_notice = "\xB0\xE6\xC8\xA8";        // and in GBK
+  const std::string gbk = "<html><head><meta charset=\"gbk\"></head><p>\xC4\xE3\xBA\xC3</p>";
+  const std::string utf8 = "<html><head><meta charset=\"utf-8\"></head><p>x</p>";
+  Result r = Run("protect --copyright " + notice, gbk);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(gbk_notice), std::string::npos);
+  EXPECT_EQ(r.out.find(notice), std::string::npos);
+  EXPECT_NE(FromGbk(r.out).find("v2.0正式版"), std::string::npos);
+
+  fs::create_directory(dir_ / "site");
+  Put(dir_ / "site" / "gbk.html", gbk);
+  Put(dir_ / "site" / "utf8.html", utf8);
+  r = Run("protect --in-place --copyright " + notice + " site");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(Slurp(dir_ / "site" / "gbk.html").find(gbk_notice), std::string::npos);
+  EXPECT_NE(Slurp(dir_ / "site" / "utf8.html").find(notice), std::string::npos);
+  // an explicit set is the caller's word
+  r = Run("protect --charset UTF-8 --copyright " + notice, gbk);
+  EXPECT_NE(r.out.find(notice), std::string::npos);
+  // a page no browser reads as ASCII markup fails alone
+  r = Run("page", std::string("\xFF\xFE<\0p\0>\0", 8));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("UTF-16LE, which cannot be protected"), std::string::npos) << r.err;
 }
 
 }  // namespace
