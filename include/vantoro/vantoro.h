@@ -78,7 +78,7 @@ typedef enum vantoro_hide_method {
 
 typedef struct vantoro_handle vantoro_handle;
 
-/* A new handle with the defaults: no copyright texts, copyright decoys, UTF-8. */
+/* A new handle with the defaults: no copyright texts, copyright decoys, charset "auto". */
 vantoro_status vantoro_create(vantoro_handle **out) VANTORO_NOEXCEPT;
 /* Releases the handle; NULL is allowed and does nothing. */
 void vantoro_destroy(vantoro_handle *handle) VANTORO_NOEXCEPT;
