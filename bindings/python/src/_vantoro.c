@@ -1,7 +1,8 @@
-/* vantoro._vantoro: the handle type the Python package builds on, over the C
- * interface only. It does what needs C: converting texts, running the passes
- * with the GIL released, and turning statuses into exceptions. Option names,
- * defaults and the WSGI layer are Python (vantoro/__init__.py, vantoro/wsgi.py). */
+/* vantoro._vantoro: the handle and policy types the Python package builds on,
+ * over the C interface only. It does what needs C: converting texts, running the
+ * passes with the GIL released, and turning statuses into exceptions. Option
+ * names, defaults and the WSGI layer are Python (vantoro/__init__.py,
+ * vantoro/wsgi.py). */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <pythread.h>
@@ -17,9 +18,20 @@ typedef struct {
    * pass, so each call holds this lock from start to finish. */
   PyThread_type_lock lock;
   /* The Python codec for str texts when the pages' character set is not
-   * UTF-8; NULL for UTF-8. */
+   * UTF-8; NULL for UTF-8 and "auto". */
   PyObject *codec;
+  /* The charset is "auto": a str, encoded as UTF-8, must then be read as
+   * UTF-8 whatever its <meta> says, or the inserted text would not decode. */
+  int auto_charset;
+  /* The transport charset the caller set (bytes, NUL-terminated), or NULL: a
+   * str pass sets UTF-8 for itself, then puts this one back. */
+  PyObject *transport;
 } Handle;
+
+typedef struct {
+  PyObject_HEAD
+  vantoro_policy *policy;
+} Policy;
 
 typedef vantoro_status (*pass_fn)(vantoro_handle *, const char *, size_t, char **, size_t *);
 
@@ -46,6 +58,27 @@ static PyObject *raise_status(vantoro_status status, const char *message) {
   PyErr_SetObject(Error, error);
   Py_DECREF(error);
   return NULL;
+}
+
+/* The UTF-8 of a str option as a C string; Error for a NUL inside, which a C
+ * string would cut off. */
+static const char *c_string(PyObject *text, const char *what) {
+  Py_ssize_t size;
+  const char *data;
+  if (!PyUnicode_Check(text)) {
+    PyErr_Format(PyExc_TypeError, "%s must be str, not %.200s", what, Py_TYPE(text)->tp_name);
+    return NULL;
+  }
+  data = PyUnicode_AsUTF8AndSize(text, &size);
+  if (data != NULL && (size_t)size != strlen(data)) {
+    PyObject *message = PyUnicode_FromFormat("%s contains a NUL character", what);
+    if (message != NULL) {
+      raise_status(VANTORO_INVALID_ARGUMENT, PyUnicode_AsUTF8(message));
+      Py_DECREF(message);
+    }
+    return NULL;
+  }
+  return data;
 }
 
 /* Takes the handle's lock without holding the GIL while waiting: the holder
@@ -82,6 +115,7 @@ static PyObject *Handle_new(PyTypeObject *type, PyObject *args, PyObject *kwargs
     Py_DECREF(self);
     return raise_status(status, NULL);
   }
+  self->auto_charset = 1; /* the library's default */
   return (PyObject *)self;
 }
 
@@ -89,6 +123,7 @@ static void Handle_dealloc(Handle *self) {
   vantoro_destroy(self->handle);
   if (self->lock != NULL) PyThread_free_lock(self->lock);
   Py_CLEAR(self->codec);
+  Py_CLEAR(self->transport);
   Py_TYPE(self)->tp_free((PyObject *)self);
 }
 
@@ -101,6 +136,7 @@ static PyObject *run_pass(Handle *self, PyObject *text, pass_fn pass) {
   size_t out_length = 0;
   vantoro_status status;
   const int is_str = PyUnicode_Check(text);
+  int override;
 
   if (!is_str && !PyBytes_Check(text)) {
     return PyErr_Format(PyExc_TypeError, "expected str or bytes, not %.200s",
@@ -127,10 +163,25 @@ static PyObject *run_pass(Handle *self, PyObject *text, pass_fn pass) {
     PyThread_release_lock(self->lock);
     return NULL;
   }
+  /* The transport outranks a <meta> declaration, and the only byte order
+   * mark UTF-8 text can start with is UTF-8's: the pass reads UTF-8. */
+  override = is_str && self->auto_charset;
+  status = override ? vantoro_set_transport_charset(self->handle, "UTF-8") : VANTORO_OK;
 
-  Py_BEGIN_ALLOW_THREADS
-  status = pass(self->handle, data, (size_t)size, &out, &out_length);
-  Py_END_ALLOW_THREADS
+  if (status == VANTORO_OK) {
+    Py_BEGIN_ALLOW_THREADS
+    status = pass(self->handle, data, (size_t)size, &out, &out_length);
+    Py_END_ALLOW_THREADS
+  }
+  if (override) {
+    const vantoro_status restored = vantoro_set_transport_charset(
+        self->handle, self->transport == NULL ? NULL : PyBytes_AS_STRING(self->transport));
+    if (restored != VANTORO_OK && status == VANTORO_OK) {
+      vantoro_free(out);
+      out = NULL;
+      status = restored;
+    }
+  }
 
   if (status != VANTORO_OK) {
     finish(self, status);
@@ -186,24 +237,82 @@ static PyObject *Handle_set_decoy_kind(Handle *self, PyObject *kind) {
 }
 
 /* (name, codec): the name for the library, the Python codec for str texts or
- * None for UTF-8. */
+ * None for UTF-8 (and "auto"). */
 static PyObject *Handle_set_charset(Handle *self, PyObject *args) {
   const char *name;
-  Py_ssize_t size;
-  PyObject *codec, *result;
-  if (!PyArg_ParseTuple(args, "s#O:_set_charset", &name, &size, &codec)) return NULL;
-  if ((size_t)size != strlen(name)) {
-    PyErr_SetString(PyExc_ValueError, "the character set name contains a NUL character");
-    return NULL;
-  }
+  PyObject *name_object, *codec, *result;
+  if (!PyArg_ParseTuple(args, "UO:_set_charset", &name_object, &codec)) return NULL;
+  name = c_string(name_object, "the character set name");
+  if (name == NULL) return NULL;
   if (codec != Py_None && !PyUnicode_Check(codec)) {
     PyErr_SetString(PyExc_TypeError, "the codec must be str or None");
     return NULL;
   }
   lock_handle(self);
   result = finish(self, vantoro_set_charset(self->handle, name));
-  if (result != NULL) Py_XSETREF(self->codec, codec == Py_None ? NULL : Py_NewRef(codec));
+  if (result != NULL) {
+    Py_XSETREF(self->codec, codec == Py_None ? NULL : Py_NewRef(codec));
+    self->auto_charset = PyOS_stricmp(name, "auto") == 0;
+  }
   return result;
+}
+
+/* What the transport says the following pages are in (str or None). */
+static PyObject *Handle_set_transport_charset(Handle *self, PyObject *label) {
+  const char *name = NULL;
+  PyObject *copy = NULL, *result;
+  if (label != Py_None) {
+    name = c_string(label, "the transport charset");
+    if (name == NULL) return NULL;
+    copy = PyBytes_FromString(name);
+    if (copy == NULL) return NULL;
+  }
+  lock_handle(self);
+  result = finish(self, vantoro_set_transport_charset(self->handle, name));
+  if (result != NULL) {
+    Py_XSETREF(self->transport, copy);
+  } else {
+    Py_XDECREF(copy);
+  }
+  return result;
+}
+
+/* (method, site_key): both at once, as class hiding needs the key. */
+static PyObject *Handle_set_hiding(Handle *self, PyObject *args) {
+  int method;
+  const char *key;
+  Py_ssize_t size;
+  if (!PyArg_ParseTuple(args, "is#:_set_hiding", &method, &key, &size)) return NULL;
+  lock_handle(self);
+  return finish(self, vantoro_set_hiding(self->handle, (vantoro_hide_method)method, key,
+                                         (size_t)size));
+}
+
+static PyObject *Handle_set_stylesheet_link(Handle *self, PyObject *uri) {
+  Py_ssize_t size;
+  const char *data;
+  if (!PyUnicode_Check(uri)) {
+    return PyErr_Format(PyExc_TypeError, "the stylesheet link must be str, not %.200s",
+                        Py_TYPE(uri)->tp_name);
+  }
+  data = PyUnicode_AsUTF8AndSize(uri, &size);
+  if (data == NULL) return NULL;
+  lock_handle(self);
+  return finish(self, vantoro_set_stylesheet_link(self->handle, data, (size_t)size));
+}
+
+static PyObject *Handle_set_nosnippet(Handle *self, PyObject *on) {
+  const int value = PyObject_IsTrue(on);
+  if (value < 0) return NULL;
+  lock_handle(self);
+  return finish(self, vantoro_set_nosnippet(self->handle, value));
+}
+
+static PyObject *Handle_set_empty_notices(Handle *self, PyObject *on) {
+  const int value = PyObject_IsTrue(on);
+  if (value < 0) return NULL;
+  lock_handle(self);
+  return finish(self, vantoro_set_empty_notices(self->handle, value));
 }
 
 static PyObject *Handle_replay(Handle *self, PyObject *values) {
@@ -262,6 +371,11 @@ static PyMethodDef Handle_methods[] = {
   {"_set_copyright", (PyCFunction)Handle_set_copyright, METH_O, NULL},
   {"_set_decoy_kind", (PyCFunction)Handle_set_decoy_kind, METH_O, NULL},
   {"_set_charset", (PyCFunction)Handle_set_charset, METH_VARARGS, NULL},
+  {"_set_transport_charset", (PyCFunction)Handle_set_transport_charset, METH_O, NULL},
+  {"_set_hiding", (PyCFunction)Handle_set_hiding, METH_VARARGS, NULL},
+  {"_set_stylesheet_link", (PyCFunction)Handle_set_stylesheet_link, METH_O, NULL},
+  {"_set_nosnippet", (PyCFunction)Handle_set_nosnippet, METH_O, NULL},
+  {"_set_empty_notices", (PyCFunction)Handle_set_empty_notices, METH_O, NULL},
   {NULL, NULL, 0, NULL}
 };
 
@@ -276,26 +390,226 @@ static PyTypeObject HandleType = {
   .tp_methods = Handle_methods,
 };
 
+/* ---- The response policy of the web adapters ---- */
+
+static PyObject *Policy_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+  Policy *self;
+  vantoro_status status;
+  (void)args;
+  (void)kwargs;
+  self = (Policy *)type->tp_alloc(type, 0);
+  if (self == NULL) return NULL;
+  status = vantoro_policy_create(&self->policy);
+  if (status != VANTORO_OK) {
+    Py_DECREF(self);
+    return raise_status(status, NULL);
+  }
+  return (PyObject *)self;
+}
+
+static void Policy_dealloc(Policy *self) {
+  vantoro_policy_destroy(self->policy);
+  Py_TYPE(self)->tp_free((PyObject *)self);
+}
+
+/* Policies are only read once their types are added, and both calls keep the
+ * GIL, so a policy needs no lock of its own. */
+static PyObject *Policy_add_type(Policy *self, PyObject *type) {
+  Py_ssize_t size;
+  const char *data;
+  vantoro_status status;
+  if (!PyUnicode_Check(type)) {
+    return PyErr_Format(PyExc_TypeError, "the media type must be str, not %.200s",
+                        Py_TYPE(type)->tp_name);
+  }
+  data = PyUnicode_AsUTF8AndSize(type, &size);
+  if (data == NULL) return NULL;
+  status = vantoro_policy_add_type(self->policy, data, (size_t)size);
+  if (status != VANTORO_OK) return raise_status(status, vantoro_policy_last_error(self->policy));
+  Py_RETURN_NONE;
+}
+
+static PyObject *Policy_judge(Policy *self, PyObject *args, PyObject *kwargs) {
+  static char *keywords[] = {"status", "content_type", "content_encoding", "cache_control",
+                             "content_range", NULL};
+  int status, content_range = 0;
+  const char *type = NULL, *encoding = NULL, *cache = NULL;
+  Py_ssize_t type_size = 0, encoding_size = 0, cache_size = 0;
+  vantoro_verdict verdict;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "iz#z#z#|p:judge", keywords, &status, &type,
+                                   &type_size, &encoding, &encoding_size, &cache, &cache_size,
+                                   &content_range)) {
+    return NULL;
+  }
+  verdict = vantoro_policy_judge(self->policy, status, type, (size_t)type_size, encoding,
+                                 (size_t)encoding_size, cache, (size_t)cache_size, content_range);
+  return PyUnicode_FromString(vantoro_verdict_name(verdict));
+}
+
+PyDoc_STRVAR(add_type_doc,
+"add_type(media_type)\n--\n\n"
+"Protects responses of this media type too (text/html always is). Raises\n"
+"Error for \"*\", wildcards, types that are not text, and text the passes\n"
+"would break (CSS, scripts, XML, event streams, ...).");
+PyDoc_STRVAR(judge_doc,
+"judge(status, content_type, content_encoding, cache_control, content_range=False)\n--\n\n"
+"The verdict on a response from its head, by name: \"protected\" for a\n"
+"response to protect, else why it goes out unchanged (\"status\", \"type\",\n"
+"\"encoded\", \"no_transform\", \"range\"). A header sent several times is\n"
+"given once, its values joined by \", \"; None when absent.");
+
+static PyMethodDef Policy_methods[] = {
+  {"add_type", (PyCFunction)Policy_add_type, METH_O, add_type_doc},
+  {"judge", (PyCFunction)(void (*)(void))Policy_judge, METH_VARARGS | METH_KEYWORDS, judge_doc},
+  {NULL, NULL, 0, NULL}
+};
+
+static PyTypeObject PolicyType = {
+  PyVarObject_HEAD_INIT(NULL, 0)
+  .tp_name = "vantoro._vantoro.Policy",
+  .tp_doc = PyDoc_STR("Which responses a web adapter protects; a new one protects text/html."),
+  .tp_basicsize = sizeof(Policy),
+  .tp_flags = Py_TPFLAGS_DEFAULT,
+  .tp_new = Policy_new,
+  .tp_dealloc = (destructor)Policy_dealloc,
+  .tp_methods = Policy_methods,
+};
+
+/* ---- Module functions ---- */
+
+static PyObject *module_stylesheet(PyObject *module, PyObject *key) {
+  Py_ssize_t size;
+  const char *data;
+  char *out = NULL;
+  size_t out_length = 0;
+  vantoro_status status;
+  PyObject *result;
+  (void)module;
+  if (!PyUnicode_Check(key)) {
+    return PyErr_Format(PyExc_TypeError, "the site key must be str, not %.200s",
+                        Py_TYPE(key)->tp_name);
+  }
+  data = PyUnicode_AsUTF8AndSize(key, &size);
+  if (data == NULL) return NULL;
+  status = vantoro_stylesheet(data, (size_t)size, &out, &out_length);
+  /* No handle carries a message here; an empty key is the one argument refused. */
+  if (status != VANTORO_OK) {
+    return raise_status(status, status == VANTORO_INVALID_ARGUMENT ? "empty site key" : NULL);
+  }
+  result = PyUnicode_DecodeUTF8(out, (Py_ssize_t)out_length, "strict");
+  vantoro_free(out);
+  return result;
+}
+
+static PyObject *module_is_protected(PyObject *module, PyObject *page) {
+  PyObject *encoded = NULL;
+  int protected_page;
+  (void)module;
+  if (PyUnicode_Check(page)) {
+    encoded = PyUnicode_AsEncodedString(page, "utf-8", "surrogatepass");
+    if (encoded == NULL) return NULL;
+    page = encoded;
+  } else if (!PyBytes_Check(page)) {
+    return PyErr_Format(PyExc_TypeError, "expected str or bytes, not %.200s",
+                        Py_TYPE(page)->tp_name);
+  }
+  protected_page = vantoro_is_protected(PyBytes_AS_STRING(page), (size_t)PyBytes_GET_SIZE(page));
+  Py_XDECREF(encoded);
+  return PyBool_FromLong(protected_page);
+}
+
+static PyObject *module_detect_charset(PyObject *module, PyObject *args, PyObject *kwargs) {
+  static char *keywords[] = {"page", "transport", NULL};
+  Py_buffer page;
+  PyObject *transport = Py_None;
+  const char *label = NULL, *name;
+  (void)module;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|O:detect_charset", keywords, &page,
+                                   &transport)) {
+    return NULL;
+  }
+  if (transport != Py_None) label = c_string(transport, "the transport charset");
+  if (transport != Py_None && label == NULL) {
+    PyBuffer_Release(&page);
+    return NULL;
+  }
+  /* Reads the byte order mark and the first 1024 bytes only. */
+  name = vantoro_detect_charset(page.buf, (size_t)page.len, label);
+  PyBuffer_Release(&page);
+  return PyUnicode_FromString(name == NULL ? "UTF-8" : name);
+}
+
+static PyObject *module_protected_header(PyObject *module, PyObject *name) {
+  Py_ssize_t size;
+  const char *data;
+  (void)module;
+  if (!PyUnicode_Check(name)) {
+    return PyErr_Format(PyExc_TypeError, "the header name must be str, not %.200s",
+                        Py_TYPE(name)->tp_name);
+  }
+  data = PyUnicode_AsUTF8AndSize(name, &size);
+  if (data == NULL) return NULL;
+  switch (vantoro_protected_header(data, (size_t)size)) {
+    case VANTORO_HEADER_DROP: return PyUnicode_FromString("drop");
+    case VANTORO_HEADER_WEAKEN: return PyUnicode_FromString("weaken");
+    case VANTORO_HEADER_LENGTH: return PyUnicode_FromString("length");
+    case VANTORO_HEADER_KEEP: break;
+  }
+  return PyUnicode_FromString("keep");
+}
+
+PyDoc_STRVAR(stylesheet_doc,
+"stylesheet(site_key)\n--\n\n"
+"The stylesheet that hides the decoys of hide=\"class\" with this site key:\n"
+"the same for a key on every run and in every version.");
+PyDoc_STRVAR(is_protected_doc,
+"is_protected(page)\n--\n\n"
+"Whether the page (str or bytes) already went through the page pass: its\n"
+"watermark stands at the start.");
+PyDoc_STRVAR(detect_charset_doc,
+"detect_charset(page, transport=None)\n--\n\n"
+"The character set a browser reads the page's bytes in, by its WHATWG\n"
+"name (\"UTF-8\", \"windows-1252\", \"GBK\", ...): the byte order mark's, else\n"
+"`transport` (a Content-Type's charset) when it names a known set, else the\n"
+"page's <meta> declaration in its first 1024 bytes, else \"UTF-8\".");
+PyDoc_STRVAR(protected_header_doc,
+"protected_header(name)\n--\n\n"
+"What protecting a response does to the header of this name (any case):\n"
+"\"keep\", \"drop\", \"weaken\" (ETag) or \"length\" (Content-Length: the\n"
+"result's length, or dropped when it is not known).");
+
+static PyMethodDef module_methods[] = {
+  {"stylesheet", (PyCFunction)module_stylesheet, METH_O, stylesheet_doc},
+  {"is_protected", (PyCFunction)module_is_protected, METH_O, is_protected_doc},
+  {"detect_charset", (PyCFunction)(void (*)(void))module_detect_charset,
+   METH_VARARGS | METH_KEYWORDS, detect_charset_doc},
+  {"protected_header", (PyCFunction)module_protected_header, METH_O, protected_header_doc},
+  {NULL, NULL, 0, NULL}
+};
+
 static struct PyModuleDef module_def = {
   PyModuleDef_HEAD_INIT,
   .m_name = "vantoro._vantoro",
   .m_doc = "The C part of the vantoro package.",
   .m_size = -1,
+  .m_methods = module_methods,
 };
 
 PyMODINIT_FUNC PyInit__vantoro(void) {
   PyObject *module;
-  if (PyType_Ready(&HandleType) < 0) return NULL;
+  if (PyType_Ready(&HandleType) < 0 || PyType_Ready(&PolicyType) < 0) return NULL;
   module = PyModule_Create(&module_def);
   if (module == NULL) return NULL;
   Error = PyErr_NewExceptionWithDoc(
       "vantoro.Error",
-      "A call into the library failed. `status` names the reason as the C\n"
-      "interface does, e.g. \"VANTORO_UNKNOWN_CHARSET\"; running out of memory\n"
-      "raises MemoryError instead.",
-      NULL, NULL);
+      "A call into the library failed, or an option is unusable. `status` names\n"
+      "the reason as the C interface does, e.g. \"VANTORO_UNKNOWN_CHARSET\";\n"
+      "running out of memory raises MemoryError instead. A subclass of\n"
+      "ValueError, so code catching bad option values catches it too.",
+      PyExc_ValueError, NULL);
   if (Error == NULL || PyModule_AddObjectRef(module, "Error", Error) < 0 ||
       PyModule_AddObjectRef(module, "Handle", (PyObject *)&HandleType) < 0 ||
+      PyModule_AddObjectRef(module, "Policy", (PyObject *)&PolicyType) < 0 ||
       PyModule_AddStringConstant(module, "version", vantoro_version()) < 0) {
     Py_DECREF(module);
     return NULL;

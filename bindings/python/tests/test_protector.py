@@ -53,8 +53,10 @@ def test_bad_options_raise_and_leave_the_old_ones():
     with pytest.raises(vantoro.Error) as failure:
         p.replay([0.5, 1.0])
     assert failure.value.status == "VANTORO_INVALID_ARGUMENT"
-    with pytest.raises(ValueError):
+    with pytest.raises(vantoro.Error) as failure:
         p.decoy = "nonsense"
+    assert failure.value.status == "VANTORO_INVALID_ARGUMENT"
+    assert isinstance(failure.value, ValueError)
     with pytest.raises(TypeError):
         p.protect_page(bytearray(b"<p>"))
 
@@ -83,8 +85,9 @@ def test_str_and_bytes_give_the_same_result(pass_name):
 
 
 def test_text_the_library_does_not_touch_round_trips():
-    # Bytes that are not UTF-8, NUL bytes, and lone surrogates in a str.
-    assert b"\xff\xfe\x00z" in vantoro.protect_content(b"\xff\xfe\x00z</p>", "note")
+    # Bytes that are not UTF-8, NUL bytes, and lone surrogates in a str (not
+    # at the start, where \xff\xfe would be a UTF-16 byte order mark).
+    assert b"z\xff\xfe\x00z" in vantoro.protect_content(b"z\xff\xfe\x00z</p>", "note")
     assert "\udcff\ud800\x00z" in vantoro.protect_content("\udcff\ud800\x00z</p>", "note")
 
 
@@ -154,3 +157,151 @@ def test_a_shared_protector_serves_one_call_at_a_time():
     for t in threads:
         t.join()
     assert sorted(results) == expected
+
+
+# ---- Options, and the one error each bad one gives ----
+
+EMPTY_NOTICE_MESSAGE = ("copyright decoys need a copyright text (or random decoys, or empty "
+                        "notices asked for)")
+
+
+def errors_everywhere(copyright, leave_out=(), **options):
+    """The Error of each way the package takes these options, by where it came from."""
+    from vantoro.wsgi import ProtectMiddleware
+
+    ways = {
+        "Protector": lambda: vantoro.Protector(copyright, **options).protect_content(b""),
+        "protect_page": lambda: vantoro.protect_page(b"", copyright, **options),
+        "protect_content": lambda: vantoro.protect_content(b"", copyright, **options),
+        "protect": lambda: vantoro.protect(b"", copyright, **options),
+        "ProtectMiddleware": lambda: ProtectMiddleware(lambda e, s: [], copyright, **options),
+    }
+    found = {}
+    for name, way in ways.items():
+        if name in leave_out:
+            continue
+        with pytest.raises(vantoro.Error) as failure:
+            way()
+        found[name] = failure.value
+    return found
+
+
+@pytest.mark.parametrize("options, status, named", [
+    ({"charset": "no-such-charset"}, "VANTORO_UNKNOWN_CHARSET", "no-such-charset"),
+    ({"decoy": "bogus"}, "VANTORO_INVALID_ARGUMENT", "bogus"),
+    ({"hide": "class"}, "VANTORO_INVALID_ARGUMENT", "site key"),
+    ({"hide": "class", "site_key": "k", "stylesheet_link": '/a"b.css'},
+     "VANTORO_INVALID_ARGUMENT", "stylesheet link"),
+])
+def test_a_bad_option_gives_the_same_error_everywhere(options, status, named):
+    errors = errors_everywhere("Site", **options)
+    messages = {str(e) for e in errors.values()}
+    assert len(messages) == 1, errors
+    assert named in messages.pop()
+    assert all(e.status == status and isinstance(e, ValueError) for e in errors.values())
+
+
+def test_copyright_decoys_need_a_copyright_text():
+    from vantoro.wsgi import ProtectMiddleware
+
+    errors = errors_everywhere("", leave_out=["protect_page"])  # the page pass inserts none
+    with pytest.raises(vantoro.Error) as failure:
+        ProtectMiddleware(lambda e, s: [], ",:", passes="content")  # only separators
+    errors["content pass only"] = failure.value
+    for error in errors.values():
+        assert (error.status, str(error)) == ("VANTORO_INVALID_ARGUMENT", EMPTY_NOTICE_MESSAGE)
+    # Fine without the content pass, with random decoys, or when asked for.
+    assert vantoro.is_protected(vantoro.protect_page(b"<p>x</p>", ""))
+    ProtectMiddleware(lambda e, s: [], "", passes="page")
+    assert "</p>" in vantoro.protect_content("<p>x</p>", "", decoy="random")
+    assert "x</p>" in vantoro.protect_content("<p>x</p>", "", empty_notices=True)
+
+
+@pytest.mark.parametrize("media_type", ["*", "text/*", "text/css", "image/png"])
+def test_refused_media_types(media_type):
+    from vantoro.wsgi import ProtectMiddleware
+
+    with pytest.raises(vantoro.Error) as direct:
+        vantoro.Policy().add_type(media_type)
+    with pytest.raises(vantoro.Error) as middleware:
+        ProtectMiddleware(lambda e, s: [], "Site", types=["text/plain", media_type])
+    assert str(direct.value) == str(middleware.value) and media_type in str(direct.value)
+    assert direct.value.status == middleware.value.status == "VANTORO_INVALID_ARGUMENT"
+
+
+def test_the_policy_takes_absent_headers_and_added_types():
+    policy = vantoro.Policy()
+    assert policy.judge(200, "text/plain", None, None) == "type"
+    policy.add_type("Text/Plain; charset=utf-8")
+    assert policy.judge(200, "text/plain", "identity", "max-age=1") == "protected"
+    assert policy.judge(200, "text/plain", None, None, content_range=True) == "range"
+
+
+def test_hiding_options_reach_the_library():
+    sheet = vantoro.stylesheet("example.org")
+    hiding = set(sheet.split("{")[0].replace(".", "").split(","))
+    assert sheet == vantoro.stylesheet("example.org") != vantoro.stylesheet("other.org")
+    p = vantoro.Protector("Site", hide="class", site_key="example.org",
+                          stylesheet_link="/v.css", nosnippet=True)
+    out = p.protect_content("<head></head><p>a</p>" + "<p>b</p>" * 20)
+    assert out.startswith('<head><link rel="stylesheet" href="/v.css">')
+    assert hiding & set(out.split()) and "style=" not in out and "data-nosnippet" in out
+    p.hide = "style"
+    p.nosnippet = False
+    out = p.protect_content("<head></head><p>a</p>")
+    assert "style=" in out and "data-nosnippet" not in out and "<link" not in out
+    with pytest.raises(vantoro.Error):
+        vantoro.stylesheet("")
+    with pytest.raises(vantoro.Error):
+        p.set_hiding("class", "")
+    assert p.hide is vantoro.Hide.STYLE and p.site_key == "example.org"  # unchanged
+
+
+def test_options_survive_copies_and_show_in_the_repr():
+    p = vantoro.Protector("Site", decoy="both", charset="GBK", hide=vantoro.Hide.CLASS,
+                          site_key="k", stylesheet_link="/v.css", nosnippet=True,
+                          empty_notices=True, transport_charset="big5")
+    copy = pickle.loads(pickle.dumps(p))
+    assert repr(copy) == repr(p)
+    for name in ("copyright", "decoy", "charset", "hide", "site_key", "stylesheet_link",
+                 "nosnippet", "empty_notices", "transport_charset"):
+        assert getattr(copy, name) == getattr(p, name)
+    assert "site_key='k'" in repr(p) and "hide=" not in repr(vantoro.Protector())
+
+
+GBK_PAGE = '<meta charset="gbk"><p>中文</p>'
+
+
+def test_auto_reads_bytes_as_a_browser_does():
+    p = vantoro.Protector("版权所有")
+    assert p.charset == "auto"
+    assert "版权所有".encode("gbk") in p.protect_content(GBK_PAGE.encode("gbk"))
+    # The transport outranks <meta>, and a byte order mark outranks both.
+    p.transport_charset = "utf-8"
+    assert "版权所有".encode() in p.protect_content(GBK_PAGE.encode())
+    assert "版权所有".encode() in p.protect_content(b"\xef\xbb\xbf<p>x</p>")
+    p.transport_charset = "gbk"
+    assert "版权所有".encode("gbk") in p.protect_content(b"<p>x</p>")
+    with pytest.raises(vantoro.Error) as failure:
+        p.protect_content("<p>x</p>".encode("utf-16"))
+    assert failure.value.status == "VANTORO_UNKNOWN_CHARSET"
+
+
+def test_auto_reads_a_str_as_utf8():
+    p = vantoro.Protector("版权所有", transport_charset="gbk")
+    out = p.protect(GBK_PAGE)  # neither the <meta> nor the transport applies to a str
+    assert "版权所有" in out and "中文" in out
+    # The transport set is back for the bytes that follow.
+    assert "版权所有".encode("gbk") in p.protect_content(b"<p>x</p>")
+    p.charset = "GBK"  # an explicit set: a str goes through it
+    assert "版权所有" in p.protect_content("<p>x</p>")
+
+
+def test_detect_charset_and_is_protected():
+    assert vantoro.detect_charset(GBK_PAGE.encode("gbk")) == "GBK"
+    assert vantoro.detect_charset(GBK_PAGE.encode("gbk"), "iso-8859-1") == "windows-1252"
+    assert vantoro.detect_charset(b"\xef\xbb\xbf" + GBK_PAGE.encode(), "gbk") == "UTF-8"
+    page = vantoro.protect_page(b"<!DOCTYPE html><p>x</p>")
+    assert vantoro.is_protected(page) and vantoro.is_protected(page.decode())
+    assert not vantoro.is_protected(b"<!DOCTYPE html><p>x</p>")
+    assert not vantoro.is_protected(vantoro.protect_content("<p>x</p>", "Site"))

@@ -7,111 +7,195 @@
 
 from __future__ import annotations
 
-import itertools
+import logging
 from typing import Any, Callable, Iterable, Iterator
 
-from . import Decoy, Error, Protector
+from . import Decoy, Error, Hide, Policy, Protector, _invalid, protected_header
 
 __all__ = ["ProtectMiddleware"]
 
+logger = logging.getLogger("vantoro")
+
 _PASSES = {"page": "protect_page", "content": "protect_content", "both": "protect"}
-# Responses that have no body to protect.
-_NO_BODY = {204, 304}
+_DEBUG_HEADER = "X-Vantoro-Status"
+_PROTECTED = "protected"
 
 Headers = list[tuple[str, str]]
-StartResponse = Callable[..., Callable[[bytes], Any]]
-Application = Callable[[dict[str, Any], StartResponse], Iterable[bytes]]
+Environ = dict[str, Any]
+Write = Callable[[bytes], object]
+StartResponse = Callable[..., Write]
+Application = Callable[[Environ, StartResponse], Iterable[bytes]]
 
 
 class ProtectMiddleware:
-    """Wraps a WSGI application and protects its text/html responses.
+    """Wraps a WSGI application and protects the responses the policy allows.
 
-    A protected body is collected whole (streamed ones too), goes through the
-    passes `passes` names ("both", "page" or "content"), and is sent with its
-    Content-Length set. The pages' character set is the Content-Type's charset
-    parameter, else `charset`; a page in a character set the system cannot
-    convert to is sent unprotected and the error written to wsgi.errors.
+    Each response is judged by the library's policy (vantoro.Policy): only a
+    200 of text/html (or of `types`), not encoded, without "Cache-Control:
+    no-transform" and without a Content-Range is protected. Everything else
+    goes out exactly as the application gave it (file wrappers included).
 
-    Passed unchanged: every other media type, responses without a body (1xx,
-    204, 304), with "Cache-Control: no-transform", or with a Content-Encoding
-    other than identity (compressed bytes are not HTML). The answer to a HEAD
-    request loses its Content-Length, as the protected length is not known
-    without the body.
+    A protected body is collected whole, goes through the passes `passes`
+    names ("both", "page" or "content") and is sent with its Content-Length;
+    an ETag becomes weak, and Last-Modified, Accept-Ranges and body digests go
+    (vantoro.protected_header). With charset "auto" each page is read in the
+    set a browser would read it in: its byte order mark's, else the
+    Content-Type's charset, else its <meta>. If the library fails, the
+    original response is sent and the error logged.
 
-    copyright, decoy and charset are as for vantoro.Protector; each response
-    gets its own Protector, so any number of server threads may run the
-    middleware.
+    HEAD gets the headers the GET would get, without a Content-Length, and no
+    body: the application's body is never sent. A Range request answered with
+    206 for a page that would be protected is asked again without Range, so
+    the client gets the whole protected page with 200, never a slice of the
+    original. A 206 the application sends on its own passes unchanged.
+
+    The logger "vantoro" says why a response passed unchanged (DEBUG) and
+    reports failures (ERROR, also written to wsgi.errors). debug=True adds
+    "X-Vantoro-Status: <verdict>" to every response.
+
+    The other options are vantoro.Protector's; bad ones, and media types the
+    passes would break, raise vantoro.Error here. Each response gets its own
+    Protector, so any number of server threads may run the middleware.
     """
 
     def __init__(self, app: Application, copyright: str = "", *,
-                 decoy: Decoy | str = Decoy.COPYRIGHT, charset: str = "UTF-8",
-                 passes: str = "both") -> None:
+                 decoy: Decoy | str = Decoy.COPYRIGHT, charset: str = "auto",
+                 hide: Hide | str = Hide.STYLE, site_key: str = "", stylesheet_link: str = "",
+                 nosnippet: bool = False, empty_notices: bool = False, passes: str = "both",
+                 types: Iterable[str] = (), debug: bool = False) -> None:
         if passes not in _PASSES:
-            raise ValueError(f"unknown passes {passes!r}: expected both, page or content")
-        Protector(copyright, decoy=decoy, charset=charset)  # refuses bad options now
+            raise _invalid(f"unknown passes {passes!r}: expected both, page or content")
+        self._options: dict[str, Any] = {
+            "copyright": copyright, "decoy": decoy, "charset": charset, "hide": hide,
+            "site_key": site_key, "stylesheet_link": stylesheet_link, "nosnippet": nosnippet,
+            "empty_notices": empty_notices}
+        protector = Protector(**self._options)
+        if passes != "page":
+            # What the content pass refuses (copyright decoys without a text)
+            # is refused now, not on every page.
+            protector.protect_content(b"")
+        self._policy = Policy()
+        for media_type in [types] if isinstance(types, str) else types:
+            self._policy.add_type(media_type)
         self.app = app
-        self._options = {"copyright": copyright, "decoy": decoy}
-        self._charset = charset
         self._pass = _PASSES[passes]
+        self._debug = debug
 
-    def __call__(self, environ: dict[str, Any], start_response: StartResponse) -> Iterable[bytes]:
-        response = _Response(environ, start_response)
+    def __call__(self, environ: Environ, start_response: StartResponse) -> Iterable[bytes]:
+        response = _Response(self, environ, start_response)
         result = self.app(environ, response.start_response)
-        if response.passing:
+        if response.state == _Response.PASS:
             return result  # as it is: keeps wsgi.file_wrapper and close()
         chunks = iter(result)
         try:
-            if response.status is None:
+            if response.state is None:
                 # A generator application starts its response with its first chunk.
-                response.body.extend(itertools.islice(chunks, 1))
-            if not response.passing:
-                response.body.extend(chunks)
+                for chunk in chunks:
+                    response.body.append(chunk)
+                    break
+            if response.state in (None, _Response.PASS):
+                return _Chain(response.body, chunks, result)
+            if response.state == _Response.HOLD and not response.head:
+                # A later start_response (with exc_info) may still pass the
+                # response on; the body then restarts with it.
+                for chunk in chunks:
+                    response.body.append(chunk)
         except BaseException:
             _close(result)
             raise
-        if response.passing:
-            return _Chain(response.body, chunks, result)
+        # Closed before the protected answer goes out: a HEAD's or a replaced
+        # range answer's body is never read.
         _close(result)
-        return [self._protect(response)]
+        if response.state == _Response.RETRY:
+            logger.debug("%s: a range of a protected page; asking for the whole page",
+                         _request(environ))
+            whole = dict(environ)
+            whole.pop("HTTP_RANGE", None)
+            whole.pop("HTTP_IF_RANGE", None)
+            return self(whole, start_response)
+        if response.state == _Response.PASS:
+            return response.body
+        return self._protect(response)
 
-    def _protect(self, response: _Response) -> bytes:
-        if response.status is None:
-            raise RuntimeError("the application returned without calling start_response")
+    def _protect(self, response: _Response) -> list[bytes]:
+        assert response.status is not None
+        if response.head:
+            response.send(_PROTECTED, _protected_headers(response.headers, None))
+            return []
         body = b"".join(response.body)
-        charset = _charset_of(_header(response.headers, "content-type")) or self._charset
+        if not body:
+            response.send("empty", response.headers)
+            return response.body
+        protector = Protector(**self._options)
         try:
-            protector = Protector(**self._options, charset=charset)
-            body = getattr(protector, self._pass)(body)
+            protector.transport_charset = _charset_parameter(
+                _header(response.headers, "content-type"))
+            protected: bytes = getattr(protector, self._pass)(body)
         except Error as e:
-            response.environ["wsgi.errors"].write(f"vantoro: page sent unprotected: {e}\n")
-        headers = _without(response.headers, "content-length")
-        headers.append(("Content-Length", str(len(body))))
-        response.start(response.status, headers)
-        return body
+            message = f"{_request(response.environ)}: page sent unprotected: {e}"
+            logger.error("%s", message)
+            response.environ["wsgi.errors"].write(f"vantoro: {message}\n")
+            response.send("error", response.headers)
+            return response.body
+        response.send(_PROTECTED, _protected_headers(response.headers, len(protected)))
+        return [protected]
+
+    def _judge(self, status: str, headers: Headers, *, as_whole: bool = False) -> str:
+        """The policy's verdict; as_whole: as if the response were the whole 200."""
+        return self._policy.judge(200 if as_whole else _status_code(status),
+                                  _header(headers, "content-type"),
+                                  _header(headers, "content-encoding"),
+                                  _header(headers, "cache-control"),
+                                  not as_whole and _header(headers, "content-range") is not None)
+
+    def _marked(self, headers: Headers, verdict: str) -> Headers:
+        return headers + [(_DEBUG_HEADER, verdict)] if self._debug else headers
 
 
 class _Response:
-    """What the application has started: collected, or passed on as it comes."""
+    """What the application has started: held, replaced, or passed on as it comes."""
 
-    def __init__(self, environ: dict[str, Any], start_response: StartResponse) -> None:
+    HOLD = "hold"  # protected: headers and body kept until the body is complete
+    RETRY = "retry"  # a 206 for a range of a protected page: asked again without Range
+    PASS = "pass"  # passed on to the server
+
+    def __init__(self, middleware: ProtectMiddleware, environ: Environ,
+                 start_response: StartResponse) -> None:
+        self.middleware = middleware
         self.environ = environ
         self.start = start_response
+        self.head = environ.get("REQUEST_METHOD") == "HEAD"
+        self.state: str | None = None
         self.status: str | None = None
         self.headers: Headers = []
         self.body: list[bytes] = []
-        self.passing = False
 
-    def start_response(self, status: str, headers: Headers, exc_info: Any = None):
+    def start_response(self, status: str, headers: Headers, exc_info: Any = None) -> Write:
         # Once passed on, later calls (with exc_info) are the server's to judge.
-        if not self.passing and _transformable(status, headers):
-            if self.environ.get("REQUEST_METHOD") != "HEAD":
-                # Nothing is sent before the body is complete, so a second
-                # call simply replaces the first.
-                self.status, self.headers = status, headers
-                return self.body.append
-            headers = _without(headers, "content-length")
-        self.passing = True
-        return self.start(status, headers, exc_info)
+        if self.state == self.PASS:
+            return self.start(status, headers, exc_info)
+        # Nothing was sent yet, so a second call (with exc_info) replaces the first.
+        self.body.clear()
+        judge = self.middleware._judge
+        verdict = judge(status, headers)
+        if verdict == _PROTECTED:
+            self.state, self.status, self.headers = self.HOLD, status, list(headers)
+            return _discard if self.head else self.body.append
+        if (verdict == "status" and _status_code(status) == 206 and "HTTP_RANGE" in self.environ
+                and judge(status, headers, as_whole=True) == _PROTECTED):
+            self.state = self.RETRY
+            return _discard
+        self.state = self.PASS
+        logger.debug("%s: sent unchanged (%s)", _request(self.environ), verdict)
+        return self.start(status, self.middleware._marked(list(headers), verdict), exc_info)
+
+    def send(self, verdict: str, headers: Headers) -> None:
+        """Starts the held response with these headers."""
+        assert self.status is not None
+        if verdict not in (_PROTECTED, "error"):  # an error is logged with its reason
+            logger.debug("%s: sent unchanged (%s)", _request(self.environ), verdict)
+        self.state = self.PASS
+        self.start(self.status, self.middleware._marked(headers, verdict))
 
 
 class _Chain:
@@ -128,38 +212,49 @@ class _Chain:
         _close(self._result)
 
 
-def _transformable(status: str, headers: Headers) -> bool:
-    code = int(status[:3])
-    if code < 200 or code in _NO_BODY or not _is_html(headers):
-        return False
-    encoding = _header(headers, "content-encoding")
-    if encoding is not None and encoding.strip().lower() != "identity":
-        return False
-    cache_control = _header(headers, "cache-control") or ""
-    return "no-transform" not in (d.strip().lower() for d in cache_control.split(","))
+def _discard(data: bytes) -> None:
+    """The write callable of a response that is replaced."""
 
 
-def _is_html(headers: Headers) -> bool:
-    content_type = _header(headers, "content-type") or ""
-    return content_type.split(";")[0].strip().lower() == "text/html"
+def _protected_headers(headers: Headers, length: int | None) -> Headers:
+    """The headers of the protected page; length None: not known (HEAD)."""
+    edited: Headers = []
+    for name, value in headers:
+        action = protected_header(name)
+        if action == "keep":
+            edited.append((name, value))
+        elif action == "weaken":
+            value = value.strip()
+            edited.append((name, value if value.startswith("W/") else "W/" + value))
+    if length is not None:
+        edited.append(("Content-Length", str(length)))
+    return edited
 
 
-def _charset_of(content_type: str | None) -> str | None:
+def _status_code(status: str) -> int:
+    # A malformed status is the server's to refuse; the policy passes it.
+    try:
+        return int(status.split(None, 1)[0])
+    except (ValueError, IndexError, AttributeError):
+        return 0
+
+
+def _charset_parameter(content_type: str | None) -> str | None:
     for parameter in (content_type or "").split(";")[1:]:
         name, _, value = parameter.partition("=")
         if name.strip().lower() == "charset":
-            return value.strip().strip('"') or None
+            return value.strip().strip('"').strip() or None
     return None
 
 
 def _header(headers: Headers, name: str) -> str | None:
-    """The header's value, repeated ones joined by commas as HTTP allows."""
+    """The header's value, repeated ones joined by ", " as HTTP allows."""
     values = [v for k, v in headers if k.lower() == name]
     return ", ".join(values) if values else None
 
 
-def _without(headers: Headers, name: str) -> Headers:
-    return [(k, v) for k, v in headers if k.lower() != name]
+def _request(environ: Environ) -> str:
+    return f"{environ.get('REQUEST_METHOD', '')} {environ.get('PATH_INFO', '')}"
 
 
 def _close(result: Iterable[bytes]) -> None:
