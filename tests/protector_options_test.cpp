@@ -86,7 +86,9 @@ TEST(ProtectorCharset, AutoFindsTheDeclaredSet) {
       EXPECT_EQ(found, told) << d.label << ": " << page;
       EXPECT_NE(found.find(Iconv(d.notice, d.iconv)), std::string::npos) << d.label;
       EXPECT_EQ(found.find(d.notice), std::string::npos) << d.label << ": UTF-8 notice";
-      if (!transport) EXPECT_EQ(DetectCharset(page), DetectCharset(page, "no-such-label"));
+      if (!transport) {
+        EXPECT_EQ(DetectCharset(page), DetectCharset(page, "no-such-label"));
+      }
     }
   }
 }
