@@ -99,7 +99,7 @@ static size_t  ngx_http_vantoro_held;
 
 
 static ngx_int_t ngx_http_vantoro_request_handler(ngx_http_request_t *r);
-static ngx_int_t ngx_http_vantoro_strip_ranges(ngx_http_request_t *r);
+static ngx_int_t ngx_http_vantoro_strip_headers(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_header_filter(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_body_filter(ngx_http_request_t *r,
     ngx_chain_t *in);
@@ -339,10 +339,11 @@ static ngx_int_t  ngx_http_vantoro_gunzip_index = -1;
 
 /*
  * Before the content phase of a protected location: the sources (upstreams,
- * FastCGI, ...) never see a Range or If-Range request, so none can answer
- * with a slice of an original page; and with "gunzip on", nginx decompresses
- * a gzip body from the source so that it can be protected (the gzip filter,
- * which runs after this module, compresses it again for the client).
+ * FastCGI, ...) never see Range, If-Range or Accept-Encoding, so none can
+ * answer with a slice of an original page or with one compressed past this
+ * module (nginx's gzip filter, which runs after it, still compresses for the
+ * client); and with "gunzip on", nginx decompresses a gzip body a source
+ * sends anyway, so that it can be protected.
  */
 
 static ngx_int_t
@@ -358,7 +359,7 @@ ngx_http_vantoro_request_handler(ngx_http_request_t *r)
         return NGX_DECLINED;
     }
 
-    if (ngx_http_vantoro_strip_ranges(r) != NGX_OK) {
+    if (ngx_http_vantoro_strip_headers(r) != NGX_OK) {
         return NGX_HTTP_INTERNAL_SERVER_ERROR;
     }
 
@@ -396,21 +397,32 @@ ngx_http_vantoro_request_handler(ngx_http_request_t *r)
 
 
 /*
- * The request's headers without Range and If-Range, as every upstream module
- * reads them.  r->headers_in.range stays: nginx's own range filter still
- * serves ranges of the responses this module does not protect (static files,
- * or proxied ones with proxy_force_ranges).
+ * The request's headers without Range, If-Range and Accept-Encoding, as every
+ * upstream module reads them.  r->headers_in keeps its pointers to them:
+ * nginx's own range filter still serves ranges of the responses this module
+ * does not protect (static files, or proxied ones with proxy_force_ranges),
+ * and its gzip filter still sees what the client accepts.
  */
 
 static ngx_int_t
-ngx_http_vantoro_strip_ranges(ngx_http_request_t *r)
+ngx_http_vantoro_strip_headers(ngx_http_request_t *r)
 {
-    ngx_uint_t        i;
+    ngx_uint_t        i, n;
     ngx_list_t        headers;
     ngx_list_part_t  *part;
     ngx_table_elt_t  *h, *copy;
 
-    if (r->headers_in.range == NULL && r->headers_in.if_range == NULL) {
+    static ngx_str_t  stripped[] = {
+        ngx_string("Range"), ngx_string("If-Range"),
+        ngx_string("Accept-Encoding")
+    };
+
+    if (r->headers_in.range == NULL && r->headers_in.if_range == NULL
+#if (NGX_HTTP_GZIP || NGX_HTTP_HEADERS)
+        && r->headers_in.accept_encoding == NULL
+#endif
+       )
+    {
         return NGX_OK;
     }
 
@@ -435,13 +447,16 @@ ngx_http_vantoro_strip_ranges(ngx_http_request_t *r)
             i = 0;
         }
 
-        if ((h[i].key.len == sizeof("Range") - 1
-             && ngx_strncasecmp(h[i].key.data, (u_char *) "Range",
-                                sizeof("Range") - 1) == 0)
-            || (h[i].key.len == sizeof("If-Range") - 1
-                && ngx_strncasecmp(h[i].key.data, (u_char *) "If-Range",
-                                   sizeof("If-Range") - 1) == 0))
-        {
+        for (n = 0; n < sizeof(stripped) / sizeof(stripped[0]); n++) {
+            if (h[i].key.len == stripped[n].len
+                && ngx_strncasecmp(h[i].key.data, stripped[n].data,
+                                   stripped[n].len) == 0)
+            {
+                break;
+            }
+        }
+
+        if (n < sizeof(stripped) / sizeof(stripped[0])) {
             continue;
         }
 

@@ -219,6 +219,22 @@ def test_a_range_of_a_protected_page_is_asked_again_whole():
     assert app.read == [2] and app.closed == [1, 2]  # the slice was never read
 
 
+def test_the_application_is_not_asked_to_compress():
+    def compressing(environ, start_response):
+        # as compression middlewares inside an application do
+        page = PAGE
+        headers = [("Content-Type", "text/html")]
+        if "gzip" in environ.get("HTTP_ACCEPT_ENCODING", ""):
+            page = gzip.compress(page)
+            headers.append(("Content-Encoding", "gzip"))
+        start_response("200 OK", headers)
+        return [page]
+
+    status, headers, body, _ = serve(ProtectMiddleware(compressing, "Test Site"),
+                                     HTTP_ACCEPT_ENCODING="gzip, br")
+    assert "content-encoding" not in headers and vantoro.is_protected(body)
+
+
 VERDICT_CASES = [
     ("200 OK", "text/html", [], PAGE, "protected"),
     ("404 Not Found", "text/html", [], PAGE, "status"),

@@ -43,6 +43,11 @@ class ProtectMiddleware:
     Content-Type's charset, else its <meta>. If the library fails, the
     original response is sent and the error logged.
 
+    The application is not told what encodings the client accepts (no
+    HTTP_ACCEPT_ENCODING), so that it sends pages that can be protected;
+    compress outside the middleware (the web server, or a gzip middleware
+    wrapped around this one).
+
     HEAD gets the headers the GET would get, without a Content-Length, and no
     body: the application's body is never sent. A Range request answered with
     206 for a page that would be protected is asked again without Range, so
@@ -82,6 +87,10 @@ class ProtectMiddleware:
         self._debug = debug
 
     def __call__(self, environ: Environ, start_response: StartResponse) -> Iterable[bytes]:
+        if "HTTP_ACCEPT_ENCODING" in environ:
+            # An application that compresses when asked would hand every
+            # browser its page past the passes: compress outside this layer.
+            environ = {k: v for k, v in environ.items() if k != "HTTP_ACCEPT_ENCODING"}
         response = _Response(self, environ, start_response)
         result = self.app(environ, response.start_response)
         if response.state == _Response.PASS:
