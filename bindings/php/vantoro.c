@@ -2,8 +2,10 @@
  *
  *   Vantoro\Marquel        the script component's members for pages moved over
  *                          from server page scripts: CopyRStr, Rndstr, RndContent
- *   Vantoro\OutputHandler  an ob_start() callable that protects an HTML response
+ *   Vantoro\OutputHandler  an ob_start() callable that protects an HTML response,
+ *                          following the web adapters' one response policy
  *   Vantoro\protect_page(), protect_content(), protect()   one call, one handle
+ *   Vantoro\stylesheet(), is_protected(), detect_charset()
  *   Vantoro\Exception      every failure the engine reports, with its message
  *
  * PHP strings are bytes and go to the engine as pointer and length, so NUL
@@ -33,14 +35,28 @@ static zend_class_entry *vantoro_ce_output_handler;
 static zend_object_handlers vantoro_marquel_handlers;
 static zend_object_handlers vantoro_output_handler_handlers;
 
-/* One engine handle per PHP object. The handle keeps its settings, so the
- * object only remembers what PHP code may read back or clone. */
+/* The settings a handle was given, kept so that PHP code can read them back
+ * and a clone can be given the same. */
 typedef struct {
-  vantoro_handle *handle;        /* NULL only when creating it ran out of memory */
-  zend_string *applied_copyright; /* the copyright text the handle holds */
+  zend_string *charset;          /* NULL: the engine's default, "auto" */
   zend_long decoy_kind;
-  zend_string *charset;          /* NULL: the engine's default, UTF-8 */
-  smart_str pending;             /* OutputHandler: the response so far */
+  zend_long hide;
+  zend_string *site_key;         /* NULL: none */
+  zend_string *stylesheet_link;  /* NULL: none */
+  bool nosnippet;
+  bool empty_notices;
+} vantoro_settings;
+
+/* One engine handle per PHP object. */
+typedef struct {
+  vantoro_handle *handle;         /* NULL only when creating it ran out of memory */
+  zend_string *applied_copyright; /* the copyright text the handle holds */
+  vantoro_settings settings;
+  /* OutputHandler only. */
+  vantoro_policy *policy;         /* which responses are protected */
+  bool debug;                     /* X-Vantoro-Status on every response */
+  bool passing;                   /* output went out before the handler: all passes */
+  smart_str pending;              /* the response so far */
   zend_object std;
 } vantoro_object;
 
@@ -53,12 +69,24 @@ typedef vantoro_status (*vantoro_pass)(vantoro_handle *, const char *, size_t, c
 
 /* ---- errors ---------------------------------------------------------------- */
 
-static void throw_status(const vantoro_handle *handle, vantoro_status status) {
-  const char *message = handle ? vantoro_last_error(handle) : NULL;
+static void throw_message(const char *message, vantoro_status status) {
   if (!message || !*message) {
     message = status == VANTORO_OUT_OF_MEMORY ? "out of memory" : vantoro_status_name(status);
   }
   zend_throw_exception(vantoro_ce_exception, message, (zend_long)status);
+}
+
+static void throw_status(const vantoro_handle *handle, vantoro_status status) {
+  throw_message(handle ? vantoro_last_error(handle) : NULL, status);
+}
+
+/* True when the call succeeded; otherwise the engine's failure is thrown. */
+static bool check(const vantoro_handle *handle, vantoro_status status) {
+  if (status != VANTORO_OK) {
+    throw_status(handle, status);
+    return false;
+  }
+  return true;
 }
 
 static vantoro_handle *live_handle(vantoro_object *object) {
@@ -73,9 +101,19 @@ static vantoro_handle *live_handle(vantoro_object *object) {
 typedef struct {
   zend_string *copyright;
   zend_string *charset;
+  zend_string *site_key;
+  zend_string *stylesheet_link;
+  HashTable *types;
   zend_long decoy_kind;
-  bool has_decoy_kind;
+  zend_long hide;
+  bool has_decoy_kind, has_hide;
+  bool has_nosnippet, nosnippet;
+  bool has_empty_notices, empty_notices;
+  bool debug;
 } vantoro_options;
+
+#define VANTORO_OPTIONS "copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices"
+#define VANTORO_HANDLER_OPTIONS VANTORO_OPTIONS ", types, debug"
 
 /* The engine takes a character set name as a C string: a NUL inside would
  * silently cut it short. */
@@ -83,9 +121,24 @@ static bool charset_name_ok(const zend_string *name) {
   return memchr(ZSTR_VAL(name), '\0', ZSTR_LEN(name)) == NULL;
 }
 
-static zend_result parse_options(HashTable *table, uint32_t arg_num, vantoro_options *out) {
+static bool option_is(uint32_t arg_num, const char *name, const zval *value, int type,
+                      const char *type_name) {
+  bool ok = type == _IS_BOOL ? Z_TYPE_P(value) == IS_TRUE || Z_TYPE_P(value) == IS_FALSE
+                             : Z_TYPE_P(value) == type;
+  if (!ok) {
+    zend_argument_type_error(arg_num, "option \"%s\" must be of type %s, %s given", name,
+                             type_name, zend_zval_type_name(value));
+  }
+  return ok;
+}
+
+/* Names and types are PHP's to check (ValueError, TypeError); the values are
+ * the engine's, when the options are applied (Vantoro\Exception). */
+static zend_result parse_options(HashTable *table, uint32_t arg_num, bool handler,
+                                 vantoro_options *out) {
   zend_string *key;
   zval *value;
+  const char *known = handler ? VANTORO_HANDLER_OPTIONS : VANTORO_OPTIONS;
   memset(out, 0, sizeof *out);
   if (!table) {
     return SUCCESS;
@@ -93,95 +146,149 @@ static zend_result parse_options(HashTable *table, uint32_t arg_num, vantoro_opt
   ZEND_HASH_FOREACH_STR_KEY_VAL(table, key, value) {
     ZVAL_DEREF(value);
     if (!key) {
-      zend_argument_value_error(arg_num, "must only have the keys \"copyright\", \"decoy\" and \"charset\"");
+      zend_argument_value_error(arg_num, "must only have string keys (options: %s)", known);
       return FAILURE;
     }
     if (zend_string_equals_literal(key, "copyright")) {
-      if (Z_TYPE_P(value) != IS_STRING) {
-        zend_argument_type_error(arg_num, "option \"copyright\" must be of type string, %s given",
-                                 zend_zval_type_name(value));
-        return FAILURE;
-      }
+      if (!option_is(arg_num, "copyright", value, IS_STRING, "string")) return FAILURE;
       out->copyright = Z_STR_P(value);
     } else if (zend_string_equals_literal(key, "decoy")) {
-      if (Z_TYPE_P(value) != IS_LONG) {
-        zend_argument_type_error(arg_num, "option \"decoy\" must be of type int, %s given",
-                                 zend_zval_type_name(value));
-        return FAILURE;
-      }
+      if (!option_is(arg_num, "decoy", value, IS_LONG, "int")) return FAILURE;
       out->decoy_kind = Z_LVAL_P(value);
       out->has_decoy_kind = true;
     } else if (zend_string_equals_literal(key, "charset")) {
-      if (Z_TYPE_P(value) != IS_STRING) {
-        zend_argument_type_error(arg_num, "option \"charset\" must be of type string, %s given",
-                                 zend_zval_type_name(value));
-        return FAILURE;
-      }
+      if (!option_is(arg_num, "charset", value, IS_STRING, "string")) return FAILURE;
       if (!charset_name_ok(Z_STR_P(value))) {
         zend_argument_value_error(arg_num, "option \"charset\" must not contain any null bytes");
         return FAILURE;
       }
       out->charset = Z_STR_P(value);
+    } else if (zend_string_equals_literal(key, "hide")) {
+      if (!option_is(arg_num, "hide", value, IS_LONG, "int")) return FAILURE;
+      out->hide = Z_LVAL_P(value);
+      out->has_hide = true;
+    } else if (zend_string_equals_literal(key, "site_key")) {
+      if (!option_is(arg_num, "site_key", value, IS_STRING, "string")) return FAILURE;
+      out->site_key = Z_STR_P(value);
+    } else if (zend_string_equals_literal(key, "stylesheet_link")) {
+      if (!option_is(arg_num, "stylesheet_link", value, IS_STRING, "string")) return FAILURE;
+      out->stylesheet_link = Z_STR_P(value);
+    } else if (zend_string_equals_literal(key, "nosnippet")) {
+      if (!option_is(arg_num, "nosnippet", value, _IS_BOOL, "bool")) return FAILURE;
+      out->nosnippet = Z_TYPE_P(value) == IS_TRUE;
+      out->has_nosnippet = true;
+    } else if (zend_string_equals_literal(key, "empty_notices")) {
+      if (!option_is(arg_num, "empty_notices", value, _IS_BOOL, "bool")) return FAILURE;
+      out->empty_notices = Z_TYPE_P(value) == IS_TRUE;
+      out->has_empty_notices = true;
+    } else if (handler && zend_string_equals_literal(key, "types")) {
+      zval *type;
+      if (!option_is(arg_num, "types", value, IS_ARRAY, "array")) return FAILURE;
+      ZEND_HASH_FOREACH_VAL(Z_ARRVAL_P(value), type) {
+        ZVAL_DEREF(type);
+        if (Z_TYPE_P(type) != IS_STRING) {
+          zend_argument_type_error(arg_num, "option \"types\" must only hold strings, %s given",
+                                   zend_zval_type_name(type));
+          return FAILURE;
+        }
+      } ZEND_HASH_FOREACH_END();
+      out->types = Z_ARRVAL_P(value);
+    } else if (handler && zend_string_equals_literal(key, "debug")) {
+      if (!option_is(arg_num, "debug", value, _IS_BOOL, "bool")) return FAILURE;
+      out->debug = Z_TYPE_P(value) == IS_TRUE;
     } else {
-      zend_argument_value_error(arg_num,
-                                "has the unknown option \"%s\" (known: copyright, decoy, charset)",
-                                ZSTR_VAL(key));
+      zend_argument_value_error(arg_num, "has the unknown option \"%s\" (known: %s)",
+                                ZSTR_VAL(key), known);
       return FAILURE;
     }
   } ZEND_HASH_FOREACH_END();
   return SUCCESS;
 }
 
-/* Kinds the enum can carry go to the engine, so that PHP code sees the
+/* Values the enums can carry go to the engine, so that PHP code sees the
  * engine's own message; it would print a negative one as unsigned. */
 static bool set_decoy_kind(vantoro_handle *handle, zend_long kind) {
-  vantoro_status status;
   if (kind < 0 || kind > INT_MAX) {
     zend_throw_exception_ex(vantoro_ce_exception, VANTORO_INVALID_ARGUMENT,
                             "unknown decoy kind " ZEND_LONG_FMT, kind);
     return false;
   }
-  status = vantoro_set_decoy_kind(handle, (vantoro_decoy_kind)(int)kind);
-  if (status != VANTORO_OK) {
-    throw_status(handle, status);
-    return false;
-  }
-  return true;
+  return check(handle, vantoro_set_decoy_kind(handle, (vantoro_decoy_kind)(int)kind));
 }
 
-static bool set_charset(vantoro_handle *handle, const zend_string *name) {
-  vantoro_status status = vantoro_set_charset(handle, ZSTR_VAL(name));
-  if (status != VANTORO_OK) {
-    throw_status(handle, status);
+static bool set_hiding(vantoro_handle *handle, zend_long method, const zend_string *site_key) {
+  if (method < 0 || method > INT_MAX) {
+    zend_throw_exception_ex(vantoro_ce_exception, VANTORO_INVALID_ARGUMENT,
+                            "unknown hiding method " ZEND_LONG_FMT, method);
     return false;
   }
-  return true;
+  return check(handle, vantoro_set_hiding(handle, (vantoro_hide_method)(int)method,
+                                          site_key ? ZSTR_VAL(site_key) : "",
+                                          site_key ? ZSTR_LEN(site_key) : 0));
 }
 
 static bool set_copyright(vantoro_handle *handle, const zend_string *text) {
-  vantoro_status status = vantoro_set_copyright(handle, ZSTR_VAL(text), ZSTR_LEN(text));
-  if (status != VANTORO_OK) {
-    throw_status(handle, status);
-    return false;
-  }
-  return true;
+  return check(handle, vantoro_set_copyright(handle, ZSTR_VAL(text), ZSTR_LEN(text)));
 }
 
+/* Applies the options given to a fresh handle, whose other settings are the
+ * engine's defaults. */
 static bool configure(vantoro_handle *handle, const vantoro_options *options) {
-  return (!options->charset || set_charset(handle, options->charset)) &&
-         (!options->has_decoy_kind || set_decoy_kind(handle, options->decoy_kind)) &&
-         (!options->copyright || set_copyright(handle, options->copyright));
+  if (options->charset && !check(handle, vantoro_set_charset(handle, ZSTR_VAL(options->charset)))) {
+    return false;
+  }
+  if (options->has_decoy_kind && !set_decoy_kind(handle, options->decoy_kind)) {
+    return false;
+  }
+  if ((options->has_hide || options->site_key) &&
+      !set_hiding(handle, options->has_hide ? options->hide : VANTORO_HIDE_STYLE,
+                  options->site_key)) {
+    return false;
+  }
+  if (options->stylesheet_link &&
+      !check(handle, vantoro_set_stylesheet_link(handle, ZSTR_VAL(options->stylesheet_link),
+                                                 ZSTR_LEN(options->stylesheet_link)))) {
+    return false;
+  }
+  if (options->has_nosnippet && !check(handle, vantoro_set_nosnippet(handle, options->nosnippet))) {
+    return false;
+  }
+  if (options->has_empty_notices &&
+      !check(handle, vantoro_set_empty_notices(handle, options->empty_notices))) {
+    return false;
+  }
+  return !options->copyright || set_copyright(handle, options->copyright);
+}
+
+static void replace_string(zend_string **slot, zend_string *value) {
+  if (*slot) {
+    zend_string_release(*slot);
+  }
+  *slot = value ? zend_string_copy(value) : NULL;
 }
 
 static void remember_options(vantoro_object *object, const vantoro_options *options) {
+  vantoro_settings *settings = &object->settings;
   if (options->charset) {
-    if (object->charset) {
-      zend_string_release(object->charset);
-    }
-    object->charset = zend_string_copy(options->charset);
+    replace_string(&settings->charset, options->charset);
   }
   if (options->has_decoy_kind) {
-    object->decoy_kind = options->decoy_kind;
+    settings->decoy_kind = options->decoy_kind;
+  }
+  if (options->has_hide) {
+    settings->hide = options->hide;
+  }
+  if (options->site_key) {
+    replace_string(&settings->site_key, options->site_key);
+  }
+  if (options->stylesheet_link) {
+    replace_string(&settings->stylesheet_link, options->stylesheet_link);
+  }
+  if (options->has_nosnippet) {
+    settings->nosnippet = options->nosnippet;
+  }
+  if (options->has_empty_notices) {
+    settings->empty_notices = options->empty_notices;
   }
   if (options->copyright) {
     zend_string_release(object->applied_copyright);
@@ -189,21 +296,29 @@ static void remember_options(vantoro_object *object, const vantoro_options *opti
   }
 }
 
+/* The options that give a handle the settings `settings` describe. */
+static void options_of(const vantoro_settings *settings, vantoro_options *out) {
+  memset(out, 0, sizeof *out);
+  out->charset = settings->charset;
+  out->decoy_kind = settings->decoy_kind;
+  out->has_decoy_kind = true;
+  out->hide = settings->hide;
+  out->has_hide = true;
+  out->site_key = settings->site_key;
+  out->stylesheet_link = settings->stylesheet_link;
+  out->nosnippet = settings->nosnippet;
+  out->has_nosnippet = true;
+  out->empty_notices = settings->empty_notices;
+  out->has_empty_notices = true;
+}
+
 /* ---- running a pass ------------------------------------------------------------ */
 
 /* The engine's result is malloc'd: it must be released even when copying it
  * into PHP's memory hits memory_limit (a bailout), or a long-running worker
  * would leak a page per failure. `owned`, if given, is released there too. */
-static zend_string *run_pass(vantoro_handle *handle, vantoro_pass pass, const char *text,
-                             size_t length, vantoro_handle *owned) {
-  char *out = NULL;
-  size_t out_length = 0;
+static zend_string *take_result(char *out, size_t out_length, vantoro_handle *owned) {
   zend_string *result = NULL;
-  vantoro_status status = pass(handle, text, length, &out, &out_length);
-  if (status != VANTORO_OK) {
-    throw_status(handle, status);
-    return NULL;
-  }
   zend_try {
     result = zend_string_init(out, out_length, 0);
   } zend_catch {
@@ -213,6 +328,16 @@ static zend_string *run_pass(vantoro_handle *handle, vantoro_pass pass, const ch
   } zend_end_try();
   vantoro_free(out);
   return result;
+}
+
+static zend_string *run_pass(vantoro_handle *handle, vantoro_pass pass, const char *text,
+                             size_t length, vantoro_handle *owned) {
+  char *out = NULL;
+  size_t out_length = 0;
+  if (!check(handle, pass(handle, text, length, &out, &out_length))) {
+    return NULL;
+  }
+  return take_result(out, out_length, owned);
 }
 
 /* ---- objects ------------------------------------------------------------------- */
@@ -225,11 +350,24 @@ static zend_object *vantoro_create_object(zend_class_entry *ce) {
     object->handle = NULL;
   }
   object->applied_copyright = ZSTR_EMPTY_ALLOC();
-  object->decoy_kind = VANTORO_DECOY_COPYRIGHT;
-  object->charset = NULL;
+  memset(&object->settings, 0, sizeof object->settings);
+  object->settings.decoy_kind = VANTORO_DECOY_COPYRIGHT;
+  object->settings.hide = VANTORO_HIDE_STYLE;
+  object->policy = NULL;
+  object->debug = false;
+  object->passing = false;
   memset(&object->pending, 0, sizeof object->pending);
-  object->std.handlers = ce == vantoro_ce_marquel ? &vantoro_marquel_handlers
-                                                  : &vantoro_output_handler_handlers;
+  if (ce == vantoro_ce_marquel) {
+    /* The component takes an empty CopyRStr: decoys then hide no notice. */
+    if (object->handle && vantoro_set_empty_notices(object->handle, 1) != VANTORO_OK) {
+      vantoro_destroy(object->handle);
+      object->handle = NULL;
+    }
+    object->settings.empty_notices = true;
+    object->std.handlers = &vantoro_marquel_handlers;
+  } else {
+    object->std.handlers = &vantoro_output_handler_handlers;
+  }
   return &object->std;
 }
 
@@ -237,10 +375,12 @@ static void vantoro_free_object(zend_object *std) {
   vantoro_object *object = vantoro_from(std);
   vantoro_destroy(object->handle);
   object->handle = NULL;
+  vantoro_policy_destroy(object->policy);
+  object->policy = NULL;
   zend_string_release(object->applied_copyright);
-  if (object->charset) {
-    zend_string_release(object->charset);
-  }
+  replace_string(&object->settings.charset, NULL);
+  replace_string(&object->settings.site_key, NULL);
+  replace_string(&object->settings.stylesheet_link, NULL);
   smart_str_free(&object->pending);
   zend_object_std_dtor(std);
 }
@@ -251,16 +391,16 @@ static zend_object *vantoro_clone_marquel(zend_object *old_std) {
   vantoro_object *old = vantoro_from(old_std);
   zend_object *new_std = vantoro_create_object(old_std->ce);
   vantoro_object *copy = vantoro_from(new_std);
+  vantoro_options options;
   zend_objects_clone_members(new_std, old_std);
   if (!copy->handle) {
     throw_status(NULL, VANTORO_OUT_OF_MEMORY);
     return new_std;
   }
-  if (old->charset && set_charset(copy->handle, old->charset)) {
-    copy->charset = zend_string_copy(old->charset);
-  }
-  if (!EG(exception) && set_decoy_kind(copy->handle, old->decoy_kind)) {
-    copy->decoy_kind = old->decoy_kind;
+  /* The settings were accepted once, so only memory can refuse them now. */
+  options_of(&old->settings, &options);
+  if (configure(copy->handle, &options)) {
+    remember_options(copy, &options);
   }
   return new_std;
 }
@@ -363,7 +503,7 @@ static void marquel_pass(INTERNAL_FUNCTION_PARAMETERS, vantoro_pass pass, bool n
   RETURN_NEW_STR(result);
 }
 
-static void construct_with_options(INTERNAL_FUNCTION_PARAMETERS, bool copyright_is_property) {
+ZEND_METHOD(Vantoro_Marquel, __construct) {
   HashTable *table = NULL;
   vantoro_options options;
   vantoro_object *object = THIS_VANTORO();
@@ -372,7 +512,7 @@ static void construct_with_options(INTERNAL_FUNCTION_PARAMETERS, bool copyright_
     Z_PARAM_OPTIONAL
     Z_PARAM_ARRAY_HT(table)
   ZEND_PARSE_PARAMETERS_END();
-  if (parse_options(table, 1, &options) == FAILURE) {
+  if (parse_options(table, 1, false, &options) == FAILURE) {
     RETURN_THROWS();
   }
   handle = live_handle(object);
@@ -380,14 +520,10 @@ static void construct_with_options(INTERNAL_FUNCTION_PARAMETERS, bool copyright_
     RETURN_THROWS();
   }
   remember_options(object, &options);
-  if (copyright_is_property && options.copyright) {
+  if (options.copyright) {
     zend_update_property_str(vantoro_ce_marquel, &object->std, ZEND_STRL("CopyRStr"),
                              options.copyright);
   }
-}
-
-ZEND_METHOD(Vantoro_Marquel, __construct) {
-  construct_with_options(INTERNAL_FUNCTION_PARAM_PASSTHRU, true);
 }
 
 /* The component's loading step and page hooks. The engine is ready once
@@ -432,12 +568,12 @@ ZEND_METHOD(Vantoro_Marquel, setDecoyKind) {
   if (!handle || !set_decoy_kind(handle, kind)) {
     RETURN_THROWS();
   }
-  object->decoy_kind = kind;
+  object->settings.decoy_kind = kind;
 }
 
 ZEND_METHOD(Vantoro_Marquel, getDecoyKind) {
   ZEND_PARSE_PARAMETERS_NONE();
-  RETURN_LONG(THIS_VANTORO()->decoy_kind);
+  RETURN_LONG(THIS_VANTORO()->settings.decoy_kind);
 }
 
 ZEND_METHOD(Vantoro_Marquel, setCharset) {
@@ -452,22 +588,19 @@ ZEND_METHOD(Vantoro_Marquel, setCharset) {
     RETURN_THROWS();
   }
   handle = live_handle(object);
-  if (!handle || !set_charset(handle, charset)) {
+  if (!handle || !check(handle, vantoro_set_charset(handle, ZSTR_VAL(charset)))) {
     RETURN_THROWS();
   }
-  if (object->charset) {
-    zend_string_release(object->charset);
-  }
-  object->charset = zend_string_copy(charset);
+  replace_string(&object->settings.charset, charset);
 }
 
 ZEND_METHOD(Vantoro_Marquel, getCharset) {
   vantoro_object *object = THIS_VANTORO();
   ZEND_PARSE_PARAMETERS_NONE();
-  if (object->charset) {
-    RETURN_STR_COPY(object->charset);
+  if (object->settings.charset) {
+    RETURN_STR_COPY(object->settings.charset);
   }
-  RETURN_STRING("UTF-8");
+  RETURN_STRING("auto");
 }
 
 /* For tests and bug reports: the handle's following random decisions take
@@ -509,8 +642,7 @@ static void replay_values(INTERNAL_FUNCTION_PARAMETERS) {
   if (values) {
     efree(values);
   }
-  if (status != VANTORO_OK) {
-    throw_status(handle, status);
+  if (!check(handle, status)) {
     RETURN_THROWS();
   }
 }
@@ -519,73 +651,458 @@ ZEND_METHOD(Vantoro_Marquel, replay) {
   replay_values(INTERNAL_FUNCTION_PARAM_PASSTHRU);
 }
 
-/* ---- Vantoro\OutputHandler ------------------------------------------------------- */
+/* ---- Vantoro\OutputHandler: the response's head --------------------------------- */
 
-static bool header_named(const sapi_header_struct *header, const char *name, size_t name_length) {
-  return header->header_len > name_length && header->header[name_length] == ':' &&
-         strncasecmp(header->header, name, name_length) == 0;
+#define HEADER_IS(header, literal)                                                     \
+  ((header)->header_len > sizeof(literal) - 1 &&                                       \
+   (header)->header[sizeof(literal) - 1] == ':' &&                                     \
+   strncasecmp((header)->header, literal, sizeof(literal) - 1) == 0)
+
+static size_t header_name_length(const sapi_header_struct *header) {
+  const char *colon = memchr(header->header, ':', header->header_len);
+  return colon ? (size_t)(colon - header->header) : header->header_len;
 }
 
-/* The media type alone: "text/html; charset=UTF-8" -> "text/html". */
-static bool media_type_is_html(const char *type, size_t length) {
-  size_t end;
-  while (length > 0 && (*type == ' ' || *type == '\t')) {
-    type++;
-    length--;
+/* The value of a "Name: value" line, without the spaces around it. */
+static const char *header_value(const sapi_header_struct *header, size_t *length) {
+  size_t start = header_name_length(header) + 1;
+  size_t end = header->header_len;
+  if (start > end) {
+    start = end;
   }
-  for (end = 0; end < length && type[end] != ';' && type[end] != ' ' && type[end] != '\t'; end++) {
+  while (start < end && (header->header[start] == ' ' || header->header[start] == '\t')) {
+    start++;
   }
-  return (end == 9 && strncasecmp(type, "text/html", 9) == 0) ||
-         (end == 21 && strncasecmp(type, "application/xhtml+xml", 21) == 0);
+  while (end > start && (header->header[end - 1] == ' ' || header->header[end - 1] == '\t')) {
+    end--;
+  }
+  *length = end - start;
+  return header->header + start;
 }
 
-/* Only an HTML response is markup the passes understand; a response that is
- * compressed already (Content-Encoding set by the script or an inner handler)
- * is bytes. Without a Content-Type header PHP sends default_mimetype. */
-static bool response_is_plain_html(void) {
+/* A header sent several times counts as one, its values joined by ", ". */
+static void join_value(smart_str *joined, const sapi_header_struct *header) {
+  size_t length;
+  const char *value = header_value(header, &length);
+  if (joined->s && ZSTR_LEN(joined->s) > 0) {
+    smart_str_appendl(joined, ", ", 2);
+  }
+  smart_str_appendl(joined, value, length);
+}
+
+typedef struct {
+  smart_str content_type;
+  smart_str content_encoding;
+  smart_str cache_control;
+  bool content_range;
+} response_head;
+
+/* What the response's headers say, as the script set them. Without a
+ * Content-Type header PHP sends default_mimetype (with default_charset). */
+static void read_head(response_head *head) {
   zend_llist_position position;
   const sapi_header_struct *header;
-  const char *type = NULL;
-  size_t type_length = 0;
+  memset(head, 0, sizeof *head);
   for (header = zend_llist_get_first_ex(&SG(sapi_headers).headers, &position); header;
        header = zend_llist_get_next_ex(&SG(sapi_headers).headers, &position)) {
-    if (header_named(header, "Content-Encoding", sizeof("Content-Encoding") - 1)) {
-      return false;
-    }
-    if (header_named(header, "Content-Type", sizeof("Content-Type") - 1)) {
-      type = header->header + sizeof("Content-Type");
-      type_length = header->header_len - sizeof("Content-Type");
+    if (HEADER_IS(header, "Content-Type")) {
+      smart_str_free(&head->content_type);
+      join_value(&head->content_type, header);
+    } else if (HEADER_IS(header, "Content-Encoding")) {
+      join_value(&head->content_encoding, header);
+    } else if (HEADER_IS(header, "Cache-Control")) {
+      join_value(&head->cache_control, header);
+    } else if (HEADER_IS(header, "Content-Range")) {
+      head->content_range = true;
     }
   }
-  if (!type) {
-    type = SG(default_mimetype) ? SG(default_mimetype) : SAPI_DEFAULT_MIMETYPE;
-    type_length = strlen(type);
+  if (!head->content_type.s) {
+    char *type = sapi_get_default_content_type();
+    smart_str_appends(&head->content_type, type);
+    efree(type);
   }
-  return media_type_is_html(type, type_length);
+  smart_str_0(&head->content_type);
+}
+
+static void free_head(response_head *head) {
+  smart_str_free(&head->content_type);
+  smart_str_free(&head->content_encoding);
+  smart_str_free(&head->cache_control);
+}
+
+#define SMART_STR_ARGS(str) ((str).s ? ZSTR_VAL((str).s) : NULL), ((str).s ? ZSTR_LEN((str).s) : 0)
+
+/* The charset parameter of a Content-Type value, unquoted, as an emalloc'd C
+ * string; NULL without one. */
+static char *charset_parameter(const char *type, size_t length) {
+  const char *end = type + length;
+  const char *at = memchr(type, ';', length);
+  while (at) {
+    const char *start = at + 1;
+    const char *stop = memchr(start, ';', end - start);
+    const char *equals;
+    if (!stop) {
+      stop = end;
+    }
+    while (start < stop && (*start == ' ' || *start == '\t')) {
+      start++;
+    }
+    equals = memchr(start, '=', stop - start);
+    if (equals) {
+      const char *name_end = equals;
+      while (name_end > start && (name_end[-1] == ' ' || name_end[-1] == '\t')) {
+        name_end--;
+      }
+      if (name_end - start == 7 && strncasecmp(start, "charset", 7) == 0) {
+        const char *value = equals + 1;
+        const char *value_end = stop;
+        while (value < value_end && (*value == ' ' || *value == '\t')) {
+          value++;
+        }
+        while (value_end > value && (value_end[-1] == ' ' || value_end[-1] == '\t')) {
+          value_end--;
+        }
+        if (value_end - value >= 2 && *value == '"' && value_end[-1] == '"') {
+          value++;
+          value_end--;
+        }
+        return value_end > value ? estrndup(value, value_end - value) : NULL;
+      }
+    }
+    at = stop < end ? stop : NULL;
+  }
+  return NULL;
+}
+
+/* ---- Vantoro\OutputHandler: editing the headers ----------------------------------- */
+
+static void set_header_line(sapi_header_op_enum op, const char *line, size_t length) {
+  sapi_header_line header = {line, length, 0};
+  sapi_header_op(op, &header);
+}
+
+/* The first header the protected response must lose (its length too, when
+ * `drop_length`), copied as a name to delete by; NULL when none is left. */
+static char *header_to_drop(bool drop_length, size_t *length) {
+  zend_llist_position position;
+  const sapi_header_struct *header;
+  for (header = zend_llist_get_first_ex(&SG(sapi_headers).headers, &position); header;
+       header = zend_llist_get_next_ex(&SG(sapi_headers).headers, &position)) {
+    size_t name_length = header_name_length(header);
+    vantoro_header_action action = vantoro_protected_header(header->header, name_length);
+    if (action == VANTORO_HEADER_DROP || (drop_length && action == VANTORO_HEADER_LENGTH)) {
+      *length = name_length;
+      return estrndup(header->header, name_length);
+    }
+  }
+  return NULL;
+}
+
+/* Whether any header the script set must change when the body does. */
+static bool headers_need_edits(void) {
+  zend_llist_position position;
+  const sapi_header_struct *header;
+  for (header = zend_llist_get_first_ex(&SG(sapi_headers).headers, &position); header;
+       header = zend_llist_get_next_ex(&SG(sapi_headers).headers, &position)) {
+    if (vantoro_protected_header(header->header, header_name_length(header)) !=
+        VANTORO_HEADER_KEEP) {
+      return true;
+    }
+  }
+  return false;
+}
+
+/* The handlers that enclose the running one (all of them when it is called
+ * directly), outermost first; sets *count. */
+static php_output_handler **enclosing_handlers(int *count) {
+  php_output_handler **handlers = zend_stack_base(&OG(handlers));
+  int total = zend_stack_count(&OG(handlers));
+  int running;
+  for (running = 0; handlers && running < total && handlers[running] != OG(running); running++) {
+  }
+  *count = handlers ? running : 0;
+  return handlers;
+}
+
+/* Whether what the handler returns reaches the client as it is, so that its
+ * length is the body's. PHP's own compression keeps the script's Content-Length
+ * unless the script could turn it off (it cannot where the setting is a
+ * php_admin_flag), and a user's handler may change anything. */
+static bool output_reaches_client_unchanged(void) {
+  int count, i;
+  php_output_handler **handlers = enclosing_handlers(&count);
+  for (i = 0; i < count; i++) {
+    const zend_string *name = handlers[i]->name;
+    if (zend_string_equals_literal(name, "default output handler")) {
+      continue;
+    }
+    if (zend_string_equals_literal(name, "zlib output compression") &&
+        !zend_ini_long("zlib.output_compression", sizeof("zlib.output_compression") - 1, 0)) {
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+/* The headers of a protected response, as the one policy says: the length is
+ * the protected page's (none for HEAD, whose body PHP drops, nor when an outer
+ * handler such as compression changes the body again), an entity tag becomes
+ * weak, validators and digests of the original body go. Only headers the
+ * script set change; none is added. */
+static void edit_protected_headers(bool head_request, size_t length) {
+  zend_llist_position position;
+  const sapi_header_struct *header;
+  char *name;
+  size_t name_length;
+  bool has_length = false;
+  bool drop_length = head_request || !output_reaches_client_unchanged();
+  smart_str etag = {0};
+  /* One at a time: deleting changes the list being read. A name PHP cannot
+   * delete by (spaces before its colon) stays rather than loop for ever. */
+  while ((name = header_to_drop(drop_length, &name_length)) != NULL) {
+    size_t before = zend_llist_count(&SG(sapi_headers).headers);
+    set_header_line(SAPI_HEADER_DELETE, name, name_length);
+    efree(name);
+    if (zend_llist_count(&SG(sapi_headers).headers) == before) {
+      break;
+    }
+  }
+  for (header = zend_llist_get_first_ex(&SG(sapi_headers).headers, &position); header;
+       header = zend_llist_get_next_ex(&SG(sapi_headers).headers, &position)) {
+    switch (vantoro_protected_header(header->header, header_name_length(header))) {
+      case VANTORO_HEADER_LENGTH:
+        has_length = true;
+        break;
+      case VANTORO_HEADER_WEAKEN: {
+        size_t value_length;
+        const char *value = header_value(header, &value_length);
+        if (value_length >= 2 && value[0] == 'W' && value[1] == '/') {
+          break;
+        }
+        smart_str_free(&etag);
+        smart_str_appends(&etag, "ETag: W/");
+        smart_str_appendl(&etag, value, value_length);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (has_length && !drop_length) {
+    char line[64];
+    int line_length = snprintf(line, sizeof line, "Content-Length: %zu", length);
+    set_header_line(SAPI_HEADER_REPLACE, line, (size_t)line_length);
+  }
+  if (etag.s) {
+    set_header_line(SAPI_HEADER_REPLACE, ZSTR_VAL(etag.s), ZSTR_LEN(etag.s));
+    smart_str_free(&etag);
+  }
+}
+
+/* ---- Vantoro\OutputHandler ------------------------------------------------------- */
+
+/* Whether part of the response had gone out before the handler saw any of it:
+ * output written to the client, or held by an enclosing buffer (output_buffering,
+ * an ob_start() before this one). The handler's output would follow it. */
+static bool output_went_before(void) {
+  php_output_handler **handlers;
+  int count, i;
+  /* Without an HTTP response (the command line, whose first output marks the
+   * headers sent too) each buffer is a page of its own. */
+  if (SG(request_info).no_headers || strcmp(sapi_module.name, "cli") == 0 ||
+      strcmp(sapi_module.name, "phpdbg") == 0) {
+    return false;
+  }
+  if (php_output_get_status() & PHP_OUTPUT_SENT) {
+    return true;
+  }
+  /* Called directly, not by PHP's output layer: no buffer is the enclosing one. */
+  if (!OG(running)) {
+    return false;
+  }
+  handlers = enclosing_handlers(&count);
+  for (i = 0; i < count; i++) {
+    if (handlers[i]->buffer.used > 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+static void report_verdict(const vantoro_object *object, vantoro_verdict verdict) {
+  if (object->debug && !SG(headers_sent)) {
+    char line[64];
+    int length = snprintf(line, sizeof line, "X-Vantoro-Status: %s", vantoro_verdict_name(verdict));
+    set_header_line(SAPI_HEADER_REPLACE, line, (size_t)length);
+  }
+}
+
+static bool handler_setup(vantoro_object *object, const vantoro_options *options) {
+  vantoro_handle *handle = live_handle(object);
+  vantoro_status status;
+  zval *type;
+  char *out = NULL;
+  size_t out_length = 0;
+  if (!handle || !configure(handle, options)) {
+    return false;
+  }
+  vantoro_policy_destroy(object->policy);
+  object->policy = NULL;
+  status = vantoro_policy_create(&object->policy);
+  if (status != VANTORO_OK) {
+    throw_status(NULL, status);
+    return false;
+  }
+  if (options->types) {
+    ZEND_HASH_FOREACH_VAL(options->types, type) {
+      ZVAL_DEREF(type);
+      status = vantoro_policy_add_type(object->policy, Z_STRVAL_P(type), Z_STRLEN_P(type));
+      if (status != VANTORO_OK) {
+        throw_message(vantoro_policy_last_error(object->policy), status);
+        return false;
+      }
+    } ZEND_HASH_FOREACH_END();
+  }
+  /* A site whose every page would fail (copyright decoys without a copyright
+   * text) is told now, by the engine's own judgement, not one warning per
+   * response later. */
+  status = vantoro_protect_content(handle, "", 0, &out, &out_length);
+  vantoro_free(out);
+  if (!check(handle, status)) {
+    return false;
+  }
+  remember_options(object, options);
+  object->debug = options->debug;
+  return true;
 }
 
 ZEND_METHOD(Vantoro_OutputHandler, __construct) {
-  construct_with_options(INTERNAL_FUNCTION_PARAM_PASSTHRU, false);
+  HashTable *table = NULL;
+  vantoro_options options;
+  ZEND_PARSE_PARAMETERS_START(0, 1)
+    Z_PARAM_OPTIONAL
+    Z_PARAM_ARRAY_HT(table)
+  ZEND_PARSE_PARAMETERS_END();
+  if (parse_options(table, 1, true, &options) == FAILURE ||
+      !handler_setup(THIS_VANTORO(), &options)) {
+    RETURN_THROWS();
+  }
+}
+
+/* A warning, which an error handler may turn into an exception (frameworks
+ * do): thrown out of an output handler it would cost the page, so it is
+ * written to the error log instead. */
+static void warn_unprotected(const char *engine_reason) {
+  bool had_exception = EG(exception) != NULL;
+  /* The error handler is PHP code: it may use the handle whose text this is. */
+  char *reason = estrdup(engine_reason);
+  php_error_docref(NULL, E_WARNING, "%s; the response is sent unprotected", reason);
+  if (!had_exception && EG(exception)) {
+    char *message = NULL;
+    zend_clear_exception();
+    spprintf(&message, 0, "PHP Warning:  Vantoro\\OutputHandler: %s; the response is sent unprotected",
+             reason);
+    php_log_err(message);
+    efree(message);
+  }
+  efree(reason);
+}
+
+/* The whole response, at the final call: what goes out, and why. */
+static zend_string *finish_response(vantoro_object *object, zend_string *page,
+                                    vantoro_verdict *verdict) {
+  response_head head;
+  int code = SG(sapi_headers).http_response_code;
+  const char *method = SG(request_info).request_method;
+  bool head_request = method && strcmp(method, "HEAD") == 0;
+  char *transport, *out = NULL;
+  size_t out_length = 0;
+  vantoro_status status;
+  zend_string *result;
+
+  if (ZSTR_LEN(page) == 0) {
+    *verdict = VANTORO_VERDICT_EMPTY;
+    return page;
+  }
+  if (!object->handle || !object->policy) {
+    *verdict = VANTORO_VERDICT_ERROR;
+    return page;
+  }
+  read_head(&head);
+  *verdict = vantoro_policy_judge(object->policy, code == 0 ? 200 : code,
+                                  SMART_STR_ARGS(head.content_type),
+                                  SMART_STR_ARGS(head.content_encoding),
+                                  SMART_STR_ARGS(head.cache_control), head.content_range);
+  if (*verdict != VANTORO_VERDICT_PROTECT) {
+    free_head(&head);
+    return page;
+  }
+  /* Headers that went out early (flush() does that under some servers) can no
+   * longer be made to fit a changed body: a length would cut it. */
+  if (SG(headers_sent) && !SG(request_info).no_headers && headers_need_edits()) {
+    free_head(&head);
+    *verdict = VANTORO_VERDICT_SENT;
+    return page;
+  }
+  if (head_request) {
+    /* PHP drops the body: only the headers a GET would get. */
+    free_head(&head);
+    if (!SG(headers_sent)) {
+      edit_protected_headers(true, 0);
+    }
+    return page;
+  }
+  transport = charset_parameter(ZSTR_VAL(head.content_type.s), ZSTR_LEN(head.content_type.s));
+  free_head(&head);
+  status = vantoro_set_transport_charset(object->handle, transport);
+  if (transport) {
+    efree(transport);
+  }
+  if (status == VANTORO_OK) {
+    status = vantoro_protect(object->handle, ZSTR_VAL(page), ZSTR_LEN(page), &out, &out_length);
+  }
+  if (status != VANTORO_OK) {
+    *verdict = VANTORO_VERDICT_ERROR;
+    warn_unprotected(vantoro_last_error(object->handle));
+    return page;
+  }
+  result = take_result(out, out_length, NULL);
+  zend_string_release(page);
+  if (!SG(headers_sent)) {
+    edit_protected_headers(false, out_length);
+  }
+  return result;
 }
 
 /* PHP calls this with each chunk and the phase flags. Everything is held back
  * until the final call so that the page is protected as one text (a tag split
  * between two chunks is still one tag); intermediate calls return "". The
- * response is never lost: anything but HTML, an empty body, or an engine
- * failure (reported as a warning) passes through unchanged. */
+ * response is never lost or cut: whatever the policy leaves alone, an empty
+ * body, output that started before the handler, or an engine failure
+ * (reported as a warning) goes out unchanged with its headers. */
 ZEND_METHOD(Vantoro_OutputHandler, __invoke) {
   zend_string *buffer;
   zend_long phase;
   vantoro_object *object = THIS_VANTORO();
   zend_string *page;
-  char *out = NULL;
-  size_t out_length = 0;
-  vantoro_status status;
+  vantoro_verdict verdict;
   ZEND_PARSE_PARAMETERS_START(2, 2)
     Z_PARAM_STR(buffer)
     Z_PARAM_LONG(phase)
   ZEND_PARSE_PARAMETERS_END();
 
+  if (phase & PHP_OUTPUT_HANDLER_START) {
+    /* A handler started again begins a new response. */
+    smart_str_free(&object->pending);
+    object->passing = output_went_before();
+  }
+  if (object->passing) {
+    if ((phase & PHP_OUTPUT_HANDLER_FINAL) && !(phase & PHP_OUTPUT_HANDLER_CLEAN)) {
+      report_verdict(object, VANTORO_VERDICT_SENT);
+    }
+    RETURN_STR_COPY(buffer);
+  }
   if (phase & PHP_OUTPUT_HANDLER_CLEAN) {
     /* ob_clean() drops this chunk; ob_end_clean() drops the whole response. */
     if (phase & PHP_OUTPUT_HANDLER_FINAL) {
@@ -603,23 +1120,9 @@ ZEND_METHOD(Vantoro_OutputHandler, __invoke) {
   } else {
     page = zend_string_copy(buffer);
   }
-  if (ZSTR_LEN(page) == 0 || !object->handle || !response_is_plain_html()) {
-    RETURN_STR(page);
-  }
-  status = vantoro_protect(object->handle, ZSTR_VAL(page), ZSTR_LEN(page), &out, &out_length);
-  if (status != VANTORO_OK) {
-    php_error_docref(NULL, E_WARNING, "%s; the response is sent unprotected",
-                     vantoro_last_error(object->handle));
-    RETURN_STR(page);
-  }
-  zend_string_release(page);
-  zend_try {
-    RETVAL_STRINGL(out, out_length);
-  } zend_catch {
-    vantoro_free(out);
-    zend_bailout();
-  } zend_end_try();
-  vantoro_free(out);
+  page = finish_response(object, page, &verdict);
+  report_verdict(object, verdict);
+  RETURN_STR(page);
 }
 
 ZEND_METHOD(Vantoro_OutputHandler, replay) {
@@ -632,21 +1135,18 @@ ZEND_FUNCTION(Vantoro_output_handler) {
   HashTable *table = NULL;
   vantoro_options options;
   zend_object *std;
-  vantoro_object *object;
   ZEND_PARSE_PARAMETERS_START(0, 1)
     Z_PARAM_OPTIONAL
     Z_PARAM_ARRAY_HT(table)
   ZEND_PARSE_PARAMETERS_END();
-  if (parse_options(table, 1, &options) == FAILURE) {
+  if (parse_options(table, 1, true, &options) == FAILURE) {
     RETURN_THROWS();
   }
   std = vantoro_create_object(vantoro_ce_output_handler);
-  object = vantoro_from(std);
-  if (!live_handle(object) || !configure(object->handle, &options)) {
+  if (!handler_setup(vantoro_from(std), &options)) {
     OBJ_RELEASE(std);
     RETURN_THROWS();
   }
-  remember_options(object, &options);
   RETURN_OBJ(std);
 }
 
@@ -663,7 +1163,7 @@ static void protect_once(INTERNAL_FUNCTION_PARAMETERS, vantoro_pass pass) {
     Z_PARAM_OPTIONAL
     Z_PARAM_ARRAY_HT(table)
   ZEND_PARSE_PARAMETERS_END();
-  if (parse_options(table, 2, &options) == FAILURE) {
+  if (parse_options(table, 2, false, &options) == FAILURE) {
     RETURN_THROWS();
   }
   status = vantoro_create(&handle);
@@ -691,6 +1191,45 @@ ZEND_FUNCTION(Vantoro_protect_content) {
 
 ZEND_FUNCTION(Vantoro_protect) {
   protect_once(INTERNAL_FUNCTION_PARAM_PASSTHRU, vantoro_protect);
+}
+
+ZEND_FUNCTION(Vantoro_stylesheet) {
+  zend_string *site_key;
+  char *out = NULL;
+  size_t out_length = 0;
+  vantoro_status status;
+  ZEND_PARSE_PARAMETERS_START(1, 1)
+    Z_PARAM_STR(site_key)
+  ZEND_PARSE_PARAMETERS_END();
+  status = vantoro_stylesheet(ZSTR_VAL(site_key), ZSTR_LEN(site_key), &out, &out_length);
+  if (status != VANTORO_OK) {
+    /* No handle to ask: the one key the engine refuses is the empty one. */
+    throw_message(status == VANTORO_INVALID_ARGUMENT ? "empty site key" : NULL, status);
+    RETURN_THROWS();
+  }
+  RETURN_NEW_STR(take_result(out, out_length, NULL));
+}
+
+ZEND_FUNCTION(Vantoro_is_protected) {
+  zend_string *page;
+  ZEND_PARSE_PARAMETERS_START(1, 1)
+    Z_PARAM_STR(page)
+  ZEND_PARSE_PARAMETERS_END();
+  RETURN_BOOL(vantoro_is_protected(ZSTR_VAL(page), ZSTR_LEN(page)));
+}
+
+ZEND_FUNCTION(Vantoro_detect_charset) {
+  zend_string *page;
+  zend_string *transport = NULL;
+  const char *name;
+  ZEND_PARSE_PARAMETERS_START(1, 2)
+    Z_PARAM_STR(page)
+    Z_PARAM_OPTIONAL
+    Z_PARAM_PATH_STR_OR_NULL(transport)
+  ZEND_PARSE_PARAMETERS_END();
+  name = vantoro_detect_charset(ZSTR_VAL(page), ZSTR_LEN(page),
+                                transport ? ZSTR_VAL(transport) : NULL);
+  RETURN_STRING(name ? name : "UTF-8");
 }
 
 /* ---- module ---------------------------------------------------------------------- */

@@ -28,6 +28,17 @@ const DECOY_RANDOM = UNKNOWN;
  */
 const DECOY_BOTH = UNKNOWN;
 
+/**
+ * @var int
+ * @cvalue VANTORO_HIDE_STYLE
+ */
+const HIDE_STYLE = UNKNOWN;
+/**
+ * @var int
+ * @cvalue VANTORO_HIDE_CLASS
+ */
+const HIDE_CLASS = UNKNOWN;
+
 /** A failure reported by the engine: its message, and its status as the code. */
 class Exception extends \RuntimeException
 {
@@ -110,5 +121,11 @@ function protect_page(string $page, array $options = []): string {}
 function protect_content(string $article, array $options = []): string {}
 
 function protect(string $page, array $options = []): string {}
+
+function stylesheet(string $siteKey): string {}
+
+function is_protected(string $page): bool {}
+
+function detect_charset(string $page, ?string $transport = null): string {}
 
 }

@@ -1,5 +1,5 @@
 /* This is a generated file, edit the .stub.php file instead.
- * Stub hash: f6e415c3425aad10704b55df3cfb3555f9ccd1df */
+ * Stub hash: df910d26ef153c18443fa960867f0ae75ce22864 */
 
 ZEND_BEGIN_ARG_WITH_RETURN_OBJ_INFO_EX(arginfo_Vantoro_output_handler, 0, 0, Vantoro\\OutputHandler, 0)
 	ZEND_ARG_TYPE_INFO_WITH_DEFAULT_VALUE(0, options, IS_ARRAY, 0, "[]")
@@ -16,6 +16,19 @@ ZEND_BEGIN_ARG_WITH_RETURN_TYPE_INFO_EX(arginfo_Vantoro_protect_content, 0, 1, I
 ZEND_END_ARG_INFO()
 
 #define arginfo_Vantoro_protect arginfo_Vantoro_protect_page
+
+ZEND_BEGIN_ARG_WITH_RETURN_TYPE_INFO_EX(arginfo_Vantoro_stylesheet, 0, 1, IS_STRING, 0)
+	ZEND_ARG_TYPE_INFO(0, siteKey, IS_STRING, 0)
+ZEND_END_ARG_INFO()
+
+ZEND_BEGIN_ARG_WITH_RETURN_TYPE_INFO_EX(arginfo_Vantoro_is_protected, 0, 1, _IS_BOOL, 0)
+	ZEND_ARG_TYPE_INFO(0, page, IS_STRING, 0)
+ZEND_END_ARG_INFO()
+
+ZEND_BEGIN_ARG_WITH_RETURN_TYPE_INFO_EX(arginfo_Vantoro_detect_charset, 0, 1, IS_STRING, 0)
+	ZEND_ARG_TYPE_INFO(0, page, IS_STRING, 0)
+	ZEND_ARG_TYPE_INFO_WITH_DEFAULT_VALUE(0, transport, IS_STRING, 1, "null")
+ZEND_END_ARG_INFO()
 
 ZEND_BEGIN_ARG_INFO_EX(arginfo_class_Vantoro_Marquel___construct, 0, 0, 0)
 	ZEND_ARG_TYPE_INFO_WITH_DEFAULT_VALUE(0, options, IS_ARRAY, 0, "[]")
@@ -72,6 +85,9 @@ ZEND_FUNCTION(Vantoro_output_handler);
 ZEND_FUNCTION(Vantoro_protect_page);
 ZEND_FUNCTION(Vantoro_protect_content);
 ZEND_FUNCTION(Vantoro_protect);
+ZEND_FUNCTION(Vantoro_stylesheet);
+ZEND_FUNCTION(Vantoro_is_protected);
+ZEND_FUNCTION(Vantoro_detect_charset);
 ZEND_METHOD(Vantoro_Marquel, __construct);
 ZEND_METHOD(Vantoro_Marquel, Load);
 ZEND_METHOD(Vantoro_Marquel, onstartpage);
@@ -94,6 +110,9 @@ static const zend_function_entry ext_functions[] = {
 	ZEND_NS_FALIAS("Vantoro", protect_page, Vantoro_protect_page, arginfo_Vantoro_protect_page)
 	ZEND_NS_FALIAS("Vantoro", protect_content, Vantoro_protect_content, arginfo_Vantoro_protect_content)
 	ZEND_NS_FALIAS("Vantoro", protect, Vantoro_protect, arginfo_Vantoro_protect)
+	ZEND_NS_FALIAS("Vantoro", stylesheet, Vantoro_stylesheet, arginfo_Vantoro_stylesheet)
+	ZEND_NS_FALIAS("Vantoro", is_protected, Vantoro_is_protected, arginfo_Vantoro_is_protected)
+	ZEND_NS_FALIAS("Vantoro", detect_charset, Vantoro_detect_charset, arginfo_Vantoro_detect_charset)
 	ZEND_FE_END
 };
 
@@ -133,6 +152,8 @@ static void register_vantoro_symbols(int module_number)
 	REGISTER_LONG_CONSTANT("Vantoro\\DECOY_COPYRIGHT", VANTORO_DECOY_COPYRIGHT, CONST_PERSISTENT);
 	REGISTER_LONG_CONSTANT("Vantoro\\DECOY_RANDOM", VANTORO_DECOY_RANDOM, CONST_PERSISTENT);
 	REGISTER_LONG_CONSTANT("Vantoro\\DECOY_BOTH", VANTORO_DECOY_BOTH, CONST_PERSISTENT);
+	REGISTER_LONG_CONSTANT("Vantoro\\HIDE_STYLE", VANTORO_HIDE_STYLE, CONST_PERSISTENT);
+	REGISTER_LONG_CONSTANT("Vantoro\\HIDE_CLASS", VANTORO_HIDE_CLASS, CONST_PERSISTENT);
 }
 
 static zend_class_entry *register_class_Vantoro_Exception(zend_class_entry *class_entry_RuntimeException)

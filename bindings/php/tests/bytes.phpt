@@ -11,7 +11,7 @@ function page_text(string $page): string {
 }
 
 // NUL bytes are data, in the page and in the copyright text.
-var_dump(bin2hex(Vantoro\protect_content("a\0b</P>")));
+var_dump(bin2hex(Vantoro\protect_content("a\0b</P>", ['empty_notices' => true])));
 $out = Vantoro\protect_page("<p>a\0b</p>\0");
 var_dump(page_text($out) === "<p>a\0b</p>\0", str_ends_with($out, "\0"));
 $out = Vantoro\protect_content("x</p>", ['copyright' => "left\0right"]);

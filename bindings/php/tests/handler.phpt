@@ -22,7 +22,7 @@ $parts[] = $h(substr($page, 37), END);
 var_dump($parts[0], $parts[1], $parts[2], $parts[3] === $whole);
 
 // ob_clean() drops its chunk only; ob_end_clean() drops everything.
-$h = new Vantoro\OutputHandler();
+$h = new Vantoro\OutputHandler($options);
 $h->replay(vantoro_test_values());
 $h('<p>kept ', START);
 $h('<p>dropped', CLEAN);
@@ -32,12 +32,28 @@ $h('<p>x</p>', START);
 var_dump($h('<p>y</p>', END | CLEAN), $h('', START | END));
 
 // An empty body stays empty (no lone watermark on a redirect or a 304).
-var_dump(Vantoro\output_handler()('', START | END));
+var_dump(Vantoro\output_handler($options)('', START | END));
 
 // An engine failure is a warning, and the page goes out unprotected.
 $h = Vantoro\output_handler($options);
 $h->replay([0.5]);
 var_dump($h($page, START | END) === $page);
+
+// An error handler that turns the warning into an exception (as frameworks
+// do) does not cost the page: the warning goes to the error log instead.
+$log = tempnam(sys_get_temp_dir(), 'vantoro-log-');
+ini_set('error_log', $log);
+set_error_handler(fn(int $no, string $text) => throw new ErrorException($text, 0, $no));
+$h = Vantoro\output_handler($options);
+$h->replay([0.5]);
+ob_start();
+ob_start($h, 8);
+echo "<p>first</p>", "<p>second</p>", "<p>third</p>";
+ob_end_flush();
+var_dump(ob_get_clean() === "<p>first</p><p>second</p><p>third</p>",
+         str_contains(file_get_contents($log), 'Vantoro\OutputHandler: scripted random values ran out'));
+restore_error_handler();
+unlink($log);
 
 // Through PHP's own output buffering (an outer buffer catches what the handler
 // sends on). The CLI keeps no headers, so the response's type is
@@ -72,6 +88,8 @@ string(0) ""
 string(0) ""
 
 Warning: Vantoro\OutputHandler::__invoke(): scripted random values ran out after 1 draws; the response is sent unprotected in %s on line %d
+bool(true)
+bool(true)
 bool(true)
 bool(true)
 int(2)
