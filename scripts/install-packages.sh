@@ -17,7 +17,7 @@ test_packages=("${main_packages[@]}"
                clang libclang-rt-14-dev chromium
                g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine64 wine
                wine32:i386
-               python3-dev python3-pytest mypy gunicorn uwsgi-core uwsgi-plugin-python3
+               python3-dev python3-pytest python3-html5lib mypy gunicorn uwsgi-core uwsgi-plugin-python3
                php8.2-cli php8.2-dev php8.2-fpm nodejs
                nginx nginx-dev wrk)
 case $1 in
