@@ -9,6 +9,7 @@ set(VANTORO_ENGINE_SOURCES
   src/html/declaration.cpp
   src/html/encoding_sniffer.cpp
   src/html/head_start.cpp
+  src/html/tree_builder.cpp
   src/html/protected_regions.cpp
   src/random/draws.cpp
   src/random/random_source.cpp

@@ -110,14 +110,17 @@ TEST(AttributeScanner, NeverTakesAnAttributeInsideAQuotedValue) {
   for (const Case& c : cases) EXPECT_EQ(Scanner(c.text, "a", "href"), c.expected) << c.text;
 }
 
-// Quoted values masked (every byte but ">" and LF made a letter), the bare
-// pattern gives what the scanner gives on the real text.
+// Attribute values masked (every byte but ">" and LF made a letter), the bare
+// pattern gives what the scanner gives on the real text: a name there is a
+// value's text ("r= href=y" gives r the value "href=y").
 std::string Masked(const std::string& text) {
   std::string masked = text;
-  auto quotes = testing::Tokenize(text, false).quotes;
-  for (std::size_t k = 0; k < quotes.size(); k += 2) {
-    for (std::size_t p = quotes[k]; p <= quotes[k + 1]; ++p) {
-      if (masked[p] != '>' && masked[p] != '\n') masked[p] = 'q';
+  const testing::Markup markup = testing::Tokenize(text, false);
+  for (const std::vector<std::size_t>* values : {&markup.quotes, &markup.unquoted}) {
+    for (std::size_t k = 0; k + 1 < values->size(); k += 2) {
+      for (std::size_t p = (*values)[k]; p <= (*values)[k + 1]; ++p) {
+        if (masked[p] != '>' && masked[p] != '\n') masked[p] = 'q';
+      }
     }
   }
   return masked;

@@ -7,6 +7,7 @@
 #include "content/content_pass.h"
 #include "content/decoys.h"
 #include "html/protected_regions.h"
+#include "html/tree_builder.h"
 #include "test_support.h"
 #include "text/ascii.h"
 
@@ -107,7 +108,7 @@ TEST(RndContent, DecoyKinds) {
   {
     ScriptedRandomSource values(random_text);
     ScopedRandomSource use(values);
-    EXPECT_EQ(m.protect_content("</p>"), "<span style=';display:none;;'>A</span></p>");
+    EXPECT_EQ(m.protect_content("x</p>"), "x<span style=';display:none;;'>A</span></p>");
     EXPECT_EQ(values.remaining(), 0u);
   }
   m.set_decoy_kind(DecoyKind::kBoth);
@@ -179,13 +180,22 @@ TEST(RndContent, ManyLineBreaks) {
 // decoys; doing both sweeps with a fresh scan each must give the same bytes.
 std::string TwoScans(std::string_view article, const std::vector<internal::CopyrightEntry>& entries) {
   auto sweep = [&](std::string_view text, std::string_view marker) {
-    internal::MarkupIndex index;
-    internal::ScanMarkup(text, internal::RegionSet::kContent, false, index);
+    // Where the tree builder keeps a decoy, as the scan meets the markers.
+    struct Fits final : internal::MarkupVisitor {
+      Fits(std::string_view t, std::string_view m) : text(t), marker(m) {}
+      void Visit(std::size_t lt, const internal::TreeBuilder& tree) override {
+        if (!internal::MatchesAt(text, lt, marker)) return;
+        std::size_t name = lt + marker.size() - 1, end = name;
+        while (end < text.size() && !internal::EndsTagName(text[end])) ++end;
+        if (tree.DecoyFits(text.substr(name, end - name), marker == "</p", false)) at.push_back(lt);
+      }
+      std::string_view text, marker;
+      std::vector<std::size_t> at;
+    } fits(text, marker);
+    internal::ScanMarkup(text, internal::RegionSet::kContent, false, fits);
     std::string out;
     std::size_t pos = 0;
-    for (std::size_t lt : index.unprotected) {
-      bool in_tag = std::binary_search(index.in_tag.begin(), index.in_tag.end(), lt);
-      if (in_tag || !internal::MatchesAt(text, lt, marker)) continue;
+    for (std::size_t lt : fits.at) {
       out.append(text, pos, lt - pos);
       out += internal::CopyrightDecoy(entries, internal::kZeroToSixteen, internal::CaseMode::kRandom);
       out += marker;

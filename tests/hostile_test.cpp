@@ -71,7 +71,9 @@ TEST(Hostile, DeepNesting) {
   m.set_copyright("n");
   std::string page = Repeat("<div><svg>", 50000) + "<p>x</p>" + Repeat("</svg></div>", 50000);
   std::string content = m.protect_content(page);
-  EXPECT_EQ(content, page) << "the paragraph lies inside the outermost svg";
+  // A <p> breaks out of svg: the paragraph is the page's, and gets its decoy.
+  EXPECT_EQ(Count(content, "style='"), 1u);
+  EXPECT_NE(content.find("x<"), std::string::npos);
   std::string out = m.protect_page(page);
   EXPECT_EQ(Count(out, "</svg>"), 50000u);
 }
@@ -104,7 +106,8 @@ TEST(Hostile, OnlyDeclarations) {
   std::string out = ToText(m.Rndstr(Repeat("<!DOCTYPE html>\n", 100000)));
   EXPECT_TRUE(out.starts_with("<!DOCTYPE html>\r\n\r\n<!--"));
   EXPECT_EQ(Count(out, "<!DOCTYPE"), 1u);
-  EXPECT_TRUE(out.ends_with("-->\r\n"));
+  // The later ones go; their line breaks, which may be text, stay.
+  EXPECT_TRUE(out.ends_with("-->\r\n" + std::string(99999, '\n')));
 }
 
 }  // namespace

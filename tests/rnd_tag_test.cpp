@@ -204,8 +204,17 @@ TEST(RndTag, AgreesWithTheDirectModel) {
     std::string page;
     for (int n = length(engine); n > 0; --n) page += pieces[pick(engine)];
     // The model puts comments in front of "<" inside other tags too, where the
-    // rewriter does not (tests/markup_property_test.cpp covers those).
-    if (!testing::Tokenize(page, false).in_tag.empty()) continue;
+    // rewriter does not (tests/markup_property_test.cpp covers those); and it
+    // takes "alt= id=1" for two attributes, where "id=1" is alt's value
+    // (tests/attribute_scanner_test.cpp covers those).
+    const testing::Markup markup = testing::Tokenize(page, false);
+    if (!markup.in_tag.empty()) continue;
+    bool value_after_space = false;
+    for (std::size_t k = 0; k < markup.unquoted.size(); k += 2) {
+      const char before = page[markup.unquoted[k] - 1];
+      value_after_space |= before == ' ' || before == '\t' || before == '\n';
+    }
+    if (value_after_space) continue;
     ++compared;
     const std::string& rule = rules[static_cast<std::size_t>(i) % rules.size()];
     auto draws = testing::SeededValues(600, static_cast<unsigned>(i));

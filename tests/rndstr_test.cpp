@@ -55,9 +55,11 @@ TEST(Rndstr, DeclarationMovesFirst) {
       {"<!DOCTYPE html>\n\n\n<html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
       {"<!DOCTYPE html>", "<!DOCTYPE html>\r\n" + w},
       {"<!DOCTYPE html><html>", "<!DOCTYPE html>\r\n" + w + "<html>"},
-      {"<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz", "<!DOCTYPE a>\r\n" + w + "yz"},
+      // A later one goes, but not its line break, which may be text.
+      {"<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz", "<!DOCTYPE a>\r\n" + w + "y\nz"},
       {" \n<!-- c --><!---->\t<!DOCTYPE html>x", "<!DOCTYPE html>\r\n" + w + " \n<!-- c --><!---->\tx"},
-      {"<!DOCTYPE >x>\r\n", "<!DOCTYPE >x>\r\n" + w},
+      // A browser ends it at its first ">", and so does the move.
+      {"<!DOCTYPE >x>\r\n", "<!DOCTYPE >\r\n" + w + "x>\r\n"},
       // Declarations the browser ignores stay where they are, and so do the others.
       {"x<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz", w + "x<!DOCTYPE a>\r\ny<!DOCTYPE b>\nz"},
       {"*%start%*<!DOCTYPE html>\r\n*%end%*", w + "*%start%*<!DOCTYPE html>\r\n*%end%*"},
@@ -73,11 +75,10 @@ TEST(Rndstr, DeclarationMovesFirst) {
       {"<!DOCTYPE a>\n&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;",
        "<!DOCTYPE a>\r\n" + w + "&am<!DOCTYPE b>p; &#3<!DOCTYPE c>8; &<!DOCTYPE d>lt;"},
       {"<!DOCTYPE a>\nx y<!DOCTYPE b>z", "<!DOCTYPE a>\r\n" + w + "x yz"},
-      // "<!DOCTYPE >" ends at its ">": the text up to the next ">" moves only when
-      // it holds no tag.
+      // "<!DOCTYPE >" ends at its ">" too.
       {"<!DOCTYPE a>\ny<!DOCTYPE >\ny<textarea>x</textarea>",
-       "<!DOCTYPE a>\r\n" + w + "y<!DOCTYPE >\ny<textarea>x</textarea>"},
-      {"<!DOCTYPE ><title>t</title>", w + "<!DOCTYPE ><title>t</title>"},
+       "<!DOCTYPE a>\r\n" + w + "y\ny<textarea>x</textarea>"},
+      {"<!DOCTYPE ><title>t</title>", "<!DOCTYPE >\r\n" + w + "<title>t</title>"},
       // An XML declaration at the start stays first.
       {"<?xml version=\"1.0\"?>\n<!DOCTYPE html>\n<html/>",
        "<?xml version=\"1.0\"?>\r\n<!DOCTYPE html>\r\n" + w + "<html/>"},

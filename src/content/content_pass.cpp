@@ -8,6 +8,7 @@
 
 #include "content/decoys.h"
 #include "html/protected_regions.h"
+#include "html/tree_builder.h"
 #include "random/draws.h"
 #include "text/ascii.h"
 
@@ -45,20 +46,47 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     }
     return CopyrightDecoy(settings.copyright, kRange, kMode, settings.hiding);
   };
-  // One sweep: a decoy in front of every marker among the unprotected "<" of
-  // `text` that stands between tags; a marker inside another tag stays as it is,
-  // since a decoy there would end that tag and show the rest of it as text.
-  auto sweep = [&](std::string_view text, const MarkupIndex& tags, std::string_view marker) {
+  // The markers of `text` where a decoy may go, as the scan meets them: between
+  // tags (a decoy inside another tag would end it and show the rest as text),
+  // where the tree builder keeps the decoy in place and builds the page
+  // around it as before.
+  struct Markers final : MarkupVisitor {
+    explicit Markers(std::string_view text) : text_(text) {}
+    void Visit(std::size_t lt, const TreeBuilder& tree) override {
+      const bool paragraph_end = MatchesAt(text_, lt, "</p");
+      if (!paragraph_end && !MatchesAt(text_, lt, "<br")) return;
+      const std::size_t name = lt + (paragraph_end ? 2 : 1);
+      std::size_t end = name;
+      while (end < text_.size() && !EndsTagName(text_[end])) ++end;
+      if (!tree.DecoyFits(text_.substr(name, end - name), paragraph_end,
+                          tree.frameset_ok() && FramesetFollows(lt))) {
+        return;
+      }
+      (paragraph_end ? paragraph_ends : line_breaks).push_back(lt);
+    }
+    // Looked for once, and only on a page where it could matter.
+    bool FramesetFollows(std::size_t lt) {
+      if (!looked_) {
+        looked_ = true;
+        for (std::size_t at = FindIgnoringCase(text_, "<frameset", 0); at != std::string_view::npos;
+             at = FindIgnoringCase(text_, "<frameset", at + 1)) {
+          last_frameset_ = at;
+        }
+      }
+      return last_frameset_ != std::string_view::npos && last_frameset_ > lt;
+    }
+    std::string_view text_;
+    bool looked_ = false;
+    std::size_t last_frameset_ = std::string_view::npos;
+    std::vector<std::size_t> paragraph_ends, line_breaks;
+  };
+  // One sweep: a decoy in front of each of these markers.
+  auto sweep = [&](std::string_view text, const std::vector<std::size_t>& at,
+                   std::string_view marker) {
     std::string out;
     out.reserve(text.size() + text.size() / 4);
     std::size_t pos = 0;
-    auto in_tag = tags.in_tag.begin();
-    for (std::size_t lt : tags.unprotected) {
-      if (in_tag != tags.in_tag.end() && *in_tag == lt) {
-        ++in_tag;
-        continue;
-      }
-      if (!MatchesAt(text, lt, marker)) continue;
+    for (std::size_t lt : at) {
       out.append(text, pos, lt - pos);
       out += decoy();
       out += marker;  // the marker's letters come out in lower case
@@ -77,30 +105,19 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     }
   }
   if (!decoys_plain) {
-    MarkupIndex index;
-    ScanMarkup(article, RegionSet::kContent, false, index);
-    std::string paragraphs = sweep(article, index, "</p");
-    index = MarkupIndex();
-    ScanMarkup(paragraphs, RegionSet::kContent, false, index);
-    return sweep(paragraphs, index, "<br");
+    Markers first(article);
+    ScanMarkup(article, RegionSet::kContent, false, first);
+    std::string paragraphs = sweep(article, first.paragraph_ends, "</p");
+    Markers second(paragraphs);
+    ScanMarkup(paragraphs, RegionSet::kContent, false, second);
+    return sweep(paragraphs, second.line_breaks, "<br");
   }
 
   // Both sweeps at once: the markers of the article, taken as the scan meets
   // them, the decoys drawn in the order the two sweeps draw them (every
   // paragraph end, then every line break), then the output written once, at its
   // exact size.
-  struct Markers final : MarkupVisitor {
-    explicit Markers(std::string_view text) : text_(text) {}
-    void Visit(std::size_t lt) override {
-      if (MatchesAt(text_, lt, "</p")) {
-        paragraph_ends.push_back(lt);
-      } else if (MatchesAt(text_, lt, "<br")) {
-        line_breaks.push_back(lt);
-      }
-    }
-    std::string_view text_;
-    std::vector<std::size_t> paragraph_ends, line_breaks;
-  } markers(article);
+  Markers markers(article);
   ScanMarkup(article, RegionSet::kContent, false, markers);
   const std::vector<std::size_t>& paragraph_ends = markers.paragraph_ends;
   const std::vector<std::size_t>& line_breaks = markers.line_breaks;

@@ -78,7 +78,7 @@ std::vector<AttributeMatch> FindAttributeMatches(std::string_view text,
         reader.emplace(text, read_from, gaps);
         reader_start = read_from;
       }
-      if (reader->Quoted(space)) continue;
+      if (!reader->StartsName(space + 1)) continue;
       std::size_t value = equals + 1;  // at most gt
       if (text[value] == '\n') continue;
       std::size_t end = gt;

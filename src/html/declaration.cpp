@@ -16,7 +16,6 @@ struct Declaration {
   std::size_t start;
   std::size_t gt_end;  // behind its ">"
   std::size_t end;     // behind its line break
-  bool holds_markup;   // reaches past the ">" a browser ends it at, over a "<"
 };
 
 bool IsSpace(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
@@ -87,17 +86,14 @@ Declarations FindDeclarations(std::string_view text, const std::vector<std::size
     if (lt < resume) continue;
     std::size_t first = lt + kProbe.size();
     if (first >= text.size() || text[first] == '\n') continue;
-    std::size_t gt = FindByte(text, '>', first + 1);
+    // A browser ends it at its first ">", "<!DOCTYPE >" included.
+    std::size_t gt = FindByte(text, '>', first);
     if (gt == npos) break;  // no ">" behind: no later one can close either
     std::size_t end = LineBreakEnd(text, gt + 1);
-    // "<!DOCTYPE >" ends at its first ">" for a browser; taken to the next one, it
-    // would carry tags along.
-    bool holds_markup = text[first] == '>' && FindByte(text.substr(0, gt), '<', first) != npos;
-    d.found.push_back({lt, gt + 1, end, holds_markup});
-    resume = end;
+    d.found.push_back({lt, gt + 1, end});
+    resume = gt + 1;
   }
-  if (!d.found.empty() &&
-      (d.found[0].holds_markup || !OnlySpaceAndComments(text, d.body, d.found[0].start))) {
+  if (!d.found.empty() && !OnlySpaceAndComments(text, d.body, d.found[0].start)) {
     d.found.clear();
   }
   return d;
@@ -133,9 +129,12 @@ void EmitJoined(const Declarations& d, std::string_view prefix, std::string_view
   for (std::size_t k = 0; k < d.found.size(); ++k) {
     const Declaration& decl = d.found[k];
     // A later one that a browser ignores anyway stays, when taking it out would change more.
-    if (k > 0 && (decl.holds_markup || RemovalJoins(text, decl.start))) continue;
+    if (k > 0 && RemovalJoins(text, decl.start)) continue;
     copy(pos, decl.start);
-    pos = decl.end;
+    // The first one's line break goes with it: whitespace there is nothing to a
+    // browser, and CR LF follows it in front. A later one's stays, where it
+    // may be text.
+    pos = k == 0 ? decl.end : decl.gt_end;
   }
   copy(pos, text.size());
 }

@@ -14,24 +14,25 @@ namespace vantoro::internal {
 
 // Joins `prefix`, `head` and `text` into the page.
 //
-// A declaration is "<!DOCTYPE " (any case), one character other than LF, any
-// characters other than ">", then ">"; its line break is an optional CR and all
-// LFs that follow at once. A browser uses the first declaration outside protected
-// regions only when nothing but whitespace and comments stands before it (and an
-// XML declaration at the start). Then every declaration outside protected regions
-// is removed with its line break, and the first, followed by CR LF, goes between
-// `prefix` and `head`. Otherwise the text stays as it is behind `head`: moving a
-// declaration that the browser ignores would switch the page out of quirks mode.
+// A declaration is "<!DOCTYPE " (any case), one character other than LF, and
+// everything up to the first ">" (which may be that character), as a browser
+// reads it; its line break is an optional CR and all LFs that follow at once. A
+// browser uses the first declaration outside protected regions only when
+// nothing but whitespace and comments stands before it (and an XML declaration
+// at the start). Then that one, with its line break, goes between `prefix` and
+// `head`, followed by CR LF, and every later declaration outside protected
+// regions is removed, its line break left where it was (it may be text).
+// Otherwise the text stays as it is behind `head`: moving a declaration that
+// the browser ignores would switch the page out of quirks mode.
 //
 // An XML declaration ("<?xml", whitespace, ..., "?>") at the very start of `text`
 // stays first, right behind `prefix`, followed by CR LF instead of its own line
 // break: an XHTML page stays well-formed.
 //
-// Only a declaration between tags counts; one inside a tag is the tag's text.
-// A later declaration stays where it is when taking it out would change more
-// than the declaration: when "<", "</", "<!" or "<?" stands right before it, or
-// a character reference in progress, or when it is "<!DOCTYPE >" and the text up
-// to its ">" holds a "<". The first one of that last kind moves nothing.
+// Only a declaration between tags counts; one inside a tag, a comment or raw
+// text is their text. A later declaration stays where it is when taking it out
+// would change more than the declaration: when "<", "</", "<!" or "<?" stands
+// right before it, or a character reference in progress.
 //
 // `head` must hold no declaration and leave no region open. `markup`, when
 // given, is the scan of `text` (as the page pass already has it); otherwise

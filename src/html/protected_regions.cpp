@@ -7,6 +7,7 @@
 #include "text/ascii.h"
 #include "text/byte_scanner.h"
 #include "text/huge_pages.h"
+#include "html/tree_builder.h"
 
 namespace vantoro::internal {
 namespace {
@@ -14,9 +15,6 @@ namespace {
 constexpr std::size_t npos = std::string_view::npos;
 using State = TagReader::State;
 
-constexpr std::array<std::string_view, 5> kRawTextNames = {"script", "style", "textarea",
-                                                          "title", "xmp"};
-constexpr std::array<std::string_view, 2> kForeignNames = {"svg", "math"};
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -121,19 +119,6 @@ std::size_t NameEnd(std::string_view text, bool gaps, std::size_t i, OnLt&& on_l
   return std::min(i, text.size());
 }
 
-// The raw-text element a start tag's name opens, or "".
-std::string_view RawTextName(std::string_view name) {
-  if (name.size() < 3 || name.size() > 8) return {};
-  switch (name[0]) {
-    case 's': case 'S': case 't': case 'T': case 'x': case 'X': break;
-    default: return {};
-  }
-  for (std::string_view raw : kRawTextNames) {
-    if (EqualsIgnoringCase(name, raw)) return raw;
-  }
-  return {};
-}
-
 // Where the scan reports: into a MarkupIndex, every "<" as it is met (a tag
 // that turns out to be raw text without its ">" takes its own back).
 class IndexSink {
@@ -145,14 +130,13 @@ class IndexSink {
     index_.in_tag.push_back(p);
   }
   std::size_t Mark() const { return index_.in_tag.size(); }
-  void DropLast() { index_.unprotected.pop_back(); }
   void TakeBack(std::size_t lt, std::size_t mark) {
     index_.in_tag.resize(mark);
     while (!index_.unprotected.empty() && index_.unprotected.back() >= lt) {
       index_.unprotected.pop_back();
     }
   }
-  void Read(std::size_t) {}
+  void Read(std::size_t, const TreeBuilder&) {}
 
  private:
   MarkupIndex& index_;
@@ -166,108 +150,275 @@ class VisitorSink {
   void Between(std::size_t) {}
   void Inside(std::size_t) {}
   std::size_t Mark() const { return 0; }
-  void DropLast() {}
   void TakeBack(std::size_t, std::size_t) {}
-  void Read(std::size_t lt) { visitor_.Visit(lt); }
+  void Read(std::size_t lt, const TreeBuilder& tree) { visitor_.Visit(lt, tree); }
 
  private:
   MarkupVisitor& visitor_;
 };
 
+bool IsSpaceOrEnd(std::string_view text, std::size_t i) {
+  return i < text.size() && (IsSpace(text[i]) || text[i] == '/' || text[i] == '>');
+}
+
+// Behind "</NAME" followed by whitespace, "/" or ">", NAME in any case: the
+// end tag that ends raw text of that element.
+bool AppropriateEndTag(std::string_view text, std::size_t lt, std::string_view name) {
+  return text.size() - lt > name.size() + 2 && text[lt + 1] == '/' &&
+         MatchesAt(text, lt + 2, name) && IsSpaceOrEnd(text, lt + 2 + name.size());
+}
+
 template <class Sink>
 class Scanner {
  public:
-  Scanner(std::string_view text, RegionSet set, bool gaps, Sink sink,
-          std::vector<std::size_t>* quotes)
-      : text_(text), set_(set), gaps_(gaps), index_(sink), quotes_(quotes) {}
+  Scanner(std::string_view text, bool gaps, Sink sink, std::vector<std::size_t>* quotes)
+      : text_(text), gaps_(gaps), index_(sink), quotes_(quotes) {}
 
   void Run() {
     ByteScanner less_than(text_, '<');
-    std::size_t pos = 0;
+    // A byte order mark is no text for the tree builder: the decoder took it.
+    std::size_t pos = text_.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     for (std::size_t lt; pos < text_.size() && (lt = less_than.Next(pos)) != npos;) {
+      Characters(pos, lt);
       pos = Markup(lt);
     }
+    Characters(pos, text_.size());
   }
 
  private:
+  void Characters(std::size_t from, std::size_t to) {
+    if (to > from) tree_.Characters(text_.substr(from, to - from));
+  }
+
   // What starts at a "<" between tags; returns where the scan goes on.
   std::size_t Markup(std::size_t lt) {
     const std::size_t size = text_.size();
-    std::size_t name = lt + 1;
-    if (name < size && text_[name] == '!' && text_.compare(lt, 4, "<!--") == 0) {
-      std::size_t end = text_.find("-->", lt + 2);  // "<!-->" is complete
+    const std::size_t next = lt + 1;
+    const char c = next < size ? text_[next] : '\0';
+    if (c == '!') return Declaration(lt);
+    if (c == '?') return BogusComment(lt);
+    if (c == '/') {
+      const char d = next + 1 < size ? text_[next + 1] : '\0';
+      if (IsAsciiLetter(d)) return Tag(lt, false);
+      if (d == '>') return lt + 3;  // "</>" is dropped
+      if (next + 1 >= size) {       // "</" at the end is text
+        Text(lt);
+        return size;
+      }
+      return BogusComment(lt);
+    }
+    if (next < size && IsAsciiLetter(c)) return Tag(lt, true);
+    Text(lt);
+    return next;
+  }
+
+  // Template contents are inert, and parsers that know no templates read them
+  // otherwise: what stands in them is left as it is, as if protected.
+  bool Hidden() const { return tree_.InTemplateContents(); }
+
+  // A "<" that is text.
+  void Text(std::size_t lt) {
+    if (!Hidden()) {
+      index_.Between(lt);
+      index_.Read(lt, tree_);
+    }
+    tree_.Characters(text_.substr(lt, 1));
+  }
+
+  // To the first ">" (or the end): "<?...", "<!x...", "</ ...".
+  std::size_t BogusComment(std::size_t lt) const {
+    std::size_t gt = FindByte(text_, '>', lt + 2);
+    return gt == npos ? text_.size() : gt + 1;
+  }
+
+  std::size_t Declaration(std::size_t lt) {
+    const std::size_t size = text_.size();
+    if (text_.compare(lt, 4, "<!--") == 0) {
+      // Ends behind the first "-->" (whose dashes may be the opening's, so
+      // "<!-->" and "<!--->" are whole) or "--!>" after the opening.
+      std::size_t end = text_.find("-->", lt + 2);
+      // "--!>" counts only before the "-->": looked for that far, not further.
+      std::string_view before = text_.substr(0, end == npos ? size : end + 3);
+      std::size_t bang = lt + 4 <= before.size() ? before.find("--!>", lt + 4) : npos;
+      if (bang != npos) return bang + 4;
       return end == npos ? size : end + 3;
     }
-    if (name < size && text_[name] == '/') ++name;
-    index_.Between(lt);
-    if (name >= size || !IsAsciiLetter(text_[name])) {  // text, as tags go
-      index_.Read(lt);
-      return lt + 1;
+    if (MatchesAt(text_, lt + 2, "doctype")) return Doctype(lt);
+    if (text_.compare(lt + 2, 7, "[CDATA[") == 0 && tree_.InForeignContent()) {
+      std::size_t end = text_.find("]]>", lt + 9);
+      std::size_t stop = end == npos ? size : end;
+      Characters(lt + 9, stop);
+      return end == npos ? size : end + 3;
     }
+    return BogusComment(lt);
+  }
 
-    bool start_tag = name == lt + 1;
-    std::size_t in_tag_before = index_.Mark();
-    auto on_lt = [this](std::size_t p) { index_.Inside(p); };
-    std::size_t name_end = NameEnd(text_, gaps_, name, on_lt);
-    std::string_view tag_name = text_.substr(name, name_end - name);
-    if (start_tag && set_ == RegionSet::kContent && tag_name.size() <= 4) {
-      for (std::string_view foreign : kForeignNames) {
-        if (EqualsIgnoringCase(tag_name, foreign)) {
-          index_.DropLast();  // the element is protected whole
-          return SkipForeignElement(lt, foreign);
+  // A DOCTYPE token ends at its first ">" whatever it holds; its name and
+  // identifiers decide the document's mode.
+  std::size_t Doctype(std::size_t lt) {
+    const std::size_t size = text_.size();
+    std::size_t gt = FindByte(text_, '>', lt + 9);
+    const std::size_t end = gt == npos ? size : gt;
+    std::string_view body = text_.substr(lt + 9, end - (lt + 9));
+    DoctypeToken token;
+    token.force_quirks = gt == npos;
+    std::size_t i = 0;
+    auto skip_space = [&] {
+      while (i < body.size() && IsSpace(body[i])) ++i;
+    };
+    skip_space();
+    if (i == body.size()) {
+      token.force_quirks = true;
+    } else {
+      std::size_t name = i;
+      while (i < body.size() && !IsSpace(body[i])) ++i;
+      token.name = body.substr(name, i - name);
+      skip_space();
+      auto identifier = [&](std::string_view& id) {
+        skip_space();
+        if (i == body.size() || (body[i] != '"' && body[i] != '\'')) return false;
+        char quote = body[i++];
+        std::size_t close = body.find(quote, i);
+        if (close == npos) {  // the ">" ends it early
+          id = body.substr(i);
+          token.force_quirks = true;
+          i = body.size();
+          return true;
+        }
+        id = body.substr(i, close - i);
+        i = close + 1;
+        return true;
+      };
+      if (i < body.size()) {
+        if (MatchesAt(body, i, "public")) {
+          i += 6;
+          token.has_public = identifier(token.public_id);
+          if (!token.has_public) {
+            token.force_quirks = true;
+          } else if (!token.force_quirks) {
+            skip_space();
+            if (i < body.size()) {
+              token.has_system = identifier(token.system_id);
+              if (!token.has_system) token.force_quirks = true;
+            }
+          }
+        } else if (MatchesAt(body, i, "system")) {
+          i += 6;
+          token.has_system = identifier(token.system_id);
+          if (!token.has_system) token.force_quirks = true;
+        } else {
+          token.force_quirks = true;
         }
       }
     }
-    std::string_view raw_name = start_tag ? RawTextName(tag_name) : std::string_view();
-    std::size_t pos = name_end;
-    State state = State::kBeforeName;
-    std::size_t tag_end = ReadAttributes(text_, gaps_, pos, state, npos, on_lt,
-                                         [this](std::size_t open, std::size_t close) {
-                                           if (quotes_ == nullptr) return;
-                                           quotes_->push_back(open);
-                                           quotes_->push_back(close);
-                                         });
-    if (raw_name.empty()) {
-      index_.Read(lt);
-      return tag_end == npos ? size : tag_end;
+    if (!Hidden()) {
+      index_.Between(lt);
+      index_.Read(lt, tree_);
     }
-    if (tag_end == npos) {
-      // No ">": everything behind the name is raw text, and the tag is left
-      // alone with it (a gap behind its name would land in the raw text).
-      index_.TakeBack(lt, in_tag_before);
-      return size;
-    }
-    index_.Read(lt);
-    std::string closing = "</";
-    closing += raw_name;
-    std::size_t end = FindIgnoringCase(text_, closing, tag_end);
-    return end == npos ? size : end;
+    tree_.Doctype(token);
+    return gt == npos ? size : gt + 1;
   }
 
-  std::size_t SkipForeignElement(std::size_t lt, std::string_view name) const {
-    std::size_t depth = 1;
-    std::size_t pos = lt + 1;
-    while ((pos = FindByte(text_, '<', pos)) != npos) {
-      std::size_t after = pos + 1 + name.size();
-      if (after < text_.size() && MatchesAt(text_, pos + 1, name) && EndsTagName(text_[after])) {
-        ++depth;
-      } else if (text_.size() - pos > 1 && text_[pos + 1] == '/' &&
-                 MatchesAt(text_, pos + 2, name)) {
-        // Only "</NAME", optional whitespace, ">" ends it: not "</svgx" or "</svg-icon>".
-        std::size_t gt = after + 1;
-        while (gt < text_.size() && IsSpace(text_[gt])) ++gt;
-        if (gt < text_.size() && text_[gt] == '>' && --depth == 0) return gt + 1;
+  std::size_t Tag(std::size_t lt, bool start_tag) {
+    const std::size_t size = text_.size();
+    const std::size_t name = lt + (start_tag ? 1 : 2);
+    const bool hidden = Hidden();
+    if (!hidden) index_.Between(lt);
+    const std::size_t in_tag_before = index_.Mark();
+    auto on_lt = [this, hidden](std::size_t p) {
+      if (!hidden) index_.Inside(p);
+    };
+    const std::size_t name_end = NameEnd(text_, gaps_, name, on_lt);
+    std::size_t pos = name_end;
+    State state = State::kBeforeName;
+    const std::size_t tag_end = ReadAttributes(text_, gaps_, pos, state, npos, on_lt,
+                                               [this](std::size_t open, std::size_t close) {
+                                                 if (quotes_ == nullptr) return;
+                                                 quotes_->push_back(open);
+                                                 quotes_->push_back(close);
+                                               });
+    if (tag_end == npos) {
+      // The page ends inside the tag, which a browser then drops. A start tag
+      // of a raw-text element protects itself and all behind its name: the
+      // rules would put a gap there.
+      if (start_tag) {
+        StartTagToken token{text_.substr(name, name_end - name), {}, false};
+        TreeBuilder probe = tree_;
+        if (probe.StartTag(token) != TextState::kData) {
+          if (!hidden) index_.TakeBack(lt, in_tag_before);
+          return size;
+        }
       }
-      ++pos;
+      if (!hidden) index_.Read(lt, tree_);
+      return size;
     }
-    return text_.size();
+    if (!hidden) index_.Read(lt, tree_);
+    std::string_view tag_name = text_.substr(name, name_end - name);
+    if (!start_tag) {
+      tree_.EndTag(tag_name);
+      return tag_end;
+    }
+    const std::size_t gt = tag_end - 1;
+    const bool self_closing = gt > name_end && text_[gt - 1] == '/';
+    StartTagToken token{tag_name, text_.substr(name_end, gt - name_end), self_closing};
+    switch (tree_.StartTag(token)) {
+      case TextState::kData:
+        return tag_end;
+      case TextState::kPlaintext:
+        return size;
+      case TextState::kScriptData:
+        return ScriptEnd(tag_end);
+      case TextState::kRcdata:
+      case TextState::kRawtext:
+        for (std::size_t p = FindByte(text_, '<', tag_end); p != npos;
+             p = FindByte(text_, '<', p + 1)) {
+          if (AppropriateEndTag(text_, p, tag_name)) return p;
+        }
+        return size;
+    }
+    return tag_end;
+  }
+
+  // Where script data ends: at "</script" followed by whitespace, "/" or ">",
+  // outside a double-escaped "<!--<script>...</script>" part.
+  std::size_t ScriptEnd(std::size_t from) const {
+    enum { kData, kEscaped, kDoubleEscaped } state = kData;
+    const std::size_t size = text_.size();
+    std::size_t i = from;
+    while (i < size) {
+      const char c = text_[i];
+      if (c == '-' && state != kData && text_.compare(i, 3, "-->") == 0) {
+        state = kData;
+        i += 3;
+        continue;
+      }
+      if (c != '<') {
+        ++i;
+        continue;
+      }
+      if (state != kDoubleEscaped && AppropriateEndTag(text_, i, "script")) return i;
+      if (state == kData && text_.compare(i, 4, "<!--") == 0) {
+        state = kEscaped;
+        // "<!--" then "-": the dashes may end it at once ("<!-->").
+        i += 2;
+        continue;
+      }
+      if (state == kEscaped && MatchesAt(text_, i + 1, "script") && IsSpaceOrEnd(text_, i + 7)) {
+        state = kDoubleEscaped;
+      } else if (state == kDoubleEscaped && text_.compare(i + 1, 1, "/") == 0 &&
+                 MatchesAt(text_, i + 2, "script") && IsSpaceOrEnd(text_, i + 8)) {
+        state = kEscaped;
+      }
+      ++i;
+    }
+    return size;
   }
 
   std::string_view text_;
-  RegionSet set_;
   bool gaps_;
   Sink index_;
   std::vector<std::size_t>* quotes_;
+  TreeBuilder tree_;
 };
 
 }  // namespace
@@ -291,11 +442,13 @@ void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& in
       AdviseHugePages(index.unprotected.data(), count * sizeof(std::size_t));
     }
   }
-  Scanner<IndexSink>(text, set, gaps, IndexSink(index), quotes).Run();
+  (void)set;  // both sets read the same: the content pass asks the tree
+  Scanner<IndexSink>(text, gaps, IndexSink(index), quotes).Run();
 }
 
 void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupVisitor& visitor) {
-  Scanner<VisitorSink>(text, set, gaps, VisitorSink(visitor), nullptr).Run();
+  (void)set;
+  Scanner<VisitorSink>(text, gaps, VisitorSink(visitor), nullptr).Run();
 }
 
 std::vector<std::size_t> UnprotectedTags(std::string_view text, RegionSet set) {
@@ -309,6 +462,12 @@ TagReader::TagReader(std::string_view text, std::size_t lt, bool gaps)
   std::size_t name = lt + 1;
   if (name < text.size() && text[name] == '/') ++name;
   pos_ = NameEnd(text, gaps, name, [](std::size_t) {});
+}
+
+bool TagReader::StartsName(std::size_t pos) {
+  if (pos == 0 || Quoted(pos - 1)) return false;
+  // Read through pos - 1 unless a quoted value or the tag's end came first.
+  return !ended_ && pos_ == pos && (state_ == State::kBeforeName || state_ == State::kAfterName);
 }
 
 bool TagReader::Quoted(std::size_t pos) {

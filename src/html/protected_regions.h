@@ -1,38 +1,44 @@
 // Protected regions: text that neither pass may touch, found in one left-to-right
-// scan that reads tags as a browser's tokenizer does.
+// scan that reads the page as a browser's tokenizer does, with the tree
+// builder's state (html/tree_builder.h) deciding what a start tag switches to.
 //
-// The regions: comments; the text of the raw-text elements (script, style,
-// textarea, title, xmp); quoted attribute values; and, for the content pass,
-// whole svg and math elements, whose "</path" and "</polygon" would otherwise
-// read as paragraph ends.
+// The regions: comments, bogus comments ("<!x ...>", "<?...>", "</ ...>", to
+// their first ">"), document type declarations (to their first ">"), CDATA
+// sections in foreign content; the text of RCDATA, RAWTEXT and script elements
+// and everything behind <plaintext>; quoted attribute values.
 //
-// The definition, once:
-// - Between tags, "<!--" opens a comment that ends behind the next "-->" (which
-//   may begin right after "<!", so "<!-->" and "<!--->" are complete), or at the
-//   end of the text. "<" and an ASCII letter start a start tag, "</" and an ASCII
-//   letter an end tag. Any other "<" (declarations, "<?...>", "< ") is text.
+// The reading, as the WHATWG tokenizer's states have it:
+// - Between tags, "<!--" opens a comment that ends behind the first "-->" (its
+//   dashes may be the opening's: "<!-->" and "<!--->" are whole) or "--!>", or
+//   at the end. "<!DOCTYPE" (any case) opens a declaration, "<![CDATA[" a CDATA
+//   section inside svg or math (elsewhere a bogus comment), any other "<!" or
+//   "<?" a bogus comment. "<" and an ASCII letter start a start tag, "</" and a
+//   letter an end tag; "</>" is dropped; "</" and anything else opens a bogus
+//   comment. Any other "<" is text.
 // - A tag's name runs to whitespace (TAB, LF, FF, CR, space), "/" or ">". Then
 //   attributes: whitespace and "/" between them are skipped; a name begins with
 //   any other character but ">" ("=" included) and runs to whitespace, "/", ">"
 //   or "="; after it, optional whitespace, then "=" and optional whitespace lead
-//   to the value. A value that opens with '"' or "'" is quoted and runs to the
-//   next same quote (or the end of the text); any other value is unquoted and
-//   ends at whitespace or ">". The tag ends at the first ">" outside quoted
-//   values, or at the end of the text.
-// - A comment, a raw-text element or an svg/math region opens only between tags,
-//   never inside one. Raw text runs from behind its start tag's ">" to the next
-//   "</NAME" (ASCII case ignored), or to the end; a raw-text start tag without
-//   ">" protects itself and everything behind it. An svg/math region runs from its
-//   "<" to the ">" of the end tag of the same name that closes it (nesting
-//   counted; "</svg" with optional whitespace, then ">"), or to the end.
+//   to the value (so "r= href=y" gives r the value "href=y"). A value that
+//   opens with '"' or "'" is quoted and runs to the next same quote (or the end
+//   of the text); any other value is unquoted and ends at whitespace or ">".
+//   The tag ends at the first ">" outside quoted values, or at the end of the
+//   text.
+// - Behind a start tag the tree builder switched to RCDATA or RAWTEXT, the text
+//   runs to "</NAME" (ASCII case ignored) followed by whitespace, "/" or ">";
+//   script data runs the same way to "</script", but not inside a
+//   double-escaped "<!--<script>...</script>" part; PLAINTEXT to the end. A
+//   start tag of such an element without ">" protects itself and everything
+//   behind it.
 // - In the page pass's working text an opened gap counts as whitespace, and a
 //   doubled NUL as one character.
 //
 // Every "<" outside the regions is reported, those inside a tag (an unquoted
 // value "a<b", a tag without its ">") among them: they are listed apart.
 //
-// Linear in the text: every byte is looked at a bounded number of times, and
-// nothing recurses. Checked against a model in tests/regions_test.cpp.
+// Linear in the text: every byte is looked at a bounded number of times (a raw
+// text end is looked for once), and nothing recurses. Checked against a model
+// in tests/regions_test.cpp, and against a real parser by tests/parse/.
 #ifndef VANTORO_HTML_PROTECTED_REGIONS_H_
 #define VANTORO_HTML_PROTECTED_REGIONS_H_
 
@@ -42,9 +48,11 @@
 
 namespace vantoro::internal {
 
+// Both passes read a page the same way; the content pass asks the tree builder
+// where a decoy may go.
 enum class RegionSet {
-  kPage,     // comments, raw text, quoted values
-  kContent,  // the same, and svg and math
+  kPage,
+  kContent,
 };
 
 struct MarkupIndex {
@@ -64,12 +72,15 @@ struct MarkupIndex {
 void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& index,
                 std::vector<std::size_t>* quotes = nullptr);
 
+class TreeBuilder;
+
 // Told of every unprotected "<" that stands between tags (not inside one), from
 // left to right, right after the scan has read its tag: a caller that looks at
-// the tag finds it still in the cache.
+// the tag finds it still in the cache. `tree` holds the tree builder's state
+// in front of the tag.
 class MarkupVisitor {
  public:
-  virtual void Visit(std::size_t lt) = 0;
+  virtual void Visit(std::size_t lt, const TreeBuilder& tree) = 0;
 
  protected:
   ~MarkupVisitor() = default;
@@ -94,6 +105,9 @@ class TagReader {
   TagReader(std::string_view text, AfterName after, bool gaps)
       : text_(text), gaps_(gaps), pos_(after.name_end) {}
   bool Quoted(std::size_t pos);
+  // Whether an attribute's name begins at `pos`: it follows whitespace or "/"
+  // between attributes, not inside a value ("r= href=y": "href=y" is r's).
+  bool StartsName(std::size_t pos);
 
   // Internal: where reading stands.
   enum class State { kBeforeName, kName, kAfterName, kBeforeValue, kUnquoted };

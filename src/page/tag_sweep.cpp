@@ -143,7 +143,7 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
   }
   struct Visitor final : MarkupVisitor {
     explicit Visitor(TagSweep& owner) : owner_(owner) {}
-    void Visit(std::size_t lt) override { owner_.Visit(lt); }
+    void Visit(std::size_t lt, const TreeBuilder&) override { owner_.Visit(lt); }
     TagSweep& owner_;
   } visitor(*this);
   ScanMarkup(text, RegionSet::kPage, false, visitor);
@@ -219,7 +219,7 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
         // byte follows it: it ends at `body`.
         if (!reader) reader.emplace(text, TagReader::AfterName{body}, false);
         std::size_t value = equals + 1;  // at most gt
-        if (reader->Quoted(space) || text[value] == '\n') break;
+        if (!reader->StartsName(space + 1) || text[value] == '\n') break;
         std::size_t end = gt;
         if (value == gt) {  // the tag's own ">" opens the value
           end = FindByte(text, '>', gt + 1);
