@@ -9,26 +9,15 @@ std::size_t HeadStart(std::string_view page) {
   MarkupIndex index;
   ScanMarkup(page, RegionSet::kPage, /*gaps=*/false, index);
   std::size_t first = page.size();
-  std::size_t skip_to = 0;  // behind a declaration or bogus comment
   auto in_tag = index.in_tag.begin();
   for (std::size_t lt : index.unprotected) {
     if (in_tag != index.in_tag.end() && *in_tag == lt) {
       ++in_tag;  // a "<" inside another tag is that tag's text
       continue;
     }
-    if (lt < skip_to) continue;
     const std::size_t name = lt + 1;
     const char c = name < page.size() ? AsciiLower(page[name]) : '\0';
-    // "<!DOCTYPE ...>", "<?...>" and "</" without a letter run to the first
-    // ">" for a browser, quotes or not: a "<head>" inside is no tag.
-    const bool letter_follows = name + 1 < page.size() && AsciiLower(page[name + 1]) >= 'a' &&
-                                AsciiLower(page[name + 1]) <= 'z';
-    if (c == '!' || c == '?' || (c == '/' && !letter_follows)) {
-      const std::size_t gt = FindByte(page, '>', name);
-      skip_to = gt == std::string_view::npos ? page.size() : gt + 1;
-      continue;
-    }
-    if (c < 'a' || c > 'z') continue;  // an end tag, a "<" in text
+    if (c < 'a' || c > 'z') continue;  // an end tag, a declaration, a "<" in text
     if (first == page.size()) first = lt;
     std::size_t name_end = name;
     while (name_end < page.size() && !EndsTagName(page[name_end])) ++name_end;

@@ -11,9 +11,7 @@ namespace vantoro::internal {
 // Right behind the first <head> start tag (any case, with or without
 // attributes); without one, in front of the first start tag; in a text with no
 // start tag, its end. Tags are read as the page pass reads them: nothing inside
-// comments, raw text or quoted attribute values counts, nor inside a document
-// type declaration, "<?...>" or "</" without a letter, which run to their first
-// ">" whatever quotes they hold.
+// comments, bogus comments, declarations, raw text or attribute values counts.
 std::size_t HeadStart(std::string_view page);
 
 }  // namespace vantoro::internal

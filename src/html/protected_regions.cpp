@@ -342,7 +342,8 @@ class Scanner {
       // of a raw-text element protects itself and all behind its name: the
       // rules would put a gap there.
       if (start_tag) {
-        StartTagToken token{text_.substr(name, name_end - name), {}, false};
+        std::string_view tag_name = text_.substr(name, name_end - name);
+        StartTagToken token{tag_name, TreeBuilder::Lookup(tag_name), {}, false};
         TreeBuilder probe = tree_;
         if (probe.StartTag(token) != TextState::kData) {
           if (!hidden) index_.TakeBack(lt, in_tag_before);
@@ -354,13 +355,14 @@ class Scanner {
     }
     if (!hidden) index_.Read(lt, tree_);
     std::string_view tag_name = text_.substr(name, name_end - name);
+    const std::uint16_t tag = TreeBuilder::Lookup(tag_name, size - name);
     if (!start_tag) {
-      tree_.EndTag(tag_name);
+      tree_.EndTag(tag_name, tag);
       return tag_end;
     }
     const std::size_t gt = tag_end - 1;
     const bool self_closing = gt > name_end && text_[gt - 1] == '/';
-    StartTagToken token{tag_name, text_.substr(name_end, gt - name_end), self_closing};
+    StartTagToken token{tag_name, tag, text_.substr(name_end, gt - name_end), self_closing};
     switch (tree_.StartTag(token)) {
       case TextState::kData:
         return tag_end;
@@ -380,22 +382,29 @@ class Scanner {
   }
 
   // Where script data ends: at "</script" followed by whitespace, "/" or ">",
-  // outside a double-escaped "<!--<script>...</script>" part.
+  // outside a double-escaped "<!--<script>...</script>" part. Script text is
+  // long: the scan jumps from "<" to "<", and to the next "-->" once escaped.
   std::size_t ScriptEnd(std::size_t from) const {
     enum { kData, kEscaped, kDoubleEscaped } state = kData;
     const std::size_t size = text_.size();
+    std::size_t dashes = npos;  // the next "-->" at or after `dashes_from`
+    std::size_t dashes_from = npos;
     std::size_t i = from;
     while (i < size) {
-      const char c = text_[i];
-      if (c == '-' && state != kData && text_.compare(i, 3, "-->") == 0) {
-        state = kData;
-        i += 3;
-        continue;
+      const std::size_t lt = FindByte(text_, '<', i);
+      if (state != kData) {
+        if (dashes_from == npos || (dashes != npos && dashes < i) || dashes_from > i) {
+          dashes = text_.find("-->", i);
+          dashes_from = i;
+        }
+        if (dashes != npos && (lt == npos || dashes < lt)) {
+          state = kData;  // "-->" ends either escape
+          i = dashes + 3;
+          continue;
+        }
       }
-      if (c != '<') {
-        ++i;
-        continue;
-      }
+      if (lt == npos) return size;
+      i = lt;
       if (state != kDoubleEscaped && AppropriateEndTag(text_, i, "script")) return i;
       if (state == kData && text_.compare(i, 4, "<!--") == 0) {
         state = kEscaped;

@@ -58,24 +58,57 @@ constexpr std::array<std::string_view, kTagCount> kTagNames = {
 
 
 // The tag a name (any case) stands for: one probe or two in a table made
-// when the program starts, as every tag of every page is looked up.
+// when the program starts, as every tag of every page is looked up. Names are
+// compared as two 8-byte words, zero-padded.
 constexpr std::size_t kLongestName = 14;  // "annotation-xml"
 constexpr std::size_t kSlots = 512;
 
-std::uint32_t NameHash(const char* lower, std::size_t size) {
-  std::uint32_t h = 2166136261u;
-  for (std::size_t i = 0; i < size; ++i) h = (h ^ static_cast<unsigned char>(lower[i])) * 16777619u;
-  return h;
+struct Slot {
+  std::uint64_t first = 0, second = 0;
+  std::uint16_t tag = 0;
+};
+
+struct Words {
+  std::uint64_t first, second;
+};
+
+// ASCII upper-case letters of eight bytes to lower case, other bytes as they are.
+std::uint64_t LowerWord(std::uint64_t x) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t heptets = x & (0x7F * kOnes);
+  const std::uint64_t above_z = heptets + (0x7F - 'Z') * kOnes;
+  const std::uint64_t from_a = heptets + (0x80 - 'A') * kOnes;
+  const std::uint64_t upper = ~x & (from_a ^ above_z) & (0x80 * kOnes);
+  return x | (upper >> 2);
 }
 
-const std::array<std::uint16_t, kSlots>& TagTable() {
-  static const std::array<std::uint16_t, kSlots> table = [] {
-    std::array<std::uint16_t, kSlots> t{};
+// The lower-case name as two words, or false for a name too long to be known.
+bool ToWords(std::string_view name, Words& words) {
+  const std::size_t n = name.size();
+  if (n == 0 || n > kLongestName) return false;
+  std::uint64_t first = 0, second = 0;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+  for (std::size_t i = 0; i < n && i < 8; ++i) first |= std::uint64_t{bytes[i]} << (8 * i);
+  for (std::size_t i = 8; i < n; ++i) second |= std::uint64_t{bytes[i]} << (8 * (i - 8));
+  words.first = LowerWord(first);
+  words.second = LowerWord(second);
+  return true;
+}
+
+std::size_t SlotOf(const Words& w) {
+  std::uint64_t h = (w.first * 0x9E3779B97F4A7C15ull) ^ (w.second * 0xC2B2AE3D27D4EB4Full);
+  return static_cast<std::size_t>(h >> 55);  // 9 bits
+}
+
+const std::array<Slot, kSlots>& TagTable() {
+  static const std::array<Slot, kSlots> table = [] {
+    std::array<Slot, kSlots> t{};
     for (std::uint16_t tag = 1; tag < kTagCount; ++tag) {
-      std::string_view name = kTagNames[tag];
-      std::size_t slot = NameHash(name.data(), name.size()) % kSlots;
-      while (t[slot] != 0) slot = (slot + 1) % kSlots;
-      t[slot] = tag;
+      Words w{};
+      ToWords(kTagNames[tag], w);
+      std::size_t slot = SlotOf(w);
+      while (t[slot].tag != 0) slot = (slot + 1) % kSlots;
+      t[slot] = {w.first, w.second, tag};
     }
     return t;
   }();
@@ -83,17 +116,13 @@ const std::array<std::uint16_t, kSlots>& TagTable() {
 }
 
 std::uint16_t TagOf(std::string_view name) {
-  if (name.empty() || name.size() > kLongestName) return kOther;
-  char lower[kLongestName];
-  for (std::size_t i = 0; i < name.size(); ++i) lower[i] = AsciiLower(name[i]);
-  const std::array<std::uint16_t, kSlots>& table = TagTable();
-  for (std::size_t slot = NameHash(lower, name.size()) % kSlots;; slot = (slot + 1) % kSlots) {
-    const std::uint16_t tag = table[slot];
-    if (tag == 0) return kOther;
-    std::string_view known = kTagNames[tag];
-    if (known.size() == name.size() && std::memcmp(known.data(), lower, name.size()) == 0) {
-      return tag;
-    }
+  Words w{};
+  if (!ToWords(name, w)) return kOther;
+  const std::array<Slot, kSlots>& table = TagTable();
+  for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
+    const Slot& entry = table[slot];
+    if (entry.tag == 0) return kOther;
+    if (entry.first == w.first && entry.second == w.second) return entry.tag;
   }
 }
 
@@ -123,10 +152,31 @@ bool IsSpecialHtml(std::uint16_t tag) {
   }
 }
 
+// What the rules ask most often of an HTML element, looked up.
+enum TagFlags : std::uint8_t {
+  kScopeBoundary = 1,  // ends "has an element in scope" (HTML ones)
+  kImpliedEnd = 2,     // closed by "generate implied end tags"
+};
+
+constexpr std::array<std::uint8_t, kTagCount> kTagFlags = [] {
+  std::array<std::uint8_t, kTagCount> flags{};
+  for (std::uint16_t tag : {kApplet, kCaption, kHtml, kTable, kTd, kTh, kMarquee, kObject,
+                            kTemplate}) {
+    flags[tag] |= kScopeBoundary;
+  }
+  for (std::uint16_t tag : {kDd, kDt, kLi, kOptgroup, kOption, kP, kRb, kRp, kRt, kRtc}) {
+    flags[tag] |= kImpliedEnd;
+  }
+  return flags;
+}();
+
 bool IsSpace(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
 
 bool AllSpace(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), IsSpace);
+  for (char c : text) {
+    if (!IsSpace(c)) return false;
+  }
+  return true;
 }
 
 // An attribute's value in a start tag's attribute bytes, read as the tokenizer
@@ -251,10 +301,35 @@ void TreeBuilder::Doctype(const DoctypeToken& doctype) {
   Process(t);
 }
 
+std::uint16_t TreeBuilder::Lookup(std::string_view name) { return TagOf(name); }
+
+std::uint16_t TreeBuilder::Lookup(std::string_view name, std::size_t readable) {
+  const std::size_t n = name.size();
+  if (readable < 16 || n == 0 || n > kLongestName) return TagOf(name);
+  // Two loads of the page as it stands, the bytes past the name cleared.
+  Words w;
+  std::memcpy(&w.first, name.data(), 8);
+  std::memcpy(&w.second, name.data() + 8, 8);
+  if (n < 8) {
+    w.first &= (std::uint64_t{1} << (8 * n)) - 1;
+    w.second = 0;
+  } else if (n < 16) {
+    w.second &= (std::uint64_t{1} << (8 * (n - 8))) - 1;
+  }
+  w.first = LowerWord(w.first);
+  w.second = LowerWord(w.second);
+  const std::array<Slot, kSlots>& table = TagTable();
+  for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
+    const Slot& entry = table[slot];
+    if (entry.tag == 0) return kOther;
+    if (entry.first == w.first && entry.second == w.second) return entry.tag;
+  }
+}
+
 TextState TreeBuilder::StartTag(const StartTagToken& token) {
   Token t(Token::kStart);
   t.name = token.name;
-  t.tag = TagOf(token.name);
+  t.tag = token.tag;
   t.attributes = token.attributes;
   t.self_closing = token.self_closing;
   text_state_ = TextState::kData;
@@ -262,18 +337,34 @@ TextState TreeBuilder::StartTag(const StartTagToken& token) {
   return text_state_;
 }
 
-void TreeBuilder::EndTag(std::string_view name) {
+void TreeBuilder::EndTag(std::string_view name, std::uint16_t tag) {
   Token t(Token::kEnd);
   t.name = name;
-  t.tag = TagOf(name);
+  t.tag = tag;
   Process(t);
 }
 
 void TreeBuilder::Characters(std::string_view text) {
   if (text.empty()) return;
-  // Most text stands in the body once nothing is left for it to change.
-  if (mode_ == Mode::kInBody && !frameset_ok_ && !stack_.empty() &&
-      stack_.back().ns == Ns::kHtml && !ReconstructionPending()) {
+  // Most text stands in the body (or a cell) once nothing is left for it to
+  // change, or in a select or frameset, where it changes nothing; or it is
+  // whitespace between a table's rows and cells, which stays where it is.
+  switch (mode_) {
+    case Mode::kInBody: case Mode::kInCell: case Mode::kInCaption:
+      if (!frameset_ok_ && !stack_.empty() && stack_.back().ns == Ns::kHtml &&
+          !ReconstructionPending()) {
+        return;
+      }
+      break;
+    case Mode::kInSelect: case Mode::kInSelectInTable: case Mode::kInFrameset:
+    case Mode::kAfterFrameset: case Mode::kAfterAfterFrameset:
+      if (!stack_.empty() && stack_.back().ns == Ns::kHtml) return;
+      break;
+    default:
+      break;
+  }
+  if ((mode_ == Mode::kInTable || mode_ == Mode::kInTableBody || mode_ == Mode::kInRow) &&
+      CurrentIsOneOf({kTable, kTbody, kTfoot, kThead, kTr}) && AllSpace(text)) {
     return;
   }
   Token t(Token::kCharacters);
@@ -431,10 +522,7 @@ bool TreeBuilder::InScope(std::uint16_t tag, Scope scope) const {
         case Scope::kDefault:
           break;
       }
-      if (IsOneOf(e.tag, {kApplet, kCaption, kHtml, kTable, kTd, kTh, kMarquee, kObject,
-                          kTemplate})) {
-        return false;
-      }
+      if ((kTagFlags[e.tag] & kScopeBoundary) != 0) return false;
     } else if (scope == Scope::kSelect) {
       return false;
     } else if (scope != Scope::kTable) {
@@ -451,11 +539,7 @@ bool TreeBuilder::IdInScope(std::uint32_t id) const {
   for (std::size_t i = stack_.size(); i-- > 0;) {
     const Element& e = stack_[i];
     if (e.id == id) return true;
-    if (e.ns == Ns::kHtml &&
-        IsOneOf(e.tag, {kApplet, kCaption, kHtml, kTable, kTd, kTh, kMarquee, kObject,
-                        kTemplate})) {
-      return false;
-    }
+    if (e.ns == Ns::kHtml && (kTagFlags[e.tag] & kScopeBoundary) != 0) return false;
     if (e.ns == Ns::kMathMl && IsOneOf(e.tag, {kMi, kMo, kMn, kMs, kMtext, kAnnotationXml})) {
       return false;
     }
@@ -472,8 +556,8 @@ bool TreeBuilder::AnyHeadingInScope() const {
 }
 
 void TreeBuilder::GenerateImpliedEndTags(std::uint16_t except) {
-  while (CurrentIsOneOf({kDd, kDt, kLi, kOptgroup, kOption, kP, kRb, kRp, kRt, kRtc}) &&
-         !CurrentIs(except)) {
+  while (!stack_.empty() && stack_.back().ns == Ns::kHtml &&
+         (kTagFlags[stack_.back().tag] & kImpliedEnd) != 0 && stack_.back().tag != except) {
     Pop();
   }
 }
@@ -1006,14 +1090,16 @@ bool TreeBuilder::TextMode(Token& t) {
 bool TreeBuilder::InBody(Token& t) {
   switch (t.kind) {
     case Token::kCharacters: {
-      bool other = false, any = false;
-      for (char c : t.text) {
-        if (c == '\0') continue;  // ignored
-        any = true;
-        other |= !IsSpace(c);
+      // NULs are ignored; anything else rebuilds the formatting elements, and
+      // anything but whitespace ends the frameset's chance.
+      const std::size_t n = t.text.size();
+      std::size_t i = 0;
+      while (i < n && t.text[i] == '\0') ++i;
+      if (i == n) return true;
+      ReconstructFormatting();
+      for (; frameset_ok_ && i < n; ++i) {
+        if (t.text[i] != '\0' && !IsSpace(t.text[i])) frameset_ok_ = false;
       }
-      if (any) ReconstructFormatting();
-      if (other) frameset_ok_ = false;
       return true;
     }
     case Token::kDoctype:

@@ -47,6 +47,7 @@ struct DoctypeToken {
 // name up to, not including, the ">") for the few rules that read one.
 struct StartTagToken {
   std::string_view name;
+  std::uint16_t tag;  // TreeBuilder::Lookup(name)
   std::string_view attributes;
   bool self_closing = false;
 };
@@ -55,10 +56,16 @@ class TreeBuilder {
  public:
   TreeBuilder();
 
+  // The id the rules know a tag name (any case) by, for the tokens below.
+  static std::uint16_t Lookup(std::string_view name);
+  // The same, where `readable` bytes from the name's start may be read (the
+  // page goes on behind the name).
+  static std::uint16_t Lookup(std::string_view name, std::size_t readable);
+
   void Doctype(const DoctypeToken& token);
   // Returns how the tokenizer reads on.
   TextState StartTag(const StartTagToken& token);
-  void EndTag(std::string_view name);
+  void EndTag(std::string_view name, std::uint16_t tag);
   void Characters(std::string_view text);
 
   // Whether a <frameset> start tag could still replace the body.
