@@ -783,6 +783,16 @@ inline bool HidingStyle(const std::string& value) {
   return true;
 }
 
+// Whether the model's reading is the browser's for `page`: no tree context the
+// model leaves out (foreign content, select, frameset, template) can form.
+inline bool PlainHtmlContext(const std::string& page) {
+  const std::string lower = model::Lower(page);
+  for (const char* name : {"<svg", "<math", "<select", "<frameset", "<template"}) {
+    if (lower.find(name) != std::string::npos) return false;
+  }
+  return true;
+}
+
 inline Said SaidBy(const std::string& page, bool content) {
   Markup m = Tokenize(page, content);
   Said said;

@@ -25,12 +25,12 @@ std::string Watermark(char c) {
 }
 
 // A declaration that holds a tag may get a comment inside it: its end moves. Its
-// end as the pass's pattern has it: "<!DOCTYPE ", one character, up to ">".
+// end as a browser has it: the first ">" behind "<!DOCTYPE ".
 bool HasTagInsideDeclaration(const std::string& page) {
   std::string lower;
   for (char c : page) lower += Lower(c);
   for (std::size_t p = lower.find("<!doctype"); p != std::string::npos; p = lower.find("<!doctype", p + 1)) {
-    std::size_t gt = lower.find('>', p + 11), lt = lower.find('<', p + 1);
+    std::size_t gt = lower.find('>', p + 10), lt = lower.find('<', p + 1);
     if (lt < gt) return true;
   }
   return false;
@@ -99,11 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rest.erase(at, length);
   if (!HasTagInsideAnyDeclaration(page)) {
     if (!HasDeclarationInsideTag(page)) FUZZ_CHECK(Normalize(rest) == Normalize(body));
-    vantoro::testing::Said before = vantoro::testing::SaidBy(page, false);
-    vantoro::testing::Said after = vantoro::testing::SaidBy(out, false);
-    FUZZ_CHECK(after.quoted == before.quoted);
-    FUZZ_CHECK(after.comments == before.comments);
-    FUZZ_CHECK(after.raw == before.raw);
+    // Values, comments and raw text read as before, where the model reads as a
+    // browser does (the parser comparison of tests/parse covers the rest).
+    if (vantoro::testing::PlainHtmlContext(page)) {
+      vantoro::testing::Said before = vantoro::testing::SaidBy(page, false);
+      vantoro::testing::Said after = vantoro::testing::SaidBy(out, false);
+      FUZZ_CHECK(after.quoted == before.quoted);
+      FUZZ_CHECK(after.comments == before.comments);
+      FUZZ_CHECK(after.raw == before.raw);
+    }
   }
   return 0;
 }

@@ -99,15 +99,17 @@ inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == 
 
 inline bool IsAlnumLower(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); }
 
-// Removes every declaration: "<!DOCTYPE " (any case), one character other than
-// LF, anything up to ">", that ">", then an optional CR and all LFs.
+// Removes every declaration: "<!DOCTYPE " (any case), a character other than
+// LF, then up to its first ">" (which may be that character), then an optional
+// CR and all LFs.
 inline std::string WithoutDeclarations(std::string_view page) {
   std::string out;
   for (std::size_t i = 0; i < page.size();) {
     bool probe = page.size() - i > 10 && page[i] == '<';
     for (std::size_t k = 0; probe && k < 10; ++k) probe = Lower(page[i + k]) == "<!doctype "[k];
     if (probe && page[i + 10] != '\n') {
-      std::size_t gt = page.find('>', i + 11);
+      // It ends at its first ">", which may be the character behind "DOCTYPE ".
+      std::size_t gt = page.find('>', i + 10);
       if (gt != std::string_view::npos) {
         i = gt + 1;
         if (i < page.size() && page[i] == '\r') ++i;
