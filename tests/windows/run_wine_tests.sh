@@ -17,8 +17,14 @@ missing() {
 
 [[ -x $(command -v wine || true) ]] || missing "wine is not installed (packages wine, wine64)"
 if [[ $arch == win32 ]]; then
-  dpkg-query -W -f='${Status}' wine32 2>/dev/null | grep -q "ok installed" ||
+  if ! dpkg-query -W -f='${Status}' wine32 2>/dev/null | grep -q "ok installed"; then
+    # Set by a caller that tried to install it and could not (a mirror without
+    # its i386 lists): that is the machine's network, not a missing step.
+    if [[ -n ${VANTORO_WINE32_UNAVAILABLE:-} ]]; then
+      echo "SKIP: wine32 (i386) is not installed: $VANTORO_WINE32_UNAVAILABLE"; exit 77
+    fi
     missing "wine32 (i386) is not installed"
+  fi
   # The 32-bit loader is itself a 32-bit ELF program, so starting it is the probe.
   # A kernel without 32-bit support refuses it with ENOEXEC; any other failure
   # means the installed 32-bit Wine is broken, which must not pass as a skip.
