@@ -48,8 +48,16 @@ bool HasTagInsideAnyDeclaration(const std::string& page) {
   }
 }
 
-// A declaration inside a tag is that tag's text: gaps may go into it.
+// A declaration inside a tag is that tag's text: gaps may go into it. Where the
+// model does not read as a browser does (inside svg or math, say, a "<title>"
+// is a tag and not the start of raw text), any declaration past the start may
+// be inside a tag.
 bool HasDeclarationInsideTag(const std::string& page) {
+  if (!vantoro::testing::PlainHtmlContext(page)) {
+    std::string lower;
+    for (char c : page) lower += Lower(c);
+    return lower.find("<!doctype", 1) != std::string::npos;
+  }
   for (std::size_t lt : vantoro::testing::Tokenize(page, false).in_tag) {
     std::string head;
     for (std::size_t k = lt; k < page.size() && k < lt + 9; ++k) head += Lower(page[k]);
