@@ -153,7 +153,7 @@ echo "worker RSS after another $(requests 100000): $(rss)"
 
 # The engine alone, on core 0 as nginx was.
 cc -O2 -I "$root/include" -I "$lib/include" "$here/nginx_engine_time.c" "$lib/libvantoro.a" \
-  -lstdc++ -lm -o "$work/engine_time"
+  -lsodium -lstdc++ -lm -o "$work/engine_time"
 kill -QUIT "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true; nginx_pid=
 echo
 for page in small large; do

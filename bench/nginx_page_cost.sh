@@ -47,7 +47,7 @@ for size in "${sizes[@]}"; do
 done
 
 cc -O2 -I "$root/include" -I "$lib/include" "$here/nginx_engine_time.c" "$lib/libvantoro.a" \
-  -lstdc++ -lm -o "$work/engine_time"
+  -lsodium -lstdc++ -lm -o "$work/engine_time"
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 user=

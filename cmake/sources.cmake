@@ -24,6 +24,13 @@ set(VANTORO_ENGINE_SOURCES
   src/content/decoys.cpp
 )
 
+# Marks in visible text: the erasure code and the keyed marks (needs libsodium).
+set(VANTORO_MARK_SOURCES
+  src/mark/mark_code.cpp
+  src/mark/reed_solomon.cpp
+  src/mark/sentence_marks.cpp
+)
+
 # The public C++ API and the C interface over the engine.
 set(VANTORO_API_SOURCES
   src/api/charset_encoder.cpp

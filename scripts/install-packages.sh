@@ -11,13 +11,13 @@ set -euo pipefail
 usage() { echo "usage: $0 main|test" >&2; exit 2; }
 (($# == 1)) || usage
 
-main_packages=(g++ cmake ninja-build pkg-config)
+main_packages=(g++ cmake ninja-build pkg-config libsodium-dev)
 test_packages=("${main_packages[@]}"
                libgtest-dev libgmock-dev libbenchmark-dev valgrind
                clang libclang-rt-14-dev chromium
                g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine64 wine
                wine32:i386
-               python3-dev python3-pytest python3-html5lib mypy gunicorn uwsgi-core uwsgi-plugin-python3
+               python3-dev python3-pytest python3-html5lib python3-bs4 mypy gunicorn uwsgi-core uwsgi-plugin-python3
                php8.2-cli php8.2-dev php8.2-fpm nodejs
                nginx nginx-dev wrk)
 case $1 in

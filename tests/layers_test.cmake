@@ -7,7 +7,8 @@ set(allowed_html "text")
 set(allowed_random "text;vantoro/error.h;vantoro/random.h")
 set(allowed_page "text;html;random;vantoro/version.h")
 set(allowed_content "text;html;random;vantoro/random.h")
-set(allowed_api "text;html;random;page;content;vantoro")
+set(allowed_mark "text;html;vantoro/error.h")
+set(allowed_api "text;html;random;page;content;mark;vantoro")
 set(allowed_c_api "vantoro")
 set(allowed_component "text;html;random;page;content;vantoro/error.h")
 set(allowed_cli "vantoro")
@@ -16,7 +17,7 @@ set(allowed_nginx "vantoro/vantoro.h")  # the C interface only
 
 set(failures "")
 set(checked 0)
-foreach(layer text html random page content api c_api component cli windows nginx)
+foreach(layer text html random page content mark api c_api component cli windows nginx)
   file(GLOB files ${SOURCE_DIR}/src/${layer}/*.h ${SOURCE_DIR}/src/${layer}/*.cpp
        ${SOURCE_DIR}/src/${layer}/*.c)
   if(NOT files)

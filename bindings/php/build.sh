@@ -114,7 +114,7 @@ case $mode in
     # The driver is built exactly like the module: the same archive, -O2.
     archive=$(find "$lib" -maxdepth 3 -name libvantoro.a | head -1)
     includes=$(sed -n 's/^INCLUDES = //p' "$ext/Makefile")
-    cc -O2 $includes "$here/bench_capi.c" "$archive" -lstdc++ -lm -o "$ext/bench_capi"
+    cc -O2 $includes "$here/bench_capi.c" "$archive" -lsodium -lstdc++ -lm -o "$ext/bench_capi"
     php -n -d extension="$ext/modules/vantoro.so" "$here/bench.php" "$ext/bench_capi" "$@"
     ;;
 esac

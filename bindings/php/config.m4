@@ -56,7 +56,7 @@ if test "$PHP_VANTORO" != "no"; then
 
   dnl The whole archive's symbols stay inside vantoro.so, so that no other
   dnl module's copy of the engine or of the C++ runtime's templates can clash.
-  VANTORO_SHARED_LIBADD="$VANTORO_ARCHIVE -Wl,--exclude-libs,libvantoro.a -lstdc++ -lm"
+  VANTORO_SHARED_LIBADD="$VANTORO_ARCHIVE -Wl,--exclude-libs,libvantoro.a -lsodium -lstdc++ -lm"
   PHP_SUBST(VANTORO_SHARED_LIBADD)
 
   AC_DEFINE(HAVE_VANTORO, 1, [Whether the Vantoro engine is linked in])

@@ -32,9 +32,12 @@
 #ifndef VANTORO_PROTECTOR_H_
 #define VANTORO_PROTECTOR_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vantoro/error.h"
 #include "vantoro/random.h"
@@ -53,6 +56,13 @@ enum class DecoyKind {
 enum class HideMethod {
   kStyle = 1,  // an inline style attribute
   kClass = 2,  // a class that the site's stylesheet hides (see Stylesheet)
+  // A class as with kClass, and in addition copy-visible notices: elements
+  // that a second class clips out of layout and sight and aria-hidden keeps
+  // from screen readers, while they stay in the rendered text (innerText, what
+  // a person or a program copies). The stylesheet goes into the page as a
+  // <style> element where its head begins, or is linked (stylesheet_link)
+  // where a Content-Security-Policy forbids inline styles.
+  kLayered = 3,
 };
 
 // The page pass has no settings of its own yet.
@@ -73,9 +83,21 @@ struct ContentOptions {
   // kClass there, with the stylesheet of Stylesheet(site_key) served from the
   // site's own origin and linked in every page.
   HideMethod hide = HideMethod::kStyle;
-  // site_key (""): names the hiding classes; required for kClass. Keep it the
-  // same for a site, so that its stylesheet can be cached.
+  // site_key (""): names the hiding classes and keys the marks; required for
+  // kClass and for marks. Keep it the same for a site, so that its stylesheet
+  // can be cached, and secret where marks are used: whoever has it can make
+  // and trace them. Without it, kLayered names its classes after the
+  // copyright texts.
   std::string site_key;
+  // copy_notices (4): with kLayered, a copy-visible notice at the first decoy
+  // and at every copy_notices-th after it; 1: at every decoy; 0: only at the
+  // first. Random-text decoys get none.
+  std::size_t copy_notices = 4;
+  // marks (false): marks in the visible text, carrying the id set with
+  // set_mark_id, authenticated with site_key (required): invisible variation
+  // selectors behind sentence-final punctuation of the prose and at the end of
+  // every copyright notice. Trace finds them in a copy.
+  bool marks = false;
   // nosnippet (false): adds data-nosnippet to each decoy, so that search
   // engines keep the notices out of result snippets. Off by default: it is a
   // fixed marker that a scraper could strip decoys by.
@@ -129,6 +151,10 @@ class Protector {
   // but for memory.
   void set_transport_charset(std::string_view label);
 
+  // The 64-bit id the marks of the following pages carry (0 at first): the
+  // request that served a page, say. Never throws.
+  void set_mark_id(std::uint64_t id) noexcept;
+
   // The page pass: the whole page re-marked, with the watermark in front and the
   // document type declaration first (a byte order mark stays before it).
   std::string protect_page(std::string_view page) const;
@@ -154,10 +180,24 @@ class Protector {
   std::unique_ptr<State> state_;
 };
 
-// The stylesheet that hides the decoys of HideMethod::kClass for `site_key`: one
-// rule, the same on every run and in every version. Throws Error
+// The stylesheet of the decoys of HideMethod::kClass and kLayered for
+// `site_key`: the same on every run and in every version. Throws Error
 // (kInvalidArgument) for an empty key.
 std::string Stylesheet(std::string_view site_key);
+
+// A mark found in a text.
+struct MarkFound {
+  std::uint64_t id;
+  std::size_t agreeing;  // code symbols that the id's code has
+  std::size_t seen;      // code symbols read (distinct positions)
+};
+
+// The ids marked into `text` (UTF-8 plain text, HTML, or a browser's innerText;
+// selectors written as numeric character references count too) under
+// `site_key`, the best evidence first. An unmarked text, or one marked under
+// another key, gives none: the chance of a false find is below 2^-40 per text.
+// Throws Error (kInvalidArgument) for an empty key.
+std::vector<MarkFound> Trace(std::string_view text, std::string_view site_key);
 
 // The character set a browser reads `page` in, by its name in the WHATWG
 // Encoding Standard ("UTF-8", "windows-1252", "GBK", "Shift_JIS", ...): the

@@ -11,6 +11,10 @@
 #include "content/decoys.h"
 #include "html/encoding_sniffer.h"
 #include "html/head_start.h"
+#include "mark/mark_code.h"
+#include "mark/reed_solomon.h"
+#include "mark/sentence_marks.h"
+#include "random/draws.h"
 #include "page/page_pass.h"
 #include "page/tag_rule.h"
 #include "text/ascii.h"
@@ -49,8 +53,12 @@ struct Protector::State {
   };
 
   Options options;
-  std::vector<std::string> class_names;  // for HideMethod::kClass
-  std::string link;                      // the stylesheet link, or empty
+  std::vector<std::string> class_names;  // for HideMethod::kClass and kLayered
+  std::vector<std::string> copy_names;   // for kLayered
+  std::string link;                      // the stylesheet link or element, or empty
+  std::unique_ptr<internal::MarkKey> mark_key;  // with marks
+  std::uint64_t mark_id = 0;
+  std::array<std::uint8_t, 255> codeword{};
   std::string transport;                 // set_transport_charset
   // Prepared character sets, the one of an explicit charset first. "auto"
   // meets a new set only with a page in it; a few are kept.
@@ -71,6 +79,13 @@ struct Protector::State {
         }
         class_names = internal::HidingClassNames(options.content.site_key);
         break;
+      case HideMethod::kLayered: {
+        const std::string& naming =
+            options.content.site_key.empty() ? options.content.copyright : options.content.site_key;
+        class_names = internal::HidingClassNames(naming);
+        copy_names = internal::CopyVisibleClassNames(naming);
+        break;
+      }
       default: throw Error(ErrorCode::kInvalidArgument, "unknown hiding method");
     }
     const std::string& uri = options.content.stylesheet_link;
@@ -80,8 +95,19 @@ struct Protector::State {
                     "the stylesheet link must not hold '\"', '<', '>' or control characters");
       }
     }
-    if (!uri.empty() && options.content.hide == HideMethod::kClass) {
+    if (!uri.empty() && options.content.hide != HideMethod::kStyle) {
       link = "<link rel=\"stylesheet\" href=\"" + uri + "\">";
+    } else if (options.content.hide == HideMethod::kLayered) {
+      const std::string& naming =
+          options.content.site_key.empty() ? options.content.copyright : options.content.site_key;
+      link = "<style>" + internal::HidingStylesheet(naming) + "</style>";
+    }
+    if (options.content.marks) {
+      if (options.content.site_key.empty()) {
+        throw Error(ErrorCode::kInvalidArgument, "marks need a site key");
+      }
+      mark_key = std::make_unique<internal::MarkKey>(internal::DeriveMarkKey(options.content.site_key));
+      codeword = internal::MarkCodeword(*mark_key, mark_id);
     }
     // An explicit set is checked now; "auto" starts with UTF-8 ready.
     Prepare(IsAuto(options.charset) ? std::string("UTF-8") : options.charset);
@@ -135,18 +161,43 @@ struct Protector::State {
     internal::DecoyContent decoy = internal::DecoyContent::kCopyright;
     if (options.content.decoy == DecoyKind::kRandomText) decoy = internal::DecoyContent::kRandomText;
     if (options.content.decoy == DecoyKind::kBoth) decoy = internal::DecoyContent::kBoth;
-    return {charset.copyright, decoy, &charset.encoder, {class_names, options.content.nosnippet}};
+    internal::ContentSettings settings;
+    settings.copyright = charset.copyright;
+    settings.decoy = decoy;
+    settings.encoder = &charset.encoder;
+    settings.hiding.class_names = class_names;
+    settings.hiding.nosnippet = options.content.nosnippet;
+    if (!copy_names.empty()) {
+      settings.copy_visible.class_names = copy_names;
+      settings.copy_visible.nosnippet = options.content.nosnippet;
+      settings.copy_visible.aria_hidden = true;
+      settings.copy_every = options.content.copy_notices;
+    }
+    return settings;
   }
 
-  // The content pass over `page`, with the stylesheet linked first.
+  // The content pass over `page`: the stylesheet linked (or put in) first,
+  // then the sentence marks, then the decoys.
   std::string Content(std::string_view page, const Charset& charset) const {
     CheckNotices();
-    if (link.empty()) return internal::ContentPass(page, content_settings(charset));
-    const std::size_t at = internal::HeadStart(page);
-    std::string linked;
-    linked.reserve(page.size() + link.size());
-    linked.append(page.substr(0, at)).append(link).append(page.substr(at));
-    return internal::ContentPass(linked, content_settings(charset));
+    internal::ContentSettings settings = content_settings(charset);
+    std::string text;
+    if (!link.empty()) {
+      const std::size_t at = internal::HeadStart(page);
+      text.reserve(page.size() + link.size());
+      text.append(page.substr(0, at)).append(link).append(page.substr(at));
+      page = text;
+    }
+    if (!mark_key) return internal::ContentPass(page, settings);
+    internal::MarkSettings marks{mark_key.get(), &codeword, &charset.encoder};
+    std::string marked = internal::MarkSentences(page, marks);
+    const std::function<std::string()> notice_mark = [&] {
+      const auto start = static_cast<std::size_t>(internal::DrawIndex(internal::kCodeLength));
+      return internal::Encoded(charset.encoder, internal::NoticeMark(*mark_key, codeword, start));
+    };
+    settings.hiding.notice_mark = &notice_mark;
+    settings.copy_visible.notice_mark = &notice_mark;
+    return internal::ContentPass(marked, settings);
   }
 };
 
@@ -156,12 +207,14 @@ Protector::~Protector() = default;
 Protector::Protector(const Protector& other)
     : state_(std::make_unique<State>(other.state_->options)) {
   state_->transport = other.state_->transport;
+  set_mark_id(other.state_->mark_id);
 }
 Protector& Protector::operator=(const Protector& other) {
   if (this != &other) {
     auto state = std::make_unique<State>(other.state_->options);
     state->transport = other.state_->transport;
     state_ = std::move(state);
+    set_mark_id(other.state_->mark_id);
   }
   return *this;
 }
@@ -174,7 +227,14 @@ const Options& Protector::options() const noexcept { return state_->options; }
 void Protector::set_options(Options options) {
   auto state = std::make_unique<State>(std::move(options));
   state->transport = std::move(state_->transport);
+  const std::uint64_t id = state_->mark_id;
   state_ = std::move(state);
+  set_mark_id(id);
+}
+
+void Protector::set_mark_id(std::uint64_t id) noexcept {
+  state_->mark_id = id;
+  if (state_->mark_key) state_->codeword = internal::MarkCodeword(*state_->mark_key, id);
 }
 
 void Protector::set_copyright(std::string_view text) {
@@ -236,6 +296,15 @@ std::string Stylesheet(std::string_view site_key) {
 
 std::string_view DetectCharset(std::string_view page, std::string_view transport) noexcept {
   return ResolvedEncoding(page, transport);
+}
+
+std::vector<MarkFound> Trace(std::string_view text, std::string_view site_key) {
+  const internal::MarkKey key = internal::DeriveMarkKey(site_key);
+  std::vector<MarkFound> found;
+  for (const internal::MarkFind& f : internal::TraceMarks(key, text)) {
+    found.push_back({f.id, f.agreeing, f.seen});
+  }
+  return found;
 }
 
 bool IsProtected(std::string_view page) noexcept { return internal::StartsWithWatermark(page); }

@@ -1,5 +1,7 @@
 // vantoro: protects pages from the command line, one at a time or whole sites.
+#include <cstdio>
 #include <iostream>
+#include <vector>
 
 #include "files.h"
 #include "messages.h"
@@ -11,11 +13,37 @@ namespace {
 
 using namespace vantoro::cli;
 
+// Prints each mark found: "mark 0x...: A of S symbols agree".
+int Trace(const Options& options) {
+  std::string text;
+  try {
+    text = ReadInput(options.inputs.empty() ? "-" : options.inputs[0]).data;
+  } catch (const std::exception& error) {
+    std::cerr << "vantoro: " << error.what() << "\n";
+    return 2;
+  }
+  const std::vector<vantoro::MarkFound> found = vantoro::Trace(text, *options.site_key);
+  for (const vantoro::MarkFound& mark : found) {
+    char id[19];
+    std::snprintf(id, sizeof id, "0x%016llx", static_cast<unsigned long long>(mark.id));
+    std::cout << "mark " << id << " (" << mark.id << "): " << mark.agreeing << " of " << mark.seen
+              << " symbols agree\n";
+  }
+  std::cout << std::flush;
+  if (!std::cout) return 2;
+  if (found.empty()) {
+    std::cerr << "vantoro: no mark found\n";
+    return 1;
+  }
+  return 0;
+}
+
 int Main(const Options& options) {
   if (options.command == Command::kStylesheet) {
     std::cout << vantoro::Stylesheet(*options.site_key) << std::flush;
     return std::cout ? 0 : 1;
   }
+  if (options.command == Command::kTrace) return Trace(options);
 
   try {
     vantoro::Protector check;

@@ -2,6 +2,9 @@
 
 #include <getopt.h>
 
+#include <charconv>
+#include <string_view>
+
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -14,6 +17,7 @@ namespace {
 constexpr const char* kUsage = R"(Usage: vantoro COMMAND [OPTIONS] [FILE|-]
        vantoro COMMAND --in-place [OPTIONS] PATH...
        vantoro stylesheet --site-key KEY
+       vantoro trace --site-key KEY [FILE|-]
 
 Makes the markup of web pages differ on every call while they render the same,
 and hides the site's copyright notice in articles, against harvesting programs.
@@ -24,19 +28,34 @@ Commands:
   content    put a hidden copyright notice in front of every paragraph end and
              line break of an article (or page)
   protect    both, as a site does with a whole page: content, then page
-  stylesheet print the stylesheet that hides the decoys of --hide class
+  stylesheet print the stylesheet of --hide class and --hide layered
+  trace      find the marks in a copied text (plain text, HTML or a browser's
+             innerText, in UTF-8): print each mark id found with how many code
+             symbols agree; exit 0 when one is found, 1 when none
 
 Options:
   --copyright TEXT       the site's copyright texts: entries separated by ",",
                          parts by ":" (content, protect)
   --copyright-file PATH  the same, read from a file (a final line break is dropped)
   --decoy KIND           copyright (default), random or both (content, protect)
-  --hide METHOD          how decoys hide: style (default; an inline style) or
-                         class (a class hidden by the site's stylesheet, for
-                         pages sent with a Content-Security-Policy that forbids
-                         inline styles; needs --site-key)
-  --site-key KEY         names the hiding classes of --hide class and stylesheet;
-                         keep it the same for a site
+  --hide METHOD          how decoys hide: layered (default), class or style.
+                         layered: a class hidden by the page's own <style>,
+                         plus copy-visible notices (in the rendered text and in
+                         what is copied, out of sight and of screen readers);
+                         class: a class hidden by the site's stylesheet, which
+                         every page must link (for a Content-Security-Policy
+                         that forbids inline styles; needs --site-key);
+                         style: an inline style on each decoy
+  --site-key KEY         names the hiding classes (layered, class, stylesheet)
+                         and keys the marks (layered, trace): keep it the same
+                         for a site, and secret
+  --copy-notices N       with layered: a copy-visible notice at the first decoy
+                         and every Nth after it (default 4; 1: every decoy;
+                         0: only the first)
+  --mark-id ID           with layered and --site-key: the 64-bit id the marks
+                         carry, decimal or 0x-hex (default: the time of the run,
+                         in seconds since 1970)
+  --no-marks             with layered and --site-key: no marks
   --nosnippet            mark each decoy data-nosnippet (search engines keep it
                          out of result snippets)
   --in-place             replace each FILE, and every *.html/*.htm file under each
@@ -65,6 +84,8 @@ Examples:
   vantoro page --random-values draws.txt index.html
   vantoro protect --hide class --site-key example.org --copyright "Example Site" page.html
   vantoro stylesheet --site-key example.org > public_html/vantoro.css
+  vantoro protect --site-key "$SITE_KEY" --mark-id 42 --copyright "Example Site" page.html
+  vantoro trace --site-key "$SITE_KEY" copied.txt
 
 Exit status: 0 on success, 1 when processing failed, 2 for usage errors,
 128 + N when signal N (INT, TERM, HUP) stopped it.
@@ -72,8 +93,23 @@ Exit status: 0 on success, 1 when processing failed, 2 for usage errors,
 
 enum LongOnly {
   kCopyright = 256, kCopyrightFile, kDecoy, kInPlace, kRandomValues, kCharset, kHide, kSiteKey,
-  kNosnippet, kForce
+  kNosnippet, kForce, kCopyNotices, kMarkId, kNoMarks
 };
+
+// A decimal or 0x-hex number of 64 bits.
+std::optional<std::uint64_t> ParseId(const char* text) {
+  std::string_view digits(text);
+  int base = 10;
+  if (digits.starts_with("0x") || digits.starts_with("0X")) {
+    digits.remove_prefix(2);
+    base = 16;
+  }
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return value;
+}
 
 constexpr const char* kTryHelp = "Try 'vantoro --help' for more information.\n";
 
@@ -103,6 +139,9 @@ ParseResult ParseCommandLine(int argc, char** argv) {
       {"site-key", required_argument, nullptr, kSiteKey},
       {"nosnippet", no_argument, nullptr, kNosnippet},
       {"force", no_argument, nullptr, kForce},
+      {"copy-notices", required_argument, nullptr, kCopyNotices},
+      {"mark-id", required_argument, nullptr, kMarkId},
+      {"no-marks", no_argument, nullptr, kNoMarks},
       {"output", required_argument, nullptr, 'o'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
@@ -139,15 +178,35 @@ ParseResult ParseCommandLine(int argc, char** argv) {
       case kNosnippet: options.nosnippet = true; break;
       case kForce: options.force = true; break;
       case kHide:
+        options.hide_given = true;
         if (std::strcmp(optarg, "style") == 0) {
           options.hide = HideMethod::kStyle;
         } else if (std::strcmp(optarg, "class") == 0) {
           options.hide = HideMethod::kClass;
+        } else if (std::strcmp(optarg, "layered") == 0) {
+          options.hide = HideMethod::kLayered;
         } else {
-          return {std::nullopt,
-                  UsageError("unknown hiding method '" + Shown(optarg) + "' (style or class)")};
+          return {std::nullopt, UsageError("unknown hiding method '" + Shown(optarg) +
+                                           "' (layered, class or style)")};
         }
         break;
+      case kCopyNotices: {
+        std::optional<std::uint64_t> n = ParseId(optarg);
+        if (!n || *n > 1000000) {
+          return {std::nullopt, UsageError("--copy-notices needs a count, not '" + Shown(optarg) + "'")};
+        }
+        options.copy_notices = static_cast<std::size_t>(*n);
+        options.copy_notices_given = true;
+        break;
+      }
+      case kMarkId:
+        options.mark_id = ParseId(optarg);
+        if (!options.mark_id) {
+          return {std::nullopt, UsageError("--mark-id needs a 64-bit number (decimal or 0x-hex), not '" +
+                                           Shown(optarg) + "'")};
+        }
+        break;
+      case kNoMarks: options.no_marks = true; break;
       case kDecoy:
         if (std::strcmp(optarg, "copyright") == 0) {
           options.decoy = DecoyKind::kCopyright;
@@ -176,6 +235,8 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     options.command = Command::kProtect;
   } else if (command == "stylesheet") {
     options.command = Command::kStylesheet;
+  } else if (command == "trace") {
+    options.command = Command::kTrace;
   } else {
     return {std::nullopt, UsageError("unknown command '" + Shown(command) + "'")};
   }
@@ -188,6 +249,20 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     if (!options.inputs.empty()) return {std::nullopt, UsageError("stylesheet reads no FILE")};
     return {std::move(options), 0};
   }
+  if (options.command == Command::kTrace) {
+    if (!options.site_key || options.site_key->empty()) {
+      return {std::nullopt, UsageError("trace needs --site-key KEY")};
+    }
+    if (options.inputs.size() > 1) return {std::nullopt, UsageError("trace reads one FILE")};
+    return {std::move(options), 0};
+  }
+  const bool layered = options.hide == HideMethod::kLayered;
+  if ((options.mark_id || options.no_marks) && !(layered && options.site_key)) {
+    return {std::nullopt, UsageError("--mark-id and --no-marks need --hide layered and --site-key")};
+  }
+  if (options.copy_notices_given && !layered) {
+    return {std::nullopt, UsageError("--copy-notices needs --hide layered")};
+  }
   if (options.hide == HideMethod::kClass && (!options.site_key || options.site_key->empty())) {
     return {std::nullopt, UsageError("--hide class needs --site-key KEY")};
   }
@@ -195,8 +270,9 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     return {std::nullopt, UsageError("--copyright and --copyright-file exclude each other")};
   }
   bool uses_copyright = options.copyright || options.copyright_file ||
-                        options.decoy != DecoyKind::kCopyright ||
-                        options.hide != HideMethod::kStyle || options.nosnippet;
+                        options.decoy != DecoyKind::kCopyright || options.hide_given ||
+                        options.nosnippet || options.copy_notices_given || options.mark_id ||
+                        options.no_marks;
   if (options.command == Command::kPage && uses_copyright) {
     return {std::nullopt,
             UsageError("copyright, decoy and hiding options need 'content' or 'protect'")};

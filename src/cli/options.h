@@ -2,6 +2,8 @@
 #ifndef VANTORO_CLI_OPTIONS_H_
 #define VANTORO_CLI_OPTIONS_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,7 +12,7 @@
 
 namespace vantoro::cli {
 
-enum class Command { kPage, kContent, kProtect, kStylesheet };
+enum class Command { kPage, kContent, kProtect, kStylesheet, kTrace };
 
 struct Options {
   Command command = Command::kPage;
@@ -18,8 +20,15 @@ struct Options {
   std::optional<std::string> copyright;
   std::optional<std::string> copyright_file;
   DecoyKind decoy = DecoyKind::kCopyright;
-  HideMethod hide = HideMethod::kStyle;
+  HideMethod hide = HideMethod::kLayered;
+  bool hide_given = false;
   std::optional<std::string> site_key;
+  std::size_t copy_notices = 4;
+  bool copy_notices_given = false;
+  // Marks: with --hide layered and a site key, unless --no-marks. The id:
+  // --mark-id, else the time of the run in seconds.
+  bool no_marks = false;
+  std::optional<std::uint64_t> mark_id;
   bool nosnippet = false;
   bool in_place = false;
   bool force = false;  // protect pages with the watermark again

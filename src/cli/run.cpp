@@ -30,8 +30,19 @@ Protector MakeProtector(const Options& options, const std::string& copyright) {
   settings.content.hide = options.hide;
   settings.content.site_key = options.site_key.value_or("");
   settings.content.nosnippet = options.nosnippet;
+  settings.content.copy_notices = options.copy_notices;
+  settings.content.marks = options.hide == HideMethod::kLayered && !options.no_marks &&
+                           !settings.content.site_key.empty();
   settings.charset = options.charset;
-  return Protector(std::move(settings));
+  Protector protector(std::move(settings));
+  if (options.mark_id) {
+    protector.set_mark_id(*options.mark_id);
+  } else {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    protector.set_mark_id(static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(now).count()));
+  }
+  return protector;
 }
 
 std::string Protect(const Options& options, const Protector& protector, std::string page) {
@@ -40,7 +51,8 @@ std::string Protect(const Options& options, const Protector& protector, std::str
     case Command::kPage: return protector.protect_page(std::move(page));
     case Command::kContent: return protector.protect_content(page);
     case Command::kProtect:
-    case Command::kStylesheet: break;
+    case Command::kStylesheet:
+    case Command::kTrace: break;
   }
   return protector.protect(std::move(page));
 }

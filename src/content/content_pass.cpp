@@ -25,7 +25,10 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
   // Encoded once, not per decoy.
   const std::string euro =
       settings.encoder != nullptr ? Encoded(*settings.encoder, kCode128) : std::string(kCode128);
-  auto decoy = [&] {
+  std::size_t drawn = 0;
+  const bool copy_visible = !settings.copy_visible.class_names.empty() &&
+                            settings.decoy != DecoyContent::kRandomText;
+  auto plain_decoy = [&] {
     switch (settings.decoy) {
       case DecoyContent::kRandomText:
         return RandomTextDecoy(kRange, kMode, euro, settings.hiding, RandomAlphabet::kText);
@@ -45,6 +48,14 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
       case DecoyContent::kCopyright: break;
     }
     return CopyrightDecoy(settings.copyright, kRange, kMode, settings.hiding);
+  };
+  auto decoy = [&] {
+    std::string d = plain_decoy();
+    const std::size_t k = drawn++;
+    if (copy_visible && (k == 0 || (settings.copy_every > 0 && k % settings.copy_every == 0))) {
+      d += CopyrightDecoy(settings.copyright, kRange, kMode, settings.copy_visible);
+    }
+    return d;
   };
   // The markers of `text` where a decoy may go, as the scan meets them: between
   // tags (a decoy inside another tag would end it and show the rest as text),

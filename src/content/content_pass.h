@@ -27,6 +27,12 @@ struct ContentSettings {
   // character set (the copyright texts are expected in that set already).
   const TextEncoder* encoder = nullptr;
   Hiding hiding;  // an inline style unless given
+  // Copy-visible notices: a second notice behind the decoy, out of layout,
+  // sight and screen readers but in the rendered text, at the first decoy and
+  // at every `copy_every`th after it (0: only the first). None without class
+  // names, or with random-text decoys.
+  Hiding copy_visible = {};
+  std::size_t copy_every = 0;
 };
 
 std::string ContentPass(std::string_view article, const ContentSettings& settings);

@@ -53,6 +53,7 @@ std::string HidingStyle(const std::optional<Range>& range, CaseMode mode) {
 std::string HidingAttribute(const std::optional<Range>& range, CaseMode mode,
                             const Hiding& hiding) {
   std::string attribute = hiding.nosnippet ? " data-nosnippet" : "";
+  if (hiding.aria_hidden) attribute += " aria-hidden='true'";
   if (hiding.class_names.empty()) {
     attribute += " style='";
     attribute += HidingStyle(range, mode);
@@ -72,12 +73,15 @@ std::string HidingAttribute(const std::optional<Range>& range, CaseMode mode,
   return attribute;
 }
 
-std::vector<std::string> HidingClassNames(std::string_view site_key) {
+namespace {
+
+// The first `count` names of the site's sequence.
+std::vector<std::string> ClassNames(std::string_view site_key, std::size_t count) {
   // FNV-1a over the key seeds the generator.
   std::uint64_t state = 0xcbf29ce484222325ULL;
   for (char c : site_key) state = (state ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
   std::vector<std::string> names;
-  while (names.size() < kClassCount) {
+  while (names.size() < count) {
     std::string name;
     std::size_t length = 6 + Mix(state) % 4;
     for (std::size_t k = 0; k < length; ++k) name += kClassLetters[Mix(state) % kClassLetters.size()];
@@ -86,13 +90,38 @@ std::vector<std::string> HidingClassNames(std::string_view site_key) {
   return names;
 }
 
-std::string HidingStylesheet(std::string_view site_key) {
-  std::string sheet;
-  for (const std::string& name : HidingClassNames(site_key)) {
-    sheet += sheet.empty() ? "." : ",.";
+constexpr std::size_t kCopyVisibleCount = 2;
+
+void AppendSelector(std::string& sheet, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    sheet += name == names.front() ? "." : ",.";
     sheet += name;
   }
+}
+
+}  // namespace
+
+std::vector<std::string> HidingClassNames(std::string_view site_key) {
+  return ClassNames(site_key, kClassCount);
+}
+
+std::vector<std::string> CopyVisibleClassNames(std::string_view site_key) {
+  std::vector<std::string> names = ClassNames(site_key, kClassCount + kCopyVisibleCount);
+  names.erase(names.begin(), names.begin() + kClassCount);
+  return names;
+}
+
+std::string HidingStylesheet(std::string_view site_key) {
+  std::string sheet;
+  AppendSelector(sheet, HidingClassNames(site_key));
   sheet += "{display:none!important}\n";
+  // Clipped in place rather than moved far away: an offset box would widen the
+  // scrollable area of a right-to-left page.
+  AppendSelector(sheet, CopyVisibleClassNames(site_key));
+  sheet += "{position:absolute!important;width:1px!important;height:1px!important;"
+           "margin:-1px!important;padding:0!important;border:0!important;"
+           "clip:rect(0 0 0 0)!important;"
+           "clip-path:inset(50%)!important;white-space:nowrap!important}\n";
   return sheet;
 }
 
@@ -133,7 +162,9 @@ std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
   std::string trailing = RandomChars(kZeroOrOne, kSeparators);
   std::string_view name = DrawName(kCopyrightNames);
   std::string attribute = HidingAttribute(range, mode, hiding);
-  return DecoyElement(name, attribute, leading + text + trailing);
+  std::string content = leading + text + trailing;
+  if (hiding.notice_mark != nullptr && *hiding.notice_mark) content += (*hiding.notice_mark)();
+  return DecoyElement(name, attribute, content);
 }
 
 std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,

@@ -9,6 +9,7 @@
 #ifndef VANTORO_CONTENT_DECOYS_H_
 #define VANTORO_CONTENT_DECOYS_H_
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,6 +29,12 @@ struct Hiding {
   // A data-nosnippet attribute, so that search engines keep the notice out of
   // their result snippets.
   bool nosnippet = false;
+  // aria-hidden='true': kept out of what screen readers read (for notices that
+  // stay in rendered text).
+  bool aria_hidden = false;
+  // Appended to a copyright notice's text, drawn after the element's name and
+  // attribute: the notice's mark. None: nothing.
+  const std::function<std::string()>* notice_mark = nullptr;
 };
 
 // Draws the re-casing, then the first and the second letter run (lengths from
@@ -45,7 +52,13 @@ std::string HidingAttribute(const std::optional<Range>& range, CaseMode mode,
 // hidden.
 std::vector<std::string> HidingClassNames(std::string_view site_key);
 
-// The stylesheet that hides the classes of HidingClassNames(site_key).
+// Two more names from `site_key`, after those of HidingClassNames and unlike
+// them: classes that take a notice out of layout and sight but leave it in the
+// rendered text (innerText, a selection's copy).
+std::vector<std::string> CopyVisibleClassNames(std::string_view site_key);
+
+// The stylesheet of `site_key`: the classes of HidingClassNames hidden, those
+// of CopyVisibleClassNames clipped to nothing outside the flow.
 std::string HidingStylesheet(std::string_view site_key);
 
 std::string DecoyElement(std::string_view name, std::string_view attribute,

@@ -25,14 +25,14 @@ namespace {
   X(kFrameset, "frameset") X(kH1, "h1") X(kH2, "h2") X(kH3, "h3") X(kH4, "h4") X(kH5, "h5")    \
   X(kH6, "h6") X(kHead, "head") X(kHeader, "header") X(kHgroup, "hgroup") X(kHr, "hr")         \
   X(kHtml, "html") X(kI, "i") X(kIframe, "iframe") X(kImage, "image") X(kImg, "img")           \
-  X(kInput, "input") X(kKeygen, "keygen") X(kLi, "li") X(kLink, "link") X(kListing, "listing") \
+  X(kInput, "input") X(kKbd, "kbd") X(kKeygen, "keygen") X(kLi, "li") X(kLink, "link") X(kListing, "listing") \
   X(kMain, "main") X(kMalignmark, "malignmark") X(kMarquee, "marquee") X(kMath, "math")        \
   X(kMenu, "menu") X(kMeta, "meta") X(kMglyph, "mglyph") X(kMi, "mi") X(kMn, "mn")             \
   X(kMo, "mo") X(kMs, "ms") X(kMtext, "mtext") X(kNav, "nav") X(kNobr, "nobr")                 \
   X(kNoembed, "noembed") X(kNoframes, "noframes") X(kNoscript, "noscript")                     \
   X(kObject, "object") X(kOl, "ol") X(kOptgroup, "optgroup") X(kOption, "option") X(kP, "p")   \
   X(kParam, "param") X(kPlaintext, "plaintext") X(kPre, "pre") X(kRb, "rb") X(kRp, "rp")       \
-  X(kRt, "rt") X(kRtc, "rtc") X(kRuby, "ruby") X(kS, "s") X(kScript, "script")                 \
+  X(kRt, "rt") X(kRtc, "rtc") X(kRuby, "ruby") X(kS, "s") X(kSamp, "samp") X(kScript, "script")                 \
   X(kSearch, "search") X(kSection, "section") X(kSelect, "select") X(kSmall, "small")          \
   X(kSource, "source") X(kSpan, "span") X(kStrike, "strike") X(kStrong, "strong")              \
   X(kStyle, "style") X(kSub, "sub") X(kSummary, "summary") X(kSup, "sup") X(kSvg, "svg")       \
@@ -1839,6 +1839,23 @@ bool TreeBuilder::DecoyFits(std::string_view tag, bool end_tag, bool frameset_fo
   // Its text ends the chance of a later <frameset> to replace the body; a
   // <br> behind it ends it anyway.
   return !frameset_ok_ || !frameset_follows || (!end_tag && TagOf(tag) == kBr);
+}
+
+bool TreeBuilder::InProse() const {
+  switch (mode_) {
+    case Mode::kInBody: case Mode::kInCell: case Mode::kInCaption: break;
+    default: return false;
+  }
+  // Text a formatting element is rebuilt around could be code.
+  if (stack_.empty() || foreign_left_by_end_tag_ || ReconstructionPending()) return false;
+  for (std::uint16_t tag : {kPre, kListing, kTextarea, kSelect, kOption, kOptgroup, kDatalist,
+                            kTemplate, kCode, kKbd, kSamp, kXmp, kPlaintext, kTt}) {
+    if (OnStack(tag)) return false;
+  }
+  for (const Element& e : stack_) {
+    if (e.ns != Ns::kHtml) return false;
+  }
+  return true;
 }
 
 void TreeBuilder::Process(Token& t) {

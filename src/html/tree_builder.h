@@ -87,6 +87,12 @@ class TreeBuilder {
   // whose chance to replace the body the decoy's text must not end.
   bool DecoyFits(std::string_view tag, bool end_tag, bool frameset_follows) const;
 
+  // Whether text here is prose of the body: not in a table's structure,
+  // select, template, foreign content, nor in preformatted text or code (pre,
+  // listing, textarea, code, kbd, samp, tt, xmp), where a character added
+  // behind punctuation could change what a reader copies and runs.
+  bool InProse() const;
+
   // Whether the page turned quirks mode on.
   bool quirks() const { return quirks_; }
 

@@ -121,7 +121,7 @@ def reference(tmp_path_factory, values_file):
     out = tmp_path_factory.mktemp("reference") / "reference"
     subprocess.run(["cc", "-O1", "-I", str(ROOT / "include"), "-I", str(LIBRARY / "include"),
                     str(HERE / "reference.c"), str(LIBRARY / "libvantoro.a"),
-                    "-lstdc++", "-lm", "-o", str(out)], check=True)
+                    "-lsodium", "-lstdc++", "-lm", "-o", str(out)], check=True)
 
     def run(mode, page=b"", copyright=COPYRIGHT, decoy=None, hide=None, site_key=None,
             charset=None, replay=True):
