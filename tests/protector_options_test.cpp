@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "content/decoys.h"
 #include "test_support.h"
 
 namespace vantoro {
@@ -224,6 +225,64 @@ TEST(ProtectorLink, GoesWhereTheHeadBegins) {
     options.content.stylesheet_link = uri;
     EXPECT_EQ(CodeOf([&] { Protector{options}; }), ErrorCode::kInvalidArgument) << uri;
   }
+}
+
+TEST(ProtectorLayered, HidingClassesCopyVisibleNoticesAndTheStyleElement) {
+  Options options;
+  options.content.copyright = "Example Site:All rights reserved";
+  options.content.hide = HideMethod::kLayered;
+  options.content.site_key = "example.org";
+  const std::string article = "<html><head><title>t</title></head><body>" +
+                              std::string("<p>one</p>\n<p>two<br>three</p>\n") + "<p>4</p><p>5</p><p>6</p>";
+  const std::string sheet = Stylesheet("example.org");
+  // Six decoys (five paragraph ends, then the line break); copy-visible
+  // notices at the first and every Nth after it.
+  for (std::size_t every : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{4}}) {
+    options.content.copy_notices = every;
+    const std::string out = Protector(options).protect_content(article);
+    std::size_t notices = 0, copy_visible = 0;
+    for (std::size_t at = out.find("Example Site"); at != std::string::npos;
+         at = out.find("Example Site", at + 1)) {
+      ++notices;
+      const std::size_t open = out.rfind('<', at);
+      copy_visible += out.substr(open, at - open).find(" aria-hidden='true' class='") != std::string::npos;
+    }
+    const std::size_t expected = every == 0 ? 1 : (5 + every) / every;
+    EXPECT_EQ(copy_visible, expected) << every;
+    EXPECT_EQ(notices, 6 + expected) << every;
+    // The rules go into the page where its head begins, once.
+    EXPECT_NE(out.find("<head><style>" + sheet + "</style><title>"), std::string::npos);
+    EXPECT_EQ(out.find("<style>", out.find("<style>") + 1), std::string::npos);
+  }
+  // No class name, no inline style that an extractor reads as hidden.
+  const std::string out = Protector(options).protect_content(article);
+  EXPECT_EQ(out.find("style='"), std::string::npos);
+  for (const std::string& name : internal::HidingClassNames("example.org")) {
+    EXPECT_EQ(name.find("hid"), std::string::npos);
+  }
+  // A linked stylesheet instead, where a policy forbids inline styles.
+  options.content.stylesheet_link = "/v.css";
+  const std::string linked = Protector(options).protect_content(article);
+  EXPECT_NE(linked.find("<head><link rel=\"stylesheet\" href=\"/v.css\"><title>"), std::string::npos);
+  EXPECT_EQ(linked.find("<style>"), std::string::npos);
+  // Random-text decoys carry no notice, so no copy-visible one either.
+  options.content.decoy = DecoyKind::kRandomText;
+  EXPECT_EQ(Protector(options).protect_content(article).find("aria-hidden"), std::string::npos);
+}
+
+TEST(ProtectorLayered, WithoutAKeyTheCopyrightNamesTheClasses) {
+  Options options;
+  options.content.copyright = "Example Site";
+  options.content.hide = HideMethod::kLayered;
+  const std::string a = Protector(options).protect_content("<p>x</p>");
+  EXPECT_NE(a.find("<style>" + Stylesheet("Example Site") + "</style>"), std::string::npos);
+  options.content.copyright = "Other Site";
+  const std::string b = Protector(options).protect_content("<p>x</p>");
+  EXPECT_NE(b.find("<style>" + Stylesheet("Other Site") + "</style>"), std::string::npos);
+  EXPECT_NE(Stylesheet("Example Site"), Stylesheet("Other Site"));
+  // Marks are keyed by a secret: the copyright is none.
+  options.content.marks = true;
+  EXPECT_EQ(CodeOf([&] { Protector{options}; }), ErrorCode::kInvalidArgument);
 }
 
 }  // namespace
