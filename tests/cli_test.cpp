@@ -95,6 +95,50 @@ TEST_F(Cli, UsageErrors) {
   EXPECT_NE(Run("page --bogus").err.find("Try 'vantoro --help'"), std::string::npos);
 }
 
+TEST_F(Cli, LayeredByDefaultMarksWithAKeyAndTraceFindsThem) {
+  const std::string page =
+      "<html><head><title>t</title></head><body><p>Some words of prose end here. More words "
+      "of prose follow them. Then the third sentence of it ends.</p><p>x</p></body></html>";
+  Put(dir_ / "a.html", page);
+  // The default: the page's own stylesheet, class-hidden and copy-visible notices.
+  Result plain = Run("protect --copyright Note a.html");
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("display:none!important}"), std::string::npos);
+  EXPECT_NE(plain.out.find("aria-hidden='true'"), std::string::npos);
+  EXPECT_EQ(plain.out.find("style='"), std::string::npos);
+  // With a key, marks carrying the id; trace finds it with the key alone.
+  Result marked = Run("protect --copyright Note --site-key s3cret --mark-id 0x2a a.html -o m.html");
+  EXPECT_EQ(marked.status, 0) << marked.err;
+  Result found = Run("trace --site-key s3cret m.html");
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_TRUE(found.out.starts_with("mark 0x000000000000002a (42): ")) << found.out;
+  Result piped = Run("trace --site-key s3cret", Slurp(dir_ / "m.html"));
+  EXPECT_EQ(piped.out, found.out);
+  Result other = Run("trace --site-key other m.html");
+  EXPECT_EQ(other.status, 1);
+  EXPECT_EQ(other.out, "");
+  EXPECT_EQ(Run("trace --site-key s3cret a.html").status, 1);
+  EXPECT_EQ(Run("protect --copyright Note --site-key s3cret --no-marks a.html").out.find("\xF3\xA0"),
+            std::string::npos);
+  // The reservation, only where asked.
+  EXPECT_NE(Run("page --tdm-reservation a.html").out.find("\"tdm-reservation\" content=\"1\">"),
+            std::string::npos);
+  EXPECT_EQ(Run("page a.html").out.find("tdm-reservation"), std::string::npos);
+  // Options that make no sense together, and bad values, are usage errors.
+  for (const char* args :
+       {"trace m.html", "trace --site-key k a.html m.html", "trace --site-key '' m.html",
+        "protect --copyright N --mark-id 5 a.html", "protect --copyright N --site-key k --mark-id x a.html",
+        "protect --copyright N --site-key k --mark-id 0x1ffffffffffffffff a.html",
+        "protect --copyright N --hide style --site-key k --mark-id 5 a.html",
+        "protect --copyright N --hide class --site-key k --copy-notices 2 a.html",
+        "protect --copyright N --copy-notices -1 a.html", "content --tdm-reservation --copyright N a.html",
+        "protect --copyright N --hide odd a.html"}) {
+    Result r = Run(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.err.find("vantoro: "), std::string::npos) << args;
+  }
+}
+
 TEST_F(Cli, HidingByClassAndItsStylesheet) {
   Result sheet = Run("stylesheet --site-key example.org");
   EXPECT_EQ(sheet.status, 0) << sheet.err;

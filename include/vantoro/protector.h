@@ -65,8 +65,13 @@ enum class HideMethod {
   kLayered = 3,
 };
 
-// The page pass has no settings of its own yet.
-struct PageOptions {};
+struct PageOptions {
+  // tdm_reservation (false): the page pass puts <meta name="tdm-reservation"
+  // content="1"> where the page's head begins (unless the page names
+  // tdm-reservation already): text and data mining rights are reserved, in
+  // the form the TDM Reservation Protocol gives.
+  bool tdm_reservation = false;
+};
 
 // Option (default): meaning.
 struct ContentOptions {

@@ -73,7 +73,12 @@ typedef enum vantoro_decoy_kind {
 
 typedef enum vantoro_hide_method {
   VANTORO_HIDE_STYLE = 1,  /* an inline style attribute (the default) */
-  VANTORO_HIDE_CLASS = 2   /* a class that the site's stylesheet hides (vantoro_stylesheet) */
+  VANTORO_HIDE_CLASS = 2,  /* a class that the site's stylesheet hides (vantoro_stylesheet) */
+  /* A class as with VANTORO_HIDE_CLASS, plus copy-visible notices: out of
+   * layout, sight and screen readers, but in the rendered text and in what is
+   * copied. The stylesheet goes into the page as a <style> element, or is
+   * linked (vantoro_set_stylesheet_link) where inline styles are forbidden. */
+  VANTORO_HIDE_LAYERED = 3
 } vantoro_hide_method;
 
 typedef struct vantoro_handle vantoro_handle;
@@ -124,6 +129,29 @@ vantoro_status vantoro_set_stylesheet_link(vantoro_handle *handle, const char *u
 /* Non-zero: each decoy carries data-nosnippet (search engines keep it out of
  * result snippets). Off by default: a fixed marker a scraper could strip by. */
 vantoro_status vantoro_set_nosnippet(vantoro_handle *handle, int on) VANTORO_NOEXCEPT;
+/* With VANTORO_HIDE_LAYERED: a copy-visible notice at the first decoy and at
+ * every `every`-th after it (default 4); 1: at every decoy; 0: only the first. */
+vantoro_status vantoro_set_copy_notices(vantoro_handle *handle, size_t every) VANTORO_NOEXCEPT;
+/* Non-zero: marks in the visible text (invisible variation selectors behind
+ * sentence ends and in every notice), carrying the id of vantoro_set_mark_id,
+ * authenticated with the site key of vantoro_set_hiding, which they need. */
+vantoro_status vantoro_set_marks(vantoro_handle *handle, int on) VANTORO_NOEXCEPT;
+/* The 64-bit id the following pages' marks carry, as 8 bytes, most significant
+ * first (all zero at first). */
+vantoro_status vantoro_set_mark_id(vantoro_handle *handle,
+                                   const unsigned char id[8]) VANTORO_NOEXCEPT;
+/* Looks for marks made with `site_key` in a copied text (UTF-8 plain text,
+ * HTML or a browser's innerText). When one is found, *found is 1 and `id_out`
+ * (8 bytes, most significant first), *agreeing and *seen (code symbols that
+ * agree, and read) describe the best; otherwise *found is 0. An unmarked or
+ * foreign text passes for marked less than once in 2^40. */
+vantoro_status vantoro_trace(const char *text, size_t length, const char *site_key,
+                             size_t key_length, int *found, unsigned char id_out[8],
+                             size_t *agreeing, size_t *seen) VANTORO_NOEXCEPT;
+/* Non-zero: the page pass puts <meta name="tdm-reservation" content="1"> where
+ * the page's head begins (unless the page has one): text and data mining
+ * rights are reserved, machine-readably. */
+vantoro_status vantoro_set_tdm_reservation(vantoro_handle *handle, int on) VANTORO_NOEXCEPT;
 /* The stylesheet for VANTORO_HIDE_CLASS with `site_key` (not empty), released
  * with vantoro_free: the same for a key on every run and in every version. */
 vantoro_status vantoro_stylesheet(const char *site_key, size_t length, char **out,

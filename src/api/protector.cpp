@@ -264,7 +264,28 @@ void Protector::set_hiding(HideMethod method, std::string_view site_key) {
 
 void Protector::set_transport_charset(std::string_view label) { state_->transport = label; }
 
+namespace {
+
+constexpr std::string_view kTdmMeta = "<meta name=\"tdm-reservation\" content=\"1\">";
+
+// The page with the reservation where its head begins, unless it names one.
+bool NeedsTdmMeta(const Options& options, std::string_view page) {
+  return options.page.tdm_reservation &&
+         internal::FindIgnoringCase(page, "tdm-reservation", 0) == std::string_view::npos;
+}
+
+std::string WithTdmMeta(std::string_view page) {
+  const std::size_t at = internal::HeadStart(page);
+  std::string out;
+  out.reserve(page.size() + kTdmMeta.size());
+  out.append(page.substr(0, at)).append(kTdmMeta).append(page.substr(at));
+  return out;
+}
+
+}  // namespace
+
 std::string Protector::protect_page(std::string_view page) const {
+  if (NeedsTdmMeta(state_->options, page)) return protect_page(WithTdmMeta(page));
   return internal::PagePass(page, state_->page_settings(state_->For(page)));
 }
 
@@ -273,16 +294,19 @@ std::string Protector::protect_content(std::string_view article) const {
 }
 
 std::string Protector::protect(std::string_view page) const {
+  if (NeedsTdmMeta(state_->options, page)) return protect(WithTdmMeta(page));
   const State::Charset& charset = state_->For(page);
   return internal::PagePass(state_->Content(page, charset), state_->page_settings(charset));
 }
 
 std::string Protector::protect_page(std::string&& page) const {
+  if (NeedsTdmMeta(state_->options, page)) page = WithTdmMeta(page);
   const State::Charset& charset = state_->For(page);
   return internal::PagePass(std::move(page), state_->page_settings(charset));
 }
 
 std::string Protector::protect(std::string&& page) const {
+  if (NeedsTdmMeta(state_->options, page)) page = WithTdmMeta(page);
   const State::Charset& charset = state_->For(page);
   std::string article = state_->Content(page, charset);
   std::string().swap(page);  // the page pass needs room more than the original

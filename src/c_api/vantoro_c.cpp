@@ -226,7 +226,7 @@ vantoro_status vantoro_set_hiding(vantoro_handle* handle, vantoro_hide_method me
   }
   const auto raw = static_cast<long long>(RawValue(method));
   return Guarded(handle, [&] {
-    if (raw != VANTORO_HIDE_STYLE && raw != VANTORO_HIDE_CLASS) {
+    if (raw != VANTORO_HIDE_STYLE && raw != VANTORO_HIDE_CLASS && raw != VANTORO_HIDE_LAYERED) {
       throw vantoro::Error(vantoro::ErrorCode::kInvalidArgument,
                            "unknown hiding method " + std::to_string(raw));
     }
@@ -241,6 +241,63 @@ vantoro_status vantoro_set_nosnippet(vantoro_handle* handle, int on) VANTORO_NOE
   return Guarded(handle, [&] {
     vantoro::Options options = handle->protector.options();
     options.content.nosnippet = on != 0;
+    handle->protector.set_options(std::move(options));
+  });
+}
+
+vantoro_status vantoro_set_copy_notices(vantoro_handle* handle, std::size_t every) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  return Guarded(handle, [&] {
+    vantoro::Options options = handle->protector.options();
+    options.content.copy_notices = every;
+    handle->protector.set_options(std::move(options));
+  });
+}
+
+vantoro_status vantoro_set_marks(vantoro_handle* handle, int on) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  return Guarded(handle, [&] {
+    vantoro::Options options = handle->protector.options();
+    options.content.marks = on != 0;
+    handle->protector.set_options(std::move(options));
+  });
+}
+
+vantoro_status vantoro_set_mark_id(vantoro_handle* handle, const unsigned char id[8]) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  if (id == nullptr) return Fail(handle, VANTORO_NULL_ARGUMENT, "the mark id is NULL");
+  std::uint64_t value = 0;
+  for (int i = 0; i < 8; ++i) value = (value << 8) | id[i];
+  handle->protector.set_mark_id(value);
+  return VANTORO_OK;
+}
+
+vantoro_status vantoro_trace(const char* text, std::size_t length, const char* site_key,
+                             std::size_t key_length, int* found, unsigned char id_out[8],
+                             std::size_t* agreeing, std::size_t* seen) VANTORO_NOEXCEPT {
+  if (found != nullptr) *found = 0;
+  if (found == nullptr || id_out == nullptr || agreeing == nullptr || seen == nullptr ||
+      (text == nullptr && length != 0) || (site_key == nullptr && key_length != 0)) {
+    return VANTORO_NULL_ARGUMENT;
+  }
+  std::memset(id_out, 0, 8);
+  *agreeing = *seen = 0;
+  return Guarded(nullptr, [&] {
+    const std::vector<vantoro::MarkFound> marks =
+        vantoro::Trace(std::string_view(text, length), std::string_view(site_key, key_length));
+    if (marks.empty()) return;
+    for (int i = 0; i < 8; ++i) id_out[i] = static_cast<unsigned char>(marks[0].id >> (56 - 8 * i));
+    *agreeing = marks[0].agreeing;
+    *seen = marks[0].seen;
+    *found = 1;
+  });
+}
+
+vantoro_status vantoro_set_tdm_reservation(vantoro_handle* handle, int on) VANTORO_NOEXCEPT {
+  if (handle == nullptr) return VANTORO_NULL_ARGUMENT;
+  return Guarded(handle, [&] {
+    vantoro::Options options = handle->protector.options();
+    options.page.tdm_reservation = on != 0;
     handle->protector.set_options(std::move(options));
   });
 }

@@ -56,6 +56,9 @@ Options:
                          carry, decimal or 0x-hex (default: the time of the run,
                          in seconds since 1970)
   --no-marks             with layered and --site-key: no marks
+  --tdm-reservation      put <meta name="tdm-reservation" content="1"> where the
+                         head begins (page, protect): text and data mining
+                         rights are reserved, machine-readably
   --nosnippet            mark each decoy data-nosnippet (search engines keep it
                          out of result snippets)
   --in-place             replace each FILE, and every *.html/*.htm file under each
@@ -93,7 +96,7 @@ Exit status: 0 on success, 1 when processing failed, 2 for usage errors,
 
 enum LongOnly {
   kCopyright = 256, kCopyrightFile, kDecoy, kInPlace, kRandomValues, kCharset, kHide, kSiteKey,
-  kNosnippet, kForce, kCopyNotices, kMarkId, kNoMarks
+  kNosnippet, kForce, kCopyNotices, kMarkId, kNoMarks, kTdmReservation
 };
 
 // A decimal or 0x-hex number of 64 bits.
@@ -142,6 +145,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
       {"copy-notices", required_argument, nullptr, kCopyNotices},
       {"mark-id", required_argument, nullptr, kMarkId},
       {"no-marks", no_argument, nullptr, kNoMarks},
+      {"tdm-reservation", no_argument, nullptr, kTdmReservation},
       {"output", required_argument, nullptr, 'o'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
@@ -207,6 +211,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         }
         break;
       case kNoMarks: options.no_marks = true; break;
+      case kTdmReservation: options.tdm_reservation = true; break;
       case kDecoy:
         if (std::strcmp(optarg, "copyright") == 0) {
           options.decoy = DecoyKind::kCopyright;
@@ -259,6 +264,9 @@ ParseResult ParseCommandLine(int argc, char** argv) {
   const bool layered = options.hide == HideMethod::kLayered;
   if ((options.mark_id || options.no_marks) && !(layered && options.site_key)) {
     return {std::nullopt, UsageError("--mark-id and --no-marks need --hide layered and --site-key")};
+  }
+  if (options.tdm_reservation && options.command == Command::kContent) {
+    return {std::nullopt, UsageError("--tdm-reservation needs 'page' or 'protect'")};
   }
   if (options.copy_notices_given && !layered) {
     return {std::nullopt, UsageError("--copy-notices needs --hide layered")};

@@ -28,6 +28,7 @@ struct Options {
   // Marks: with --hide layered and a site key, unless --no-marks. The id:
   // --mark-id, else the time of the run in seconds.
   bool no_marks = false;
+  bool tdm_reservation = false;
   std::optional<std::uint64_t> mark_id;
   bool nosnippet = false;
   bool in_place = false;

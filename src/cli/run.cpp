@@ -33,6 +33,7 @@ Protector MakeProtector(const Options& options, const std::string& copyright) {
   settings.content.copy_notices = options.copy_notices;
   settings.content.marks = options.hide == HideMethod::kLayered && !options.no_marks &&
                            !settings.content.site_key.empty();
+  settings.page.tdm_reservation = options.tdm_reservation;
   settings.charset = options.charset;
   Protector protector(std::move(settings));
   if (options.mark_id) {

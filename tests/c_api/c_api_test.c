@@ -707,6 +707,47 @@ static void test_response_policy(void) {
   vantoro_policy_destroy(NULL);
 }
 
+/* Layered hiding with marks: a copy gives the id back under the key only; the
+ * reservation meta when asked. */
+static void test_layered_marks_and_trace(void) {
+  static const char page[] =
+      "<html><head><title>t</title></head><body><p>Some words of prose end here. "
+      "More words of prose follow them. Then the third sentence of it ends. "
+      "A fourth one closes the paragraph.</p><p>A second paragraph has words too. "
+      "It ends the article in the end.</p></body></html>";
+  static const unsigned char id[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+  unsigned char found_id[8];
+  size_t agreeing = 0, seen = 0;
+  int found = -1;
+  vantoro_handle *handle = new_handle();
+  char *out = NULL;
+  size_t length = 0;
+  CHECK_STATUS(vantoro_set_copyright(handle, "Example Site", 12), VANTORO_OK);
+  /* Marks need the key first. */
+  CHECK_STATUS(vantoro_set_marks(handle, 1), VANTORO_INVALID_ARGUMENT);
+  CHECK_STATUS(vantoro_set_hiding(handle, VANTORO_HIDE_LAYERED, "key", 3), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_marks(handle, 1), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_copy_notices(handle, 1), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_mark_id(handle, id), VANTORO_OK);
+  CHECK_STATUS(vantoro_set_mark_id(handle, NULL), VANTORO_NULL_ARGUMENT);
+  CHECK_STATUS(vantoro_set_tdm_reservation(handle, 1), VANTORO_OK);
+  CHECK_STATUS(vantoro_protect(handle, page, sizeof page - 1, &out, &length), VANTORO_OK);
+  CHECK(CONTAINS(out, length, "aria-hidden='true'"));
+  CHECK(CONTAINS(out, length, "tdm-reservation"));
+  CHECK_STATUS(vantoro_trace(out, length, "key", 3, &found, found_id, &agreeing, &seen), VANTORO_OK);
+  CHECK(found == 1 && memcmp(found_id, id, 8) == 0 && agreeing > 12 && agreeing <= seen);
+  CHECK_STATUS(vantoro_trace(out, length, "other", 5, &found, found_id, &agreeing, &seen),
+               VANTORO_OK);
+  CHECK(found == 0 && agreeing == 0 && seen == 0);
+  CHECK_STATUS(vantoro_trace(out, length, "", 0, &found, found_id, &agreeing, &seen),
+               VANTORO_INVALID_ARGUMENT);
+  CHECK_STATUS(vantoro_trace(out, length, "key", 3, NULL, found_id, &agreeing, &seen),
+               VANTORO_NULL_ARGUMENT);
+  vantoro_free(out);
+  CHECK_STATUS(vantoro_set_hiding(handle, (vantoro_hide_method)4, "key", 3), VANTORO_INVALID_ARGUMENT);
+  vantoro_destroy(handle);
+}
+
 int main(void) {
   test_version();
   test_status_names();
@@ -727,6 +768,7 @@ int main(void) {
   test_charset_detection();
   test_stylesheet_link_and_is_protected();
   test_response_policy();
+  test_layered_marks_and_trace();
   if (failures != 0) {
     fprintf(stderr, "%d check(s) failed\n", failures);
     return 1;
