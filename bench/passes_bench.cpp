@@ -121,6 +121,40 @@ void BM_ContentPassLineBreaks(benchmark::State& state) {
   Run(state, {GeneratedArticle(bytes, bytes / 20, false)}, kContentPass);
 }
 
+// `protect` on the real pages with each way of hiding, and with marks: what
+// the layered default and the marks cost against the inline style.
+void BM_ProtectCorpusByMethod(benchmark::State& state) {
+  static const auto pages = CorpusPages();
+  if (pages.empty()) {
+    state.SkipWithError("no corpus pages found (set VANTORO_CORPUS)");
+    return;
+  }
+  vantoro::Options options;
+  options.content.copyright = "Example Site:All rights reserved,(c) 2026 Example";
+  options.content.site_key = "bench-site-key";
+  switch (state.range(0)) {
+    case 0: options.content.hide = vantoro::HideMethod::kStyle; break;
+    case 1: options.content.hide = vantoro::HideMethod::kClass; break;
+    case 2: options.content.hide = vantoro::HideMethod::kLayered; break;
+    default:
+      options.content.hide = vantoro::HideMethod::kLayered;
+      options.content.marks = true;
+      break;
+  }
+  static constexpr const char* kLabels[] = {"style", "class", "layered", "layered+marks"};
+  state.SetLabel(kLabels[state.range(0)]);
+  vantoro::Protector p(options);
+  p.set_mark_id(0x0123456789ABCDEFull);
+  std::int64_t bytes = 0;
+  for (auto _ : state) {
+    for (const std::string& page : pages) {
+      benchmark::DoNotOptimize(p.protect(page));
+      bytes += static_cast<std::int64_t>(page.size());
+    }
+  }
+  state.SetBytesProcessed(bytes);
+}
+
 }  // namespace
 
 BENCHMARK(BM_PagePassCorpus)->Unit(benchmark::kMillisecond);
@@ -129,6 +163,7 @@ BENCHMARK(BM_PagePassGenerated)->Arg(10 << 10)->Arg(1 << 20)->Arg(20 << 20)->Uni
 BENCHMARK(BM_ContentPassCorpus)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContentPassJoined)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContentPassParagraphs)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProtectCorpusByMethod)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContentPassLineBreaks)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

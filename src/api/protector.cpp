@@ -189,15 +189,18 @@ struct Protector::State {
       page = text;
     }
     if (!mark_key) return internal::ContentPass(page, settings);
-    internal::MarkSettings marks{mark_key.get(), &codeword, &charset.encoder};
-    std::string marked = internal::MarkSentences(page, marks);
+    // The sentence marks are found in the content pass's own scan.
+    const internal::MarkSettings marks{mark_key.get(), &codeword, &charset.encoder};
+    internal::SentenceMarker marker(page, marks);
+    settings.also = &marker;
+    settings.also_inserts = &marker.marks;
     const std::function<std::string()> notice_mark = [&] {
       const auto start = static_cast<std::size_t>(internal::DrawIndex(internal::kCodeLength));
       return internal::Encoded(charset.encoder, internal::NoticeMark(*mark_key, codeword, start));
     };
     settings.hiding.notice_mark = &notice_mark;
     settings.copy_visible.notice_mark = &notice_mark;
-    return internal::ContentPass(marked, settings);
+    return internal::ContentPass(page, settings);
   }
 };
 

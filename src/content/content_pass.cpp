@@ -62,8 +62,9 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
   // where the tree builder keeps the decoy in place and builds the page
   // around it as before.
   struct Markers final : MarkupVisitor {
-    explicit Markers(std::string_view text) : text_(text) {}
+    Markers(std::string_view text, MarkupVisitor* also) : text_(text), also_(also) {}
     void Visit(std::size_t lt, const TreeBuilder& tree) override {
+      if (also_ != nullptr) also_->Visit(lt, tree);
       const bool paragraph_end = MatchesAt(text_, lt, "</p");
       if (!paragraph_end && !MatchesAt(text_, lt, "<br")) return;
       const std::size_t name = lt + (paragraph_end ? 2 : 1);
@@ -87,22 +88,36 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
       return last_frameset_ != std::string_view::npos && last_frameset_ > lt;
     }
     std::string_view text_;
+    MarkupVisitor* also_;
     bool looked_ = false;
     std::size_t last_frameset_ = std::string_view::npos;
     std::vector<std::size_t> paragraph_ends, line_breaks;
   };
-  // One sweep: a decoy in front of each of these markers.
+  static const std::vector<std::pair<std::size_t, std::string>> kNoInserts;
+  const auto& inserts = settings.also_inserts != nullptr ? *settings.also_inserts : kNoInserts;
+  // One sweep: a decoy in front of each of these markers, and the insertions
+  // (those of the first sweep's text, given for it).
   auto sweep = [&](std::string_view text, const std::vector<std::size_t>& at,
-                   std::string_view marker) {
+                   std::string_view marker, const std::vector<std::pair<std::size_t, std::string>>& also) {
     std::string out;
     out.reserve(text.size() + text.size() / 4);
     std::size_t pos = 0;
+    auto next = also.begin();
+    auto insert_until = [&](std::size_t end) {
+      for (; next != also.end() && next->first <= end; ++next) {
+        out.append(text, pos, next->first - pos);
+        out += next->second;
+        pos = next->first;
+      }
+    };
     for (std::size_t lt : at) {
+      insert_until(lt);
       out.append(text, pos, lt - pos);
       out += decoy();
       out += marker;  // the marker's letters come out in lower case
       pos = lt + marker.size();
     }
+    insert_until(text.size());
     out.append(text, pos);
     return out;
   };
@@ -116,19 +131,19 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     }
   }
   if (!decoys_plain) {
-    Markers first(article);
+    Markers first(article, settings.also);
     ScanMarkup(article, RegionSet::kContent, false, first);
-    std::string paragraphs = sweep(article, first.paragraph_ends, "</p");
-    Markers second(paragraphs);
+    std::string paragraphs = sweep(article, first.paragraph_ends, "</p", inserts);
+    Markers second(paragraphs, nullptr);
     ScanMarkup(paragraphs, RegionSet::kContent, false, second);
-    return sweep(paragraphs, second.line_breaks, "<br");
+    return sweep(paragraphs, second.line_breaks, "<br", kNoInserts);
   }
 
   // Both sweeps at once: the markers of the article, taken as the scan meets
   // them, the decoys drawn in the order the two sweeps draw them (every
   // paragraph end, then every line break), then the output written once, at its
   // exact size.
-  Markers markers(article);
+  Markers markers(article, settings.also);
   ScanMarkup(article, RegionSet::kContent, false, markers);
   const std::vector<std::size_t>& paragraph_ends = markers.paragraph_ends;
   const std::vector<std::size_t>& line_breaks = markers.line_breaks;
@@ -140,20 +155,32 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     decoy_ends.push_back(decoys.size());
   }
 
+  std::size_t inserted = 0;
+  for (const auto& insert : inserts) inserted += insert.second.size();
   std::string out;
-  out.reserve(article.size() + decoys.size());
+  out.reserve(article.size() + decoys.size() + inserted);
   std::size_t pos = 0, p = 0, b = 0;
+  auto next = inserts.begin();
+  auto insert_until = [&](std::size_t end) {
+    for (; next != inserts.end() && next->first <= end; ++next) {
+      out.append(article, pos, next->first - pos);
+      out += next->second;
+      pos = next->first;
+    }
+  };
   while (p < paragraph_ends.size() || b < line_breaks.size()) {
     bool paragraph = b == line_breaks.size() ||
                      (p < paragraph_ends.size() && paragraph_ends[p] < line_breaks[b]);
     std::size_t lt = paragraph ? paragraph_ends[p] : line_breaks[b];
     std::size_t k = paragraph ? p++ : paragraph_ends.size() + b++;
     std::size_t from = k == 0 ? 0 : decoy_ends[k - 1];
+    insert_until(lt);
     out.append(article, pos, lt - pos);
     out.append(decoys, from, decoy_ends[k] - from);
     out += paragraph ? "</p" : "<br";  // the marker's letters come out in lower case
     pos = lt + 3;
   }
+  insert_until(article.size());
   out.append(article, pos);
   return out;
 }

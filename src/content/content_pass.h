@@ -7,9 +7,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "content/copyright.h"
 #include "content/decoys.h"
+#include "html/protected_regions.h"
 #include "text/encoder.h"
 
 namespace vantoro::internal {
@@ -33,6 +36,11 @@ struct ContentSettings {
   // names, or with random-text decoys.
   Hiding copy_visible = {};
   std::size_t copy_every = 0;
+  // Another pass's visitor, told of the same scan of the article, and the
+  // insertions (position in the article, bytes) it collects: written into the
+  // output with the decoys, in front of a decoy at the same position.
+  MarkupVisitor* also = nullptr;
+  const std::vector<std::pair<std::size_t, std::string>>* also_inserts = nullptr;
 };
 
 std::string ContentPass(std::string_view article, const ContentSettings& settings);
