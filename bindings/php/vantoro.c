@@ -6,6 +6,7 @@
  *                          following the web adapters' one response policy
  *   Vantoro\protect_page(), protect_content(), protect()   one call, one handle
  *   Vantoro\stylesheet(), is_protected(), detect_charset()
+ *   Vantoro\trace(), new_mark_id(), last_mark_id()   the marks' ids
  *   Vantoro\Exception      every failure the engine reports, with its message
  *
  * PHP strings are bytes and go to the engine as pointer and length, so NUL
@@ -16,13 +17,16 @@
 
 #include "php.h"
 #include "SAPI.h"
+#include "ext/random/php_random.h"
 #include "ext/spl/spl_exceptions.h"
 #include "ext/standard/info.h"
 #include "main/php_output.h"
 #include "zend_exceptions.h"
 #include "zend_smart_str.h"
 
+#include <inttypes.h>
 #include <string.h>
+#include <time.h>
 
 #include <vantoro/vantoro.h>
 
@@ -35,6 +39,15 @@ static zend_class_entry *vantoro_ce_output_handler;
 static zend_object_handlers vantoro_marquel_handlers;
 static zend_object_handlers vantoro_output_handler_handlers;
 
+/* The mark id of the response the latest handler of this request protects,
+ * for the site's access log (Vantoro\last_mark_id()). */
+ZEND_BEGIN_MODULE_GLOBALS(vantoro)
+  bool has_last_mark_id;
+  uint64_t last_mark_id;
+ZEND_END_MODULE_GLOBALS(vantoro)
+ZEND_DECLARE_MODULE_GLOBALS(vantoro)
+#define VANTORO_G(v) ZEND_MODULE_GLOBALS_ACCESSOR(vantoro, v)
+
 /* The settings a handle was given, kept so that PHP code can read them back
  * and a clone can be given the same. */
 typedef struct {
@@ -45,6 +58,10 @@ typedef struct {
   zend_string *stylesheet_link;  /* NULL: none */
   bool nosnippet;
   bool empty_notices;
+  zend_long copy_notices;
+  bool marks;
+  bool tdm_reservation;
+  uint64_t mark_id;
 } vantoro_settings;
 
 /* One engine handle per PHP object. */
@@ -55,7 +72,12 @@ typedef struct {
   /* OutputHandler only. */
   vantoro_policy *policy;         /* which responses are protected */
   bool debug;                     /* X-Vantoro-Status on every response */
-  bool passing;                   /* output went out before the handler: all passes */
+  bool passing;                   /* the response passes unchanged: ... */
+  vantoro_verdict passing_verdict; /* ... because output went before it, or bypass */
+  bool bypassed;                  /* the site's bypass callable said so */
+  bool has_mark_id;               /* the marks of this request's page carry mark_id */
+  uint64_t mark_id;
+  zend_string *tdm_policy;        /* NULL: no tdm-policy header */
   smart_str pending;              /* the response so far */
   zend_object std;
 } vantoro_object;
@@ -109,16 +131,36 @@ typedef struct {
   bool has_decoy_kind, has_hide;
   bool has_nosnippet, nosnippet;
   bool has_empty_notices, empty_notices;
+  bool has_copy_notices;
+  zend_long copy_notices;
+  bool has_marks, marks;
+  bool has_tdm_reservation, tdm_reservation;
+  zval *mark_id;                 /* int or string, checked when applied */
+  bool has_mark_id_value;        /* mark_id_value holds an applied id (clones) */
+  uint64_t mark_id_value;
   bool debug;
+  zend_string *tdm_policy;
+  zval *new_mark_id;             /* callables */
+  zval *bypass;
 } vantoro_options;
 
-#define VANTORO_OPTIONS "copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices"
-#define VANTORO_HANDLER_OPTIONS VANTORO_OPTIONS ", types, debug"
+#define VANTORO_COMMON_OPTIONS "copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices, copy_notices, marks, tdm_reservation"
+#define VANTORO_OPTIONS VANTORO_COMMON_OPTIONS ", mark_id"
+#define VANTORO_HANDLER_OPTIONS VANTORO_COMMON_OPTIONS ", types, debug, tdm_policy, new_mark_id, bypass"
 
 /* The engine takes a character set name as a C string: a NUL inside would
  * silently cut it short. */
 static bool charset_name_ok(const zend_string *name) {
   return memchr(ZSTR_VAL(name), '\0', ZSTR_LEN(name)) == NULL;
+}
+
+static bool option_is_callable(uint32_t arg_num, const char *name, zval *value) {
+  if (!zend_is_callable(value, 0, NULL)) {
+    zend_argument_type_error(arg_num, "option \"%s\" must be a valid callback, %s given", name,
+                             zend_zval_type_name(value));
+    return false;
+  }
+  return true;
 }
 
 static bool option_is(uint32_t arg_num, const char *name, const zval *value, int type,
@@ -181,6 +223,34 @@ static zend_result parse_options(HashTable *table, uint32_t arg_num, bool handle
       if (!option_is(arg_num, "empty_notices", value, _IS_BOOL, "bool")) return FAILURE;
       out->empty_notices = Z_TYPE_P(value) == IS_TRUE;
       out->has_empty_notices = true;
+    } else if (zend_string_equals_literal(key, "copy_notices")) {
+      if (!option_is(arg_num, "copy_notices", value, IS_LONG, "int")) return FAILURE;
+      out->copy_notices = Z_LVAL_P(value);
+      out->has_copy_notices = true;
+    } else if (zend_string_equals_literal(key, "marks")) {
+      if (!option_is(arg_num, "marks", value, _IS_BOOL, "bool")) return FAILURE;
+      out->marks = Z_TYPE_P(value) == IS_TRUE;
+      out->has_marks = true;
+    } else if (zend_string_equals_literal(key, "tdm_reservation")) {
+      if (!option_is(arg_num, "tdm_reservation", value, _IS_BOOL, "bool")) return FAILURE;
+      out->tdm_reservation = Z_TYPE_P(value) == IS_TRUE;
+      out->has_tdm_reservation = true;
+    } else if (!handler && zend_string_equals_literal(key, "mark_id")) {
+      if (Z_TYPE_P(value) != IS_LONG && Z_TYPE_P(value) != IS_STRING) {
+        zend_argument_type_error(arg_num, "option \"mark_id\" must be of type int|string, %s given",
+                                 zend_zval_type_name(value));
+        return FAILURE;
+      }
+      out->mark_id = value;
+    } else if (handler && zend_string_equals_literal(key, "tdm_policy")) {
+      if (!option_is(arg_num, "tdm_policy", value, IS_STRING, "string")) return FAILURE;
+      out->tdm_policy = Z_STR_P(value);
+    } else if (handler && zend_string_equals_literal(key, "new_mark_id")) {
+      if (!option_is_callable(arg_num, "new_mark_id", value)) return FAILURE;
+      out->new_mark_id = value;
+    } else if (handler && zend_string_equals_literal(key, "bypass")) {
+      if (!option_is_callable(arg_num, "bypass", value)) return FAILURE;
+      out->bypass = value;
     } else if (handler && zend_string_equals_literal(key, "types")) {
       zval *type;
       if (!option_is(arg_num, "types", value, IS_ARRAY, "array")) return FAILURE;
@@ -203,6 +273,114 @@ static zend_result parse_options(HashTable *table, uint32_t arg_num, bool handle
     }
   } ZEND_HASH_FOREACH_END();
   return SUCCESS;
+}
+
+/* ---- mark ids ------------------------------------------------------------------- */
+
+#define MARK_ID_RANGE "0..18446744073709551615"
+
+/* PHP's int is signed: an id up to PHP_INT_MAX is an int, a larger one the
+ * decimal string that mark_id options take back. */
+static void mark_id_zval(zval *out, uint64_t id) {
+  if (id <= (uint64_t)ZEND_LONG_MAX) {
+    ZVAL_LONG(out, (zend_long)id);
+  } else {
+    ZVAL_STR(out, zend_strpprintf(0, "%" PRIu64, id));
+  }
+}
+
+/* The id of an int (0 to PHP_INT_MAX) or a string of decimal digits or "0x"
+ * and hex digits, up to 2^64-1; otherwise Vantoro\Exception. */
+static bool mark_id_from(const zval *value, uint64_t *id) {
+  if (Z_TYPE_P(value) == IS_LONG) {
+    if (Z_LVAL_P(value) >= 0) {
+      *id = (uint64_t)Z_LVAL_P(value);
+      return true;
+    }
+    zend_throw_exception_ex(vantoro_ce_exception, VANTORO_INVALID_ARGUMENT,
+                            "mark id out of range: " ZEND_LONG_FMT " (must be in " MARK_ID_RANGE ")",
+                            Z_LVAL_P(value));
+    return false;
+  }
+  if (Z_TYPE_P(value) == IS_STRING) {
+    const char *text = Z_STRVAL_P(value);
+    size_t length = Z_STRLEN_P(value), i = 0;
+    unsigned base = 10;
+    uint64_t result = 0;
+    bool overflow = false;
+    if (length > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+      base = 16;
+      i = 2;
+    }
+    if (i < length) {
+      for (; i < length; i++) {
+        const char c = text[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9') {
+          digit = (unsigned)(c - '0');
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+          digit = (unsigned)(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+          digit = (unsigned)(c - 'A' + 10);
+        } else {
+          break;
+        }
+        if (result > (UINT64_MAX - digit) / base) {
+          overflow = true;
+        }
+        result = result * base + digit;
+      }
+      if (i == length && !overflow) {
+        *id = result;
+        return true;
+      }
+      if (i == length) {
+        zend_throw_exception_ex(vantoro_ce_exception, VANTORO_INVALID_ARGUMENT,
+                                "mark id out of range: %s (must be in " MARK_ID_RANGE ")", text);
+        return false;
+      }
+    }
+    zend_throw_exception_ex(vantoro_ce_exception, VANTORO_INVALID_ARGUMENT,
+                            "mark id not a number: \"%s\" (an int, or a string of decimal or "
+                            "0x-hex digits, in " MARK_ID_RANGE ")", text);
+    return false;
+  }
+  zend_type_error("a mark id must be of type int|string, %s given", zend_zval_type_name(value));
+  return false;
+}
+
+static bool set_mark_id(vantoro_handle *handle, uint64_t id) {
+  unsigned char bytes[8];
+  int i;
+  for (i = 0; i < 8; i++) {
+    bytes[i] = (unsigned char)(id >> (56 - 8 * i));
+  }
+  return check(handle, vantoro_set_mark_id(handle, bytes));
+}
+
+/* The time in seconds in the high 32 bits, 32 random bits in the low; the
+ * exception of PHP's random source when it fails. */
+static bool fresh_mark_id(uint64_t *id) {
+  uint32_t random = 0;
+  if (php_random_bytes_throw(&random, sizeof random) == FAILURE) {
+    return false;
+  }
+  *id = ((uint64_t)(uint32_t)time(NULL) << 32) | random;
+  return true;
+}
+
+/* What options leave out: the hiding method of the entry point, and marks
+ * where it is layered with a site key. */
+static void apply_defaults(vantoro_options *options, zend_long hide) {
+  if (!options->has_hide) {
+    options->hide = hide;
+    options->has_hide = true;
+  }
+  if (!options->has_marks) {
+    options->marks = options->hide == VANTORO_HIDE_LAYERED && options->site_key &&
+                     ZSTR_LEN(options->site_key) > 0;
+    options->has_marks = true;
+  }
 }
 
 /* Values the enums can carry go to the engine, so that PHP code sees the
@@ -233,7 +411,7 @@ static bool set_copyright(vantoro_handle *handle, const zend_string *text) {
 
 /* Applies the options given to a fresh handle, whose other settings are the
  * engine's defaults. */
-static bool configure(vantoro_handle *handle, const vantoro_options *options) {
+static bool configure(vantoro_handle *handle, vantoro_options *options) {
   if (options->charset && !check(handle, vantoro_set_charset(handle, ZSTR_VAL(options->charset)))) {
     return false;
   }
@@ -243,6 +421,34 @@ static bool configure(vantoro_handle *handle, const vantoro_options *options) {
   if ((options->has_hide || options->site_key) &&
       !set_hiding(handle, options->has_hide ? options->hide : VANTORO_HIDE_STYLE,
                   options->site_key)) {
+    return false;
+  }
+  if (options->has_copy_notices) {
+    if (options->copy_notices < 0) {
+      zend_throw_exception_ex(vantoro_ce_exception, VANTORO_INVALID_ARGUMENT,
+                              "copy_notices must be 0 or more, not " ZEND_LONG_FMT,
+                              options->copy_notices);
+      return false;
+    }
+    if (!check(handle, vantoro_set_copy_notices(handle, (size_t)options->copy_notices))) {
+      return false;
+    }
+  }
+  /* After the hiding: marks need its site key. */
+  if (options->has_marks && !check(handle, vantoro_set_marks(handle, options->marks))) {
+    return false;
+  }
+  if (options->mark_id) {
+    if (!mark_id_from(options->mark_id, &options->mark_id_value)) {
+      return false;
+    }
+    options->has_mark_id_value = true;
+  }
+  if (options->has_mark_id_value && !set_mark_id(handle, options->mark_id_value)) {
+    return false;
+  }
+  if (options->has_tdm_reservation &&
+      !check(handle, vantoro_set_tdm_reservation(handle, options->tdm_reservation))) {
     return false;
   }
   if (options->stylesheet_link &&
@@ -290,6 +496,18 @@ static void remember_options(vantoro_object *object, const vantoro_options *opti
   if (options->has_empty_notices) {
     settings->empty_notices = options->empty_notices;
   }
+  if (options->has_copy_notices) {
+    settings->copy_notices = options->copy_notices;
+  }
+  if (options->has_marks) {
+    settings->marks = options->marks;
+  }
+  if (options->has_tdm_reservation) {
+    settings->tdm_reservation = options->tdm_reservation;
+  }
+  if (options->has_mark_id_value) {
+    settings->mark_id = options->mark_id_value;
+  }
   if (options->copyright) {
     zend_string_release(object->applied_copyright);
     object->applied_copyright = zend_string_copy(options->copyright);
@@ -310,6 +528,14 @@ static void options_of(const vantoro_settings *settings, vantoro_options *out) {
   out->has_nosnippet = true;
   out->empty_notices = settings->empty_notices;
   out->has_empty_notices = true;
+  out->copy_notices = settings->copy_notices;
+  out->has_copy_notices = true;
+  out->marks = settings->marks;
+  out->has_marks = true;
+  out->tdm_reservation = settings->tdm_reservation;
+  out->has_tdm_reservation = true;
+  out->mark_id_value = settings->mark_id;
+  out->has_mark_id_value = true;
 }
 
 /* ---- running a pass ------------------------------------------------------------ */
@@ -353,9 +579,15 @@ static zend_object *vantoro_create_object(zend_class_entry *ce) {
   memset(&object->settings, 0, sizeof object->settings);
   object->settings.decoy_kind = VANTORO_DECOY_COPYRIGHT;
   object->settings.hide = VANTORO_HIDE_STYLE;
+  object->settings.copy_notices = 4;
   object->policy = NULL;
   object->debug = false;
   object->passing = false;
+  object->passing_verdict = VANTORO_VERDICT_SENT;
+  object->bypassed = false;
+  object->has_mark_id = false;
+  object->mark_id = 0;
+  object->tdm_policy = NULL;
   memset(&object->pending, 0, sizeof object->pending);
   if (ce == vantoro_ce_marquel) {
     /* The component takes an empty CopyRStr: decoys then hide no notice. */
@@ -381,6 +613,7 @@ static void vantoro_free_object(zend_object *std) {
   replace_string(&object->settings.charset, NULL);
   replace_string(&object->settings.site_key, NULL);
   replace_string(&object->settings.stylesheet_link, NULL);
+  replace_string(&object->tdm_policy, NULL);
   smart_str_free(&object->pending);
   zend_object_std_dtor(std);
 }
@@ -515,6 +748,8 @@ ZEND_METHOD(Vantoro_Marquel, __construct) {
   if (parse_options(table, 1, false, &options) == FAILURE) {
     RETURN_THROWS();
   }
+  /* Pages moved over keep the component's inline style unless told otherwise. */
+  apply_defaults(&options, VANTORO_HIDE_STYLE);
   handle = live_handle(object);
   if (!handle || !configure(handle, &options)) {
     RETURN_THROWS();
@@ -938,12 +1173,109 @@ static void report_verdict(const vantoro_object *object, vantoro_verdict verdict
   }
 }
 
-static bool handler_setup(vantoro_object *object, const vantoro_options *options) {
+/* The headers of the reservation on a protected response, unless the script
+ * set its own. */
+static bool script_set_header(const char *name, size_t length) {
+  zend_llist_position position;
+  const sapi_header_struct *header;
+  for (header = zend_llist_get_first_ex(&SG(sapi_headers).headers, &position); header;
+       header = zend_llist_get_next_ex(&SG(sapi_headers).headers, &position)) {
+    if (header_name_length(header) == length && strncasecmp(header->header, name, length) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+static void add_tdm_headers(const vantoro_object *object) {
+  if (!object->settings.tdm_reservation) {
+    return;
+  }
+  if (!script_set_header(ZEND_STRL("tdm-reservation"))) {
+    set_header_line(SAPI_HEADER_REPLACE, ZEND_STRL("tdm-reservation: 1"));
+  }
+  if (object->tdm_policy && !script_set_header(ZEND_STRL("tdm-policy"))) {
+    smart_str line = {0};
+    smart_str_appends(&line, "tdm-policy: ");
+    smart_str_append(&line, object->tdm_policy);
+    set_header_line(SAPI_HEADER_REPLACE, ZSTR_VAL(line.s), ZSTR_LEN(line.s));
+    smart_str_free(&line);
+  }
+}
+
+/* A header value: not empty, no line break (a second header) nor other
+ * control characters. */
+static bool header_value_ok(const zend_string *value) {
+  size_t i;
+  for (i = 0; i < ZSTR_LEN(value); i++) {
+    const unsigned char c = (unsigned char)ZSTR_VAL(value)[i];
+    if (c < 0x20 || c == 0x7f) {
+      return false;
+    }
+  }
+  return ZSTR_LEN(value) > 0;
+}
+
+/* Calls a callable of the options without arguments; false with its exception. */
+static bool call_option(zval *callable, zval *result) {
+  ZVAL_UNDEF(result);
+  if (call_user_function(NULL, NULL, callable, result, 0, NULL) == FAILURE || EG(exception)) {
+    zval_ptr_dtor(result);
+    ZVAL_UNDEF(result);
+    return false;
+  }
+  return true;
+}
+
+/* The request's bypass decision and mark id. They are made when the handler
+ * is made, once per request under a web server, so that the script can log
+ * the id; and outside any output handler, where the site's callables could
+ * not write output. */
+static bool begin_request(vantoro_object *object, const vantoro_options *options) {
+  zval result;
+  object->bypassed = false;
+  object->has_mark_id = false;
+  if (options->bypass) {
+    if (!call_option(options->bypass, &result)) {
+      return false;
+    }
+    object->bypassed = zend_is_true(&result);
+    zval_ptr_dtor(&result);
+  }
+  if (object->bypassed || !object->settings.marks) {
+    return true;
+  }
+  if (options->new_mark_id) {
+    zval *value = &result;
+    bool ok;
+    if (!call_option(options->new_mark_id, &result)) {
+      return false;
+    }
+    ZVAL_DEREF(value);
+    ok = mark_id_from(value, &object->mark_id);
+    zval_ptr_dtor(&result);
+    if (!ok) {
+      return false;
+    }
+  } else if (!fresh_mark_id(&object->mark_id)) {
+    return false;
+  }
+  if (!set_mark_id(object->handle, object->mark_id)) {
+    return false;
+  }
+  object->has_mark_id = true;
+  VANTORO_G(has_last_mark_id) = true;
+  VANTORO_G(last_mark_id) = object->mark_id;
+  return true;
+}
+
+static bool handler_setup(vantoro_object *object, vantoro_options *options) {
   vantoro_handle *handle = live_handle(object);
   vantoro_status status;
   zval *type;
   char *out = NULL;
   size_t out_length = 0;
+  apply_defaults(options, VANTORO_HIDE_LAYERED);
   if (!handle || !configure(handle, options)) {
     return false;
   }
@@ -972,9 +1304,19 @@ static bool handler_setup(vantoro_object *object, const vantoro_options *options
   if (!check(handle, status)) {
     return false;
   }
+  if (options->tdm_policy && !(options->has_tdm_reservation && options->tdm_reservation)) {
+    throw_message("tdm_policy needs tdm_reservation", VANTORO_INVALID_ARGUMENT);
+    return false;
+  }
+  if (options->tdm_policy && !header_value_ok(options->tdm_policy)) {
+    zend_throw_exception_ex(vantoro_ce_exception, VANTORO_INVALID_ARGUMENT,
+                            "the tdm policy must be a URL without control characters");
+    return false;
+  }
   remember_options(object, options);
   object->debug = options->debug;
-  return true;
+  replace_string(&object->tdm_policy, options->tdm_policy);
+  return begin_request(object, options);
 }
 
 ZEND_METHOD(Vantoro_OutputHandler, __construct) {
@@ -1050,6 +1392,7 @@ static zend_string *finish_response(vantoro_object *object, zend_string *page,
     free_head(&head);
     if (!SG(headers_sent)) {
       edit_protected_headers(true, 0);
+      add_tdm_headers(object);
     }
     return page;
   }
@@ -1071,6 +1414,7 @@ static zend_string *finish_response(vantoro_object *object, zend_string *page,
   zend_string_release(page);
   if (!SG(headers_sent)) {
     edit_protected_headers(false, out_length);
+    add_tdm_headers(object);
   }
   return result;
 }
@@ -1093,13 +1437,15 @@ ZEND_METHOD(Vantoro_OutputHandler, __invoke) {
   ZEND_PARSE_PARAMETERS_END();
 
   if (phase & PHP_OUTPUT_HANDLER_START) {
-    /* A handler started again begins a new response. */
+    /* A handler started again begins a new response (of the same request:
+     * the bypass decision and the mark id stay). */
     smart_str_free(&object->pending);
-    object->passing = output_went_before();
+    object->passing = object->bypassed || output_went_before();
+    object->passing_verdict = object->bypassed ? VANTORO_VERDICT_BYPASS : VANTORO_VERDICT_SENT;
   }
   if (object->passing) {
     if ((phase & PHP_OUTPUT_HANDLER_FINAL) && !(phase & PHP_OUTPUT_HANDLER_CLEAN)) {
-      report_verdict(object, VANTORO_VERDICT_SENT);
+      report_verdict(object, object->passing_verdict);
     }
     RETURN_STR_COPY(buffer);
   }
@@ -1127,6 +1473,15 @@ ZEND_METHOD(Vantoro_OutputHandler, __invoke) {
 
 ZEND_METHOD(Vantoro_OutputHandler, replay) {
   replay_values(INTERNAL_FUNCTION_PARAM_PASSTHRU);
+}
+
+ZEND_METHOD(Vantoro_OutputHandler, markId) {
+  vantoro_object *object = THIS_VANTORO();
+  ZEND_PARSE_PARAMETERS_NONE();
+  if (!object->has_mark_id) {
+    RETURN_NULL();
+  }
+  mark_id_zval(return_value, object->mark_id);
 }
 
 /* ---- functions --------------------------------------------------------------------- */
@@ -1166,6 +1521,7 @@ static void protect_once(INTERNAL_FUNCTION_PARAMETERS, vantoro_pass pass) {
   if (parse_options(table, 2, false, &options) == FAILURE) {
     RETURN_THROWS();
   }
+  apply_defaults(&options, VANTORO_HIDE_LAYERED);
   status = vantoro_create(&handle);
   if (status != VANTORO_OK) {
     throw_status(NULL, status);
@@ -1232,6 +1588,58 @@ ZEND_FUNCTION(Vantoro_detect_charset) {
   RETURN_STRING(name ? name : "UTF-8");
 }
 
+/* The best mark made with the key in a copied text, or null. */
+ZEND_FUNCTION(Vantoro_trace) {
+  zend_string *text, *site_key;
+  int found = 0;
+  unsigned char id_bytes[8];
+  uint64_t id = 0;
+  size_t agreeing = 0, seen = 0;
+  vantoro_status status;
+  zval id_value;
+  int i;
+  ZEND_PARSE_PARAMETERS_START(2, 2)
+    Z_PARAM_STR(text)
+    Z_PARAM_STR(site_key)
+  ZEND_PARSE_PARAMETERS_END();
+  status = vantoro_trace(ZSTR_VAL(text), ZSTR_LEN(text), ZSTR_VAL(site_key), ZSTR_LEN(site_key),
+                         &found, id_bytes, &agreeing, &seen);
+  if (status != VANTORO_OK) {
+    /* No handle to ask: the one key the engine refuses is the empty one. */
+    throw_message(status == VANTORO_INVALID_ARGUMENT ? "empty site key" : NULL, status);
+    RETURN_THROWS();
+  }
+  if (!found) {
+    RETURN_NULL();
+  }
+  for (i = 0; i < 8; i++) {
+    id = (id << 8) | id_bytes[i];
+  }
+  array_init_size(return_value, 4);
+  mark_id_zval(&id_value, id);
+  add_assoc_zval(return_value, "id", &id_value);
+  add_assoc_str(return_value, "id_hex", zend_strpprintf(0, "%016" PRIx64, id));
+  add_assoc_long(return_value, "agreeing", (zend_long)agreeing);
+  add_assoc_long(return_value, "seen", (zend_long)seen);
+}
+
+ZEND_FUNCTION(Vantoro_new_mark_id) {
+  uint64_t id;
+  ZEND_PARSE_PARAMETERS_NONE();
+  if (!fresh_mark_id(&id)) {
+    RETURN_THROWS();
+  }
+  mark_id_zval(return_value, id);
+}
+
+ZEND_FUNCTION(Vantoro_last_mark_id) {
+  ZEND_PARSE_PARAMETERS_NONE();
+  if (!VANTORO_G(has_last_mark_id)) {
+    RETURN_NULL();
+  }
+  mark_id_zval(return_value, VANTORO_G(last_mark_id));
+}
+
 /* ---- module ---------------------------------------------------------------------- */
 
 PHP_MINIT_FUNCTION(vantoro) {
@@ -1261,11 +1669,21 @@ PHP_MINIT_FUNCTION(vantoro) {
   return SUCCESS;
 }
 
+static PHP_GINIT_FUNCTION(vantoro) {
+#if defined(ZTS) && defined(COMPILE_DL_VANTORO)
+  ZEND_TSRMLS_CACHE_UPDATE();
+#endif
+  memset(vantoro_globals, 0, sizeof *vantoro_globals);
+}
+
 /* Thread-safe builds reach SG() and EG() through a per-thread cache. */
 PHP_RINIT_FUNCTION(vantoro) {
 #if defined(ZTS) && defined(COMPILE_DL_VANTORO)
   ZEND_TSRMLS_CACHE_UPDATE();
 #endif
+  /* No mark id is the last one of a request before it made one. */
+  VANTORO_G(has_last_mark_id) = false;
+  VANTORO_G(last_mark_id) = 0;
   return SUCCESS;
 }
 
@@ -1286,7 +1704,11 @@ zend_module_entry vantoro_module_entry = {
   NULL,
   PHP_MINFO(vantoro),
   PHP_VANTORO_VERSION,
-  STANDARD_MODULE_PROPERTIES,
+  PHP_MODULE_GLOBALS(vantoro),
+  PHP_GINIT(vantoro),
+  NULL,
+  NULL,
+  STANDARD_MODULE_PROPERTIES_EX,
 };
 
 #ifdef COMPILE_DL_VANTORO

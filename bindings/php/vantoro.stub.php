@@ -38,6 +38,11 @@ const HIDE_STYLE = UNKNOWN;
  * @cvalue VANTORO_HIDE_CLASS
  */
 const HIDE_CLASS = UNKNOWN;
+/**
+ * @var int
+ * @cvalue VANTORO_HIDE_LAYERED
+ */
+const HIDE_LAYERED = UNKNOWN;
 
 /** A failure reported by the engine: its message, and its status as the code. */
 class Exception extends \RuntimeException
@@ -112,6 +117,8 @@ final class OutputHandler
     public function __invoke(string $buffer, int $phase): string {}
 
     public function replay(array $values): void {}
+
+    public function markId(): int|string|null {}
 }
 
 function output_handler(array $options = []): OutputHandler {}
@@ -127,5 +134,11 @@ function stylesheet(string $siteKey): string {}
 function is_protected(string $page): bool {}
 
 function detect_charset(string $page, ?string $transport = null): string {}
+
+function trace(string $text, string $siteKey): ?array {}
+
+function new_mark_id(): int|string {}
+
+function last_mark_id(): int|string|null {}
 
 }

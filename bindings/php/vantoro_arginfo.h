@@ -1,5 +1,5 @@
 /* This is a generated file, edit the .stub.php file instead.
- * Stub hash: df910d26ef153c18443fa960867f0ae75ce22864 */
+ * Stub hash: fa5defc08f180ef484effd2ed700a20b4296365b */
 
 ZEND_BEGIN_ARG_WITH_RETURN_OBJ_INFO_EX(arginfo_Vantoro_output_handler, 0, 0, Vantoro\\OutputHandler, 0)
 	ZEND_ARG_TYPE_INFO_WITH_DEFAULT_VALUE(0, options, IS_ARRAY, 0, "[]")
@@ -28,6 +28,17 @@ ZEND_END_ARG_INFO()
 ZEND_BEGIN_ARG_WITH_RETURN_TYPE_INFO_EX(arginfo_Vantoro_detect_charset, 0, 1, IS_STRING, 0)
 	ZEND_ARG_TYPE_INFO(0, page, IS_STRING, 0)
 	ZEND_ARG_TYPE_INFO_WITH_DEFAULT_VALUE(0, transport, IS_STRING, 1, "null")
+ZEND_END_ARG_INFO()
+
+ZEND_BEGIN_ARG_WITH_RETURN_TYPE_INFO_EX(arginfo_Vantoro_trace, 0, 2, IS_ARRAY, 1)
+	ZEND_ARG_TYPE_INFO(0, text, IS_STRING, 0)
+	ZEND_ARG_TYPE_INFO(0, siteKey, IS_STRING, 0)
+ZEND_END_ARG_INFO()
+
+ZEND_BEGIN_ARG_WITH_RETURN_TYPE_MASK_EX(arginfo_Vantoro_new_mark_id, 0, 0, MAY_BE_LONG|MAY_BE_STRING)
+ZEND_END_ARG_INFO()
+
+ZEND_BEGIN_ARG_WITH_RETURN_TYPE_MASK_EX(arginfo_Vantoro_last_mark_id, 0, 0, MAY_BE_LONG|MAY_BE_STRING|MAY_BE_NULL)
 ZEND_END_ARG_INFO()
 
 ZEND_BEGIN_ARG_INFO_EX(arginfo_class_Vantoro_Marquel___construct, 0, 0, 0)
@@ -80,6 +91,8 @@ ZEND_END_ARG_INFO()
 
 #define arginfo_class_Vantoro_OutputHandler_replay arginfo_class_Vantoro_Marquel_replay
 
+#define arginfo_class_Vantoro_OutputHandler_markId arginfo_Vantoro_last_mark_id
+
 
 ZEND_FUNCTION(Vantoro_output_handler);
 ZEND_FUNCTION(Vantoro_protect_page);
@@ -88,6 +101,9 @@ ZEND_FUNCTION(Vantoro_protect);
 ZEND_FUNCTION(Vantoro_stylesheet);
 ZEND_FUNCTION(Vantoro_is_protected);
 ZEND_FUNCTION(Vantoro_detect_charset);
+ZEND_FUNCTION(Vantoro_trace);
+ZEND_FUNCTION(Vantoro_new_mark_id);
+ZEND_FUNCTION(Vantoro_last_mark_id);
 ZEND_METHOD(Vantoro_Marquel, __construct);
 ZEND_METHOD(Vantoro_Marquel, Load);
 ZEND_METHOD(Vantoro_Marquel, onstartpage);
@@ -103,6 +119,7 @@ ZEND_METHOD(Vantoro_Marquel, replay);
 ZEND_METHOD(Vantoro_OutputHandler, __construct);
 ZEND_METHOD(Vantoro_OutputHandler, __invoke);
 ZEND_METHOD(Vantoro_OutputHandler, replay);
+ZEND_METHOD(Vantoro_OutputHandler, markId);
 
 
 static const zend_function_entry ext_functions[] = {
@@ -113,6 +130,9 @@ static const zend_function_entry ext_functions[] = {
 	ZEND_NS_FALIAS("Vantoro", stylesheet, Vantoro_stylesheet, arginfo_Vantoro_stylesheet)
 	ZEND_NS_FALIAS("Vantoro", is_protected, Vantoro_is_protected, arginfo_Vantoro_is_protected)
 	ZEND_NS_FALIAS("Vantoro", detect_charset, Vantoro_detect_charset, arginfo_Vantoro_detect_charset)
+	ZEND_NS_FALIAS("Vantoro", trace, Vantoro_trace, arginfo_Vantoro_trace)
+	ZEND_NS_FALIAS("Vantoro", new_mark_id, Vantoro_new_mark_id, arginfo_Vantoro_new_mark_id)
+	ZEND_NS_FALIAS("Vantoro", last_mark_id, Vantoro_last_mark_id, arginfo_Vantoro_last_mark_id)
 	ZEND_FE_END
 };
 
@@ -143,6 +163,7 @@ static const zend_function_entry class_Vantoro_OutputHandler_methods[] = {
 	ZEND_ME(Vantoro_OutputHandler, __construct, arginfo_class_Vantoro_OutputHandler___construct, ZEND_ACC_PUBLIC)
 	ZEND_ME(Vantoro_OutputHandler, __invoke, arginfo_class_Vantoro_OutputHandler___invoke, ZEND_ACC_PUBLIC)
 	ZEND_ME(Vantoro_OutputHandler, replay, arginfo_class_Vantoro_OutputHandler_replay, ZEND_ACC_PUBLIC)
+	ZEND_ME(Vantoro_OutputHandler, markId, arginfo_class_Vantoro_OutputHandler_markId, ZEND_ACC_PUBLIC)
 	ZEND_FE_END
 };
 
@@ -154,6 +175,7 @@ static void register_vantoro_symbols(int module_number)
 	REGISTER_LONG_CONSTANT("Vantoro\\DECOY_BOTH", VANTORO_DECOY_BOTH, CONST_PERSISTENT);
 	REGISTER_LONG_CONSTANT("Vantoro\\HIDE_STYLE", VANTORO_HIDE_STYLE, CONST_PERSISTENT);
 	REGISTER_LONG_CONSTANT("Vantoro\\HIDE_CLASS", VANTORO_HIDE_CLASS, CONST_PERSISTENT);
+	REGISTER_LONG_CONSTANT("Vantoro\\HIDE_LAYERED", VANTORO_HIDE_LAYERED, CONST_PERSISTENT);
 }
 
 static zend_class_entry *register_class_Vantoro_Exception(zend_class_entry *class_entry_RuntimeException)

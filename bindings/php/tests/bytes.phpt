@@ -11,7 +11,7 @@ function page_text(string $page): string {
 }
 
 // NUL bytes are data, in the page and in the copyright text.
-var_dump(bin2hex(Vantoro\protect_content("a\0b</P>", ['empty_notices' => true])));
+var_dump(bin2hex(Vantoro\protect_content("a\0b</P>", ['empty_notices' => true, 'hide' => Vantoro\HIDE_STYLE])));
 $out = Vantoro\protect_page("<p>a\0b</p>\0");
 var_dump(page_text($out) === "<p>a\0b</p>\0", str_ends_with($out, "\0"));
 $out = Vantoro\protect_content("x</p>", ['copyright' => "left\0right"]);
@@ -25,7 +25,7 @@ $latin1 = "<p>caf\xe9 \xff\xfe\x80</p><br>\xc3";
 $out = Vantoro\protect_page($latin1);
 var_dump(page_text($out) === page_text($latin1));
 var_dump(str_contains($out, "caf\xe9 \xff\xfe\x80"), str_contains($out, "\xc3"));
-$out = Vantoro\protect_content($latin1, ['copyright' => 'note']);
+$out = Vantoro\protect_content($latin1, ['copyright' => 'note', 'hide' => Vantoro\HIDE_STYLE]);
 var_dump(str_contains($out, "<p>caf\xe9 \xff\xfe\x80"), substr_count($out, 'note'), str_ends_with($out, "<br>\xc3"));
 
 // Inserted text is converted to the page's character set.

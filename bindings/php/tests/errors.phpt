@@ -88,15 +88,15 @@ bool(true)
 bool(true)
 option charset: Vantoro\Exception(3) unknown character set 'NO-SUCH-CHARSET'
 option decoy: Vantoro\Exception(2) unknown decoy kind 9
-option unknown: ValueError(0) Vantoro\protect(): Argument #2 ($options) has the unknown option "copyrite" (known: copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices)
-option list: ValueError(0) Vantoro\protect(): Argument #2 ($options) must only have string keys (options: copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices)
+option unknown: ValueError(0) Vantoro\protect(): Argument #2 ($options) has the unknown option "copyrite" (known: copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices, copy_notices, marks, tdm_reservation, mark_id)
+option list: ValueError(0) Vantoro\protect(): Argument #2 ($options) must only have string keys (options: copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices, copy_notices, marks, tdm_reservation, mark_id)
 option type: TypeError(0) Vantoro\protect(): Argument #2 ($options) option "decoy" must be of type int, string given
 option copyright: TypeError(0) Vantoro\Marquel::__construct(): Argument #1 ($options) option "copyright" must be of type string, array given
 handler option: Vantoro\Exception(3) unknown character set 'NO-SUCH-CHARSET'
 handler ctor: Vantoro\Exception(2) unknown decoy kind 0
 option bool: TypeError(0) Vantoro\protect_page(): Argument #2 ($options) option "nosnippet" must be of type bool, int given
 option hide type: TypeError(0) Vantoro\protect_page(): Argument #2 ($options) option "hide" must be of type int, string given
-handler only: ValueError(0) Vantoro\Marquel::__construct(): Argument #1 ($options) has the unknown option "debug" (known: copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices)
+handler only: ValueError(0) Vantoro\Marquel::__construct(): Argument #1 ($options) has the unknown option "debug" (known: copyright, decoy, charset, hide, site_key, stylesheet_link, nosnippet, empty_notices, copy_notices, marks, tdm_reservation, mark_id)
 types not array: TypeError(0) Vantoro\output_handler(): Argument #1 ($options) option "types" must be of type array, string given
 types entry: TypeError(0) Vantoro\output_handler(): Argument #1 ($options) option "types" must only hold strings, int given
 types css: Vantoro\Exception(2) cannot protect the media type "text/css": %s

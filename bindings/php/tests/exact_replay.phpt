@@ -31,7 +31,8 @@ $m->replay(vantoro_test_values());
 echo vantoro_show($m->protect($page)), "\n";
 
 // The output handler runs the same two passes.
-$h = new Vantoro\OutputHandler(['copyright' => 'Site:All rights', 'decoy' => Vantoro\DECOY_BOTH]);
+$h = new Vantoro\OutputHandler(['copyright' => 'Site:All rights', 'decoy' => Vantoro\DECOY_BOTH,
+                                'hide' => Vantoro\HIDE_STYLE]);
 $h->replay(vantoro_test_values());
 $m->replay(vantoro_test_values());
 var_dump($h($page, PHP_OUTPUT_HANDLER_START | PHP_OUTPUT_HANDLER_FINAL) === $m->protect($page));

@@ -7,7 +7,7 @@ vantoro
 require __DIR__ . '/replay.inc';
 const START = PHP_OUTPUT_HANDLER_START, END = PHP_OUTPUT_HANDLER_FINAL,
       FLUSH = PHP_OUTPUT_HANDLER_FLUSH, CLEAN = PHP_OUTPUT_HANDLER_CLEAN;
-$options = ['copyright' => 'Example Site'];
+$options = ['copyright' => 'Example Site', 'hide' => Vantoro\HIDE_STYLE];
 $page = '<html><body><div class="a"><p>One</p><p>Two<br>Three</p></div></body></html>';
 
 // Split anywhere, even inside a tag, the response is protected as one page:

@@ -30,7 +30,7 @@ foreach (['application/xhtml+xml', 'TEXT/HTML', 'text/htmlx', 'text/html ; q=1']
 // transport's (here default_charset) first, else the page's own declaration.
 ini_set('default_mimetype', 'text/html');
 $gbk = "\xb0\xe6\xc8\xa8";  // 版权 in GBK
-$notice = fn(array $extra = []) => Vantoro\output_handler(['copyright' => '版权'] + $extra);
+$notice = fn(array $extra = []) => Vantoro\output_handler(['copyright' => '版权', 'hide' => Vantoro\HIDE_STYLE] + $extra);
 $declared = '<meta charset="gbk"><p>x</p>';
 foreach (['UTF-8', 'GBK', ''] as $transport) {
     ini_set('default_charset', $transport);

@@ -12,7 +12,7 @@ function decoys(string $html): array {
 }
 // The class names the site's stylesheet hides.
 function hidden_classes(string $siteKey): array {
-    preg_match('/^(.*)\{display:none!important\}\s*$/', Vantoro\stylesheet($siteKey), $m);
+    preg_match('/^(.*)\{display:none!important\}$/m', Vantoro\stylesheet($siteKey), $m);
     return array_map(fn($c) => ltrim($c, '.'), explode(',', $m[1]));
 }
 
@@ -28,7 +28,7 @@ var_dump(count($found), count($covered), str_starts_with($out, '<html><head><lin
 var_dump(count($hidden), hidden_classes('example.org') === $hidden, hidden_classes('other.example') !== $hidden);
 // Without a link, or with style hiding, no link is put in.
 var_dump(str_contains(Vantoro\protect_content($page, $class), '<link'),
-         str_contains(Vantoro\protect_content($page, ['copyright' => 'Notice', 'stylesheet_link' => '/v.css']), '<link'));
+         str_contains(Vantoro\protect_content($page, ['copyright' => 'Notice', 'stylesheet_link' => '/v.css', 'hide' => Vantoro\HIDE_STYLE]), '<link'));
 
 // nosnippet marks every decoy; by default none is.
 $marked = fn(array $o) => count(array_filter(decoys(Vantoro\protect_content($page, $o)),
@@ -37,7 +37,7 @@ var_dump($marked(['copyright' => 'Notice', 'nosnippet' => true]), $marked(['copy
 
 // empty_notices: copyright decoys without a text are refused unless asked
 // for; then the pass leaves the page as it was.
-var_dump(Vantoro\protect_content($page, ['empty_notices' => true]) === $page);
+var_dump(Vantoro\protect_content($page, ['empty_notices' => true, 'hide' => Vantoro\HIDE_STYLE]) === $page);
 
 // charset "auto" (the default): the page's own declaration decides; a named
 // charset is used as given.

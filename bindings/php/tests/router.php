@@ -4,7 +4,7 @@
 require __DIR__ . '/replay.inc';
 
 $page = vantoro_test_page();
-$handler = Vantoro\output_handler(['copyright' => 'Example Site:All rights reserved']);
+$handler = Vantoro\output_handler(['copyright' => 'Example Site:All rights reserved', 'hide' => Vantoro\HIDE_STYLE]);
 if (isset($_GET['replay'])) {
     $handler->replay(vantoro_test_values());
 }

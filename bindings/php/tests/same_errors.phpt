@@ -19,6 +19,8 @@ $cases = [
     'decoy' => ['copyright' => 'n', 'decoy' => 9],
     'class without key' => ['copyright' => 'n', 'hide' => Vantoro\HIDE_CLASS],
     'no copyright text' => ['copyright' => '', 'decoy' => Vantoro\DECOY_COPYRIGHT],
+    'marks without key' => ['copyright' => 'n', 'marks' => true],
+    'copy_notices' => ['copyright' => 'n', 'copy_notices' => -1],
 ];
 foreach ($cases as $case => $options) {
     $outcomes = [];
@@ -54,6 +56,8 @@ decoy [Marquel, OutputHandler, output_handler, protect_page, protect_content, pr
 class without key [Marquel, OutputHandler, output_handler, protect_page, protect_content, protect]: Vantoro\Exception(2) hiding by class needs a site key
 no copyright text [Marquel, protect_page]: accepted
 no copyright text [OutputHandler, output_handler, protect_content, protect]: Vantoro\Exception(2) copyright decoys need a copyright text (or random decoys, or empty notices asked for)
+marks without key [Marquel, OutputHandler, output_handler, protect_page, protect_content, protect]: Vantoro\Exception(2) marks need a site key
+copy_notices [Marquel, OutputHandler, output_handler, protect_page, protect_content, protect]: Vantoro\Exception(2) copy_notices must be 0 or more, not -1
 2
 2
 2

@@ -26,6 +26,10 @@ typedef struct {
   /* The transport charset the caller set (bytes, NUL-terminated), or NULL: a
    * str pass sets UTF-8 for itself, then puts this one back. */
   PyObject *transport;
+  /* The mark id of a content pass called without one, and the id the library
+   * handle holds: a pass given its own id sets it for that pass only. */
+  unsigned long long mark_id;
+  unsigned long long applied_mark_id;
 } Handle;
 
 typedef struct {
@@ -36,6 +40,9 @@ typedef struct {
 typedef vantoro_status (*pass_fn)(vantoro_handle *, const char *, size_t, char **, size_t *);
 
 static PyObject *Error; /* vantoro.Error */
+
+/* The largest mark id, as the range in the message of an id outside it. */
+#define MARK_ID_RANGE "0..18446744073709551615"
 
 /* Sets the exception for a failed call; always returns NULL. */
 static PyObject *raise_status(vantoro_status status, const char *message) {
@@ -79,6 +86,31 @@ static const char *c_string(PyObject *text, const char *what) {
     return NULL;
   }
   return data;
+}
+
+/* A mark id from a Python int (not a bool: True would pass for id 1). Returns
+ * 0, or -1 with TypeError or Error (a ValueError) for an id out of range. */
+static int mark_id_from(PyObject *value, unsigned long long *id) {
+  if (PyBool_Check(value) || !PyLong_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "the mark id must be int, not %.200s", Py_TYPE(value)->tp_name);
+    return -1;
+  }
+  *id = PyLong_AsUnsignedLongLong(value);
+  if (*id == (unsigned long long)-1 && PyErr_Occurred()) {
+    /* OverflowError for a negative or too large int: the same error as any
+     * other unusable option. */
+    PyObject *message;
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return -1;
+    PyErr_Clear();
+    message = PyUnicode_FromFormat("mark id out of range: %R (must be in " MARK_ID_RANGE ")",
+                                   value);
+    if (message != NULL) {
+      raise_status(VANTORO_INVALID_ARGUMENT, PyUnicode_AsUTF8(message));
+      Py_DECREF(message);
+    }
+    return -1;
+  }
+  return 0;
 }
 
 /* Takes the handle's lock without holding the GIL while waiting: the holder
@@ -127,8 +159,10 @@ static void Handle_dealloc(Handle *self) {
   Py_TYPE(self)->tp_free((PyObject *)self);
 }
 
-/* A str or bytes text through one pass, into the same type. */
-static PyObject *run_pass(Handle *self, PyObject *text, pass_fn pass) {
+/* A str or bytes text through one pass, into the same type. `mark_id`: the
+ * id of a content pass's marks, NULL or None for the handle's own; NULL for
+ * the page pass, which makes no marks. */
+static PyObject *run_pass(Handle *self, PyObject *text, pass_fn pass, PyObject *mark_id) {
   PyObject *encoded = NULL, *result;
   const char *data;
   Py_ssize_t size;
@@ -137,12 +171,26 @@ static PyObject *run_pass(Handle *self, PyObject *text, pass_fn pass) {
   vantoro_status status;
   const int is_str = PyUnicode_Check(text);
   int override;
+  unsigned long long id = 0;
+  const int given_id = mark_id != NULL && mark_id != Py_None;
 
   if (!is_str && !PyBytes_Check(text)) {
     return PyErr_Format(PyExc_TypeError, "expected str or bytes, not %.200s",
                         Py_TYPE(text)->tp_name);
   }
+  if (given_id && mark_id_from(mark_id, &id) < 0) return NULL;
   lock_handle(self);
+  if (!given_id) id = self->mark_id;
+  /* Set under the lock that the pass holds, so a call on a shared handle
+   * never marks its page with another call's id. */
+  if (mark_id != NULL && id != self->applied_mark_id) {
+    unsigned char bytes[8];
+    int i;
+    for (i = 0; i < 8; ++i) bytes[i] = (unsigned char)(id >> (56 - 8 * i));
+    status = vantoro_set_mark_id(self->handle, bytes);
+    if (status != VANTORO_OK) return finish(self, status);
+    self->applied_mark_id = id;
+  }
   if (!is_str) {
     data = PyBytes_AS_STRING(text);
     size = PyBytes_GET_SIZE(text);
@@ -203,15 +251,24 @@ static PyObject *run_pass(Handle *self, PyObject *text, pass_fn pass) {
 }
 
 static PyObject *Handle_protect_page(Handle *self, PyObject *text) {
-  return run_pass(self, text, vantoro_protect_page);
+  return run_pass(self, text, vantoro_protect_page, NULL);
 }
 
-static PyObject *Handle_protect_content(Handle *self, PyObject *text) {
-  return run_pass(self, text, vantoro_protect_content);
+/* (text, /, *, mark_id=None): the passes that make marks. */
+static PyObject *content_call(Handle *self, PyObject *args, PyObject *kwargs, pass_fn pass,
+                              const char *format) {
+  static char *keywords[] = {"", "mark_id", NULL};
+  PyObject *text, *mark_id = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, keywords, &text, &mark_id)) return NULL;
+  return run_pass(self, text, pass, mark_id);
 }
 
-static PyObject *Handle_protect(Handle *self, PyObject *text) {
-  return run_pass(self, text, vantoro_protect);
+static PyObject *Handle_protect_content(Handle *self, PyObject *args, PyObject *kwargs) {
+  return content_call(self, args, kwargs, vantoro_protect_content, "O|$O:protect_content");
+}
+
+static PyObject *Handle_protect(Handle *self, PyObject *args, PyObject *kwargs) {
+  return content_call(self, args, kwargs, vantoro_protect, "O|$O:protect");
 }
 
 static PyObject *Handle_set_copyright(Handle *self, PyObject *text) {
@@ -315,6 +372,42 @@ static PyObject *Handle_set_empty_notices(Handle *self, PyObject *on) {
   return finish(self, vantoro_set_empty_notices(self->handle, value));
 }
 
+/* A count the package checked (not negative); one past size_t means the
+ * same as size_t's largest: a copy-visible notice at the first decoy only. */
+static PyObject *Handle_set_copy_notices(Handle *self, PyObject *every) {
+  size_t value = PyLong_AsSize_t(every);
+  if (value == (size_t)-1 && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return NULL;
+    PyErr_Clear();
+  }
+  lock_handle(self);
+  return finish(self, vantoro_set_copy_notices(self->handle, value));
+}
+
+static PyObject *Handle_set_marks(Handle *self, PyObject *on) {
+  const int value = PyObject_IsTrue(on);
+  if (value < 0) return NULL;
+  lock_handle(self);
+  return finish(self, vantoro_set_marks(self->handle, value));
+}
+
+/* The id of the marks of passes called without one. */
+static PyObject *Handle_set_mark_id(Handle *self, PyObject *value) {
+  unsigned long long id;
+  if (mark_id_from(value, &id) < 0) return NULL;
+  lock_handle(self);
+  self->mark_id = id;
+  PyThread_release_lock(self->lock);
+  Py_RETURN_NONE;
+}
+
+static PyObject *Handle_set_tdm_reservation(Handle *self, PyObject *on) {
+  const int value = PyObject_IsTrue(on);
+  if (value < 0) return NULL;
+  lock_handle(self);
+  return finish(self, vantoro_set_tdm_reservation(self->handle, value));
+}
+
 static PyObject *Handle_replay(Handle *self, PyObject *values) {
   PyObject *sequence, *result;
   Py_ssize_t count, i;
@@ -348,14 +441,15 @@ PyDoc_STRVAR(protect_page_doc,
 "whitespace and comments inside tags, and a watermark comment in front.\n"
 "Takes str or bytes and returns the same type.");
 PyDoc_STRVAR(protect_content_doc,
-"protect_content(text)\n--\n\n"
+"protect_content(text, /, *, mark_id=None)\n--\n\n"
 "The content pass: a hidden decoy (the copyright notice, random text, or\n"
-"both) in front of every \"</p\" and \"<br\". Takes str or bytes and returns\n"
-"the same type.");
+"both) in front of every \"</p\" and \"<br\", and with marks on, marks\n"
+"carrying mark_id (None: the protector's mark_id). Takes str or bytes and\n"
+"returns the same type.");
 PyDoc_STRVAR(protect_doc,
-"protect(text)\n--\n\n"
-"Both passes, content then page, as for a whole page. Takes str or bytes\n"
-"and returns the same type.");
+"protect(text, /, *, mark_id=None)\n--\n\n"
+"Both passes, content then page, as for a whole page; mark_id as for\n"
+"protect_content. Takes str or bytes and returns the same type.");
 PyDoc_STRVAR(replay_doc,
 "replay(values)\n--\n\n"
 "Makes the following calls take every random decision from `values`\n"
@@ -365,8 +459,10 @@ PyDoc_STRVAR(replay_doc,
 
 static PyMethodDef Handle_methods[] = {
   {"protect_page", (PyCFunction)Handle_protect_page, METH_O, protect_page_doc},
-  {"protect_content", (PyCFunction)Handle_protect_content, METH_O, protect_content_doc},
-  {"protect", (PyCFunction)Handle_protect, METH_O, protect_doc},
+  {"protect_content", (PyCFunction)(void (*)(void))Handle_protect_content,
+   METH_VARARGS | METH_KEYWORDS, protect_content_doc},
+  {"protect", (PyCFunction)(void (*)(void))Handle_protect, METH_VARARGS | METH_KEYWORDS,
+   protect_doc},
   {"replay", (PyCFunction)Handle_replay, METH_O, replay_doc},
   {"_set_copyright", (PyCFunction)Handle_set_copyright, METH_O, NULL},
   {"_set_decoy_kind", (PyCFunction)Handle_set_decoy_kind, METH_O, NULL},
@@ -376,6 +472,10 @@ static PyMethodDef Handle_methods[] = {
   {"_set_stylesheet_link", (PyCFunction)Handle_set_stylesheet_link, METH_O, NULL},
   {"_set_nosnippet", (PyCFunction)Handle_set_nosnippet, METH_O, NULL},
   {"_set_empty_notices", (PyCFunction)Handle_set_empty_notices, METH_O, NULL},
+  {"_set_copy_notices", (PyCFunction)Handle_set_copy_notices, METH_O, NULL},
+  {"_set_marks", (PyCFunction)Handle_set_marks, METH_O, NULL},
+  {"_set_mark_id", (PyCFunction)Handle_set_mark_id, METH_O, NULL},
+  {"_set_tdm_reservation", (PyCFunction)Handle_set_tdm_reservation, METH_O, NULL},
   {NULL, NULL, 0, NULL}
 };
 
@@ -558,6 +658,53 @@ static PyObject *module_protected_header(PyObject *module, PyObject *name) {
   return PyUnicode_FromString("keep");
 }
 
+/* The id unchanged, or the error a pass given it would raise. */
+static PyObject *module_check_mark_id(PyObject *module, PyObject *value) {
+  unsigned long long id;
+  (void)module;
+  if (mark_id_from(value, &id) < 0) return NULL;
+  return Py_NewRef(value);
+}
+
+/* (text, site_key): (id, agreeing, seen) of the best mark found, or None. */
+static PyObject *module_trace(PyObject *module, PyObject *args) {
+  PyObject *text, *encoded = NULL;
+  const char *key;
+  Py_ssize_t key_size;
+  int found = 0;
+  unsigned char id_bytes[8];
+  unsigned long long id = 0;
+  size_t agreeing = 0, seen = 0;
+  vantoro_status status;
+  int i;
+  (void)module;
+  if (!PyArg_ParseTuple(args, "Os#:_trace", &text, &key, &key_size)) return NULL;
+  if (PyUnicode_Check(text)) {
+    encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass");
+    if (encoded == NULL) return NULL;
+    text = encoded;
+  } else if (!PyBytes_Check(text)) {
+    return PyErr_Format(PyExc_TypeError, "expected str or bytes, not %.200s",
+                        Py_TYPE(text)->tp_name);
+  } else {
+    Py_INCREF(text);
+    encoded = text;
+  }
+  /* `encoded` keeps the bytes alive while the GIL is released. */
+  Py_BEGIN_ALLOW_THREADS
+  status = vantoro_trace(PyBytes_AS_STRING(text), (size_t)PyBytes_GET_SIZE(text), key,
+                         (size_t)key_size, &found, id_bytes, &agreeing, &seen);
+  Py_END_ALLOW_THREADS
+  Py_DECREF(encoded);
+  /* No handle carries a message here; an empty key is the one argument refused. */
+  if (status != VANTORO_OK) {
+    return raise_status(status, status == VANTORO_INVALID_ARGUMENT ? "empty site key" : NULL);
+  }
+  if (!found) Py_RETURN_NONE;
+  for (i = 0; i < 8; ++i) id = (id << 8) | id_bytes[i];
+  return Py_BuildValue("(Knn)", id, (Py_ssize_t)agreeing, (Py_ssize_t)seen);
+}
+
 PyDoc_STRVAR(stylesheet_doc,
 "stylesheet(site_key)\n--\n\n"
 "The stylesheet that hides the decoys of hide=\"class\" with this site key:\n"
@@ -584,6 +731,8 @@ static PyMethodDef module_methods[] = {
   {"detect_charset", (PyCFunction)(void (*)(void))module_detect_charset,
    METH_VARARGS | METH_KEYWORDS, detect_charset_doc},
   {"protected_header", (PyCFunction)module_protected_header, METH_O, protected_header_doc},
+  {"_trace", (PyCFunction)module_trace, METH_VARARGS, NULL},
+  {"_check_mark_id", (PyCFunction)module_check_mark_id, METH_O, NULL},
   {NULL, NULL, 0, NULL}
 };
 

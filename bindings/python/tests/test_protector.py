@@ -25,13 +25,13 @@ def replayed(protector, values=MANY_VALUES):
 @pytest.mark.parametrize("text, expected", [("x</p>y", NOTE_OUTPUT),
                                             (b"x</p>y", NOTE_OUTPUT.encode())])
 def test_replayed_values_give_exact_output(text, expected):
-    out = replayed(vantoro.Protector("note"), NOTE_VALUES).protect_content(text)
+    out = replayed(vantoro.Protector("note", hide="style"), NOTE_VALUES).protect_content(text)
     assert type(out) is type(text)
     assert out == expected
 
 
 def test_running_out_of_values_raises_and_uses_none_up():
-    p = replayed(vantoro.Protector("note"), NOTE_VALUES)
+    p = replayed(vantoro.Protector("note", hide="style"), NOTE_VALUES)
     with pytest.raises(vantoro.Error) as failure:
         p.protect_content("x</p>y</p>")  # two decoys need more
     assert failure.value.status == "VANTORO_REPLAY_EXHAUSTED"
@@ -188,6 +188,9 @@ def errors_everywhere(copyright, leave_out=(), **options):
 
 @pytest.mark.parametrize("options, status, named", [
     ({"charset": "no-such-charset"}, "VANTORO_UNKNOWN_CHARSET", "no-such-charset"),
+    ({"marks": True}, "VANTORO_INVALID_ARGUMENT", "marks need a site key"),
+    ({"hide": "style", "marks": True}, "VANTORO_INVALID_ARGUMENT", "marks need a site key"),
+    ({"copy_notices": -1}, "VANTORO_INVALID_ARGUMENT", "copy_notices"),
     ({"decoy": "bogus"}, "VANTORO_INVALID_ARGUMENT", "bogus"),
     ({"hide": "class"}, "VANTORO_INVALID_ARGUMENT", "site key"),
     ({"hide": "class", "site_key": "k", "stylesheet_link": '/a"b.css'},
@@ -260,13 +263,18 @@ def test_hiding_options_reach_the_library():
 def test_options_survive_copies_and_show_in_the_repr():
     p = vantoro.Protector("Site", decoy="both", charset="GBK", hide=vantoro.Hide.CLASS,
                           site_key="k", stylesheet_link="/v.css", nosnippet=True,
-                          empty_notices=True, transport_charset="big5")
+                          empty_notices=True, transport_charset="big5", copy_notices=2,
+                          marks=True, mark_id=2**64 - 1, tdm_reservation=True)
     copy = pickle.loads(pickle.dumps(p))
     assert repr(copy) == repr(p)
     for name in ("copyright", "decoy", "charset", "hide", "site_key", "stylesheet_link",
-                 "nosnippet", "empty_notices", "transport_charset"):
+                 "nosnippet", "empty_notices", "transport_charset", "copy_notices", "marks",
+                 "mark_id", "tdm_reservation"):
         assert getattr(copy, name) == getattr(p, name)
     assert "site_key='k'" in repr(p) and "hide=" not in repr(vantoro.Protector())
+    assert f"mark_id={2**64 - 1}" in repr(p) and "marks=True" in repr(p)
+    # Marks on by their default (layered, with a key) are not worth showing.
+    assert "marks" not in repr(vantoro.Protector("Site", site_key="k"))
 
 
 GBK_PAGE = '<meta charset="gbk"><p>中文</p>'
@@ -305,3 +313,135 @@ def test_detect_charset_and_is_protected():
     assert vantoro.is_protected(page) and vantoro.is_protected(page.decode())
     assert not vantoro.is_protected(b"<!DOCTYPE html><p>x</p>")
     assert not vantoro.is_protected(vantoro.protect_content("<p>x</p>", "Site"))
+
+
+# ---- Layered hiding, marks, the reservation ----
+
+CLASS_OUTPUT = "x<span class='nnnn lmsvvq nnnn'>.note</span></p>y"
+PROSE = ("<html><head><title>t</title></head><body>"
+         + "<p>Some words of prose end here. More words of prose follow them. Then the third "
+           "sentence of it ends. A fourth one closes the paragraph.</p>" * 6
+         + "</body></html>")
+BIG_ID = 0xF0E1D2C3B4A59687  # beyond 2**63: no signed 64-bit integer holds it
+
+
+def test_style_and_class_replay_as_before():
+    for hide, expected in (("style", NOTE_OUTPUT), ("class", CLASS_OUTPUT)):
+        p = replayed(vantoro.Protector("note", hide=hide, site_key="k"), NOTE_VALUES)
+        assert p.protect_content("x</p>y") == expected
+
+
+def copy_visible(html):
+    return html.count("aria-hidden='true'")
+
+
+def test_layered_is_the_default():
+    assert vantoro.Protector().hide is vantoro.Hide.LAYERED
+    assert vantoro.Protector("Site").marks is False  # no site key
+    sheet = vantoro.stylesheet("Example Site")  # no key: named after the copyright text
+    for out in (vantoro.protect_content(PAGE, "Example Site"), vantoro.protect(PAGE, "Example Site"),
+                vantoro.Protector("Example Site").protect_content(PAGE)):
+        assert out.lower().count("<style") == 1 and "style=" not in out.lower()
+        assert copy_visible(out) == 1  # the first decoy's
+        assert sheet in out
+    out = vantoro.protect_content(PAGE, "Example Site")
+    assert out.startswith(f"<html><head><style>{sheet}</style><title>")
+    # With a link the rules are not put in.
+    out = vantoro.protect_content(PAGE, "Site", site_key="k", stylesheet_link="/v.css")
+    assert '<head><link rel="stylesheet" href="/v.css">' in out and "<style" not in out
+
+
+def test_copy_notices():
+    page = "<p>x</p>" * 12
+    counts = [copy_visible(vantoro.protect_content(page, "Site", copy_notices=every))
+              for every in (0, 1, 4, 2**70)]
+    assert counts == [1, 12, 3, 1]
+    assert vantoro.Protector(copy_notices=True).copy_notices == 1
+    with pytest.raises(TypeError):
+        vantoro.Protector(copy_notices=1.5)  # type: ignore[arg-type]
+
+
+def test_marks_carry_the_id_to_a_trace():
+    p = vantoro.Protector("Example Site", site_key="secret", mark_id=BIG_ID)
+    assert p.marks is True  # layered with a key
+    out = p.protect(PROSE)
+    (found,) = vantoro.trace(out, "secret")
+    assert found.id == BIG_ID and 0 < found.agreeing <= found.seen
+    assert found == vantoro.MarkFound(BIG_ID, found.agreeing, found.seen)
+    assert vantoro.trace(out.encode(), "secret")[0].id == BIG_ID
+    # Another key finds nothing, nor does a text without marks.
+    assert vantoro.trace(out, "other key") == []
+    assert vantoro.trace(PROSE, "secret") == []
+    with pytest.raises(vantoro.Error) as failure:
+        vantoro.trace(out, "")
+    assert failure.value.status == "VANTORO_INVALID_ARGUMENT"
+
+
+def test_a_call_can_carry_its_own_mark_id():
+    p = vantoro.Protector("Example Site", site_key="secret", mark_id=7)
+    assert vantoro.trace(p.protect_content(PROSE, mark_id=2**64 - 1), "secret")[0].id == 2**64 - 1
+    assert vantoro.trace(p.protect(PROSE, mark_id=0), "secret")[0].id == 0
+    assert vantoro.trace(p.protect(PROSE), "secret")[0].id == 7  # the protector's again
+    p.mark_id = BIG_ID
+    assert vantoro.trace(p.protect_content(PROSE.encode()), "secret")[0].id == BIG_ID
+    out = vantoro.protect(PROSE, "Example Site", site_key="secret", mark_id=BIG_ID)
+    assert vantoro.trace(out, "secret")[0].id == BIG_ID
+    out = vantoro.protect_content(PROSE, "Example Site", site_key="secret")
+    assert vantoro.trace(out, "secret")[0].id == 0
+
+
+def test_marks_are_off_when_asked_and_need_a_key():
+    assert vantoro.trace(vantoro.protect(PROSE, "Site", site_key="secret", marks=False),
+                         "secret") == []
+    # A key with style or class hiding: marks only when asked for.
+    assert vantoro.trace(vantoro.protect(PROSE, "Site", hide="style", site_key="secret"),
+                         "secret") == []
+    out = vantoro.protect(PROSE, "Site", hide="class", site_key="secret", marks=True,
+                          mark_id=BIG_ID)
+    assert vantoro.trace(out, "secret")[0].id == BIG_ID
+    p = vantoro.Protector("Site", site_key="secret")
+    with pytest.raises(vantoro.Error) as failure:
+        p.site_key = ""  # the marks need it
+    assert "marks need a site key" in str(failure.value)
+    assert p.site_key == "secret" and p.marks
+
+
+@pytest.mark.parametrize("bad", [-1, 2**64, -(2**63)])
+def test_mark_ids_out_of_range(bad):
+    message = f"mark id out of range: {bad} (must be in 0..18446744073709551615)"
+    p = vantoro.Protector("Site", site_key="secret")
+    ways = [lambda: vantoro.Protector("Site", mark_id=bad),
+            lambda: setattr(p, "mark_id", bad),
+            lambda: p.protect(PROSE, mark_id=bad),
+            lambda: p.protect_content(b"<p>x</p>", mark_id=bad),
+            lambda: vantoro.protect("<p>x</p>", "Site", mark_id=bad),
+            lambda: vantoro.protect_content("<p>x</p>", "Site", mark_id=bad)]
+    for way in ways:
+        with pytest.raises(ValueError) as failure:
+            way()
+        assert isinstance(failure.value, vantoro.Error)
+        assert (failure.value.status, str(failure.value)) == ("VANTORO_INVALID_ARGUMENT", message)
+    assert p.mark_id == 0
+    for wrong in (True, 1.0, "1"):
+        with pytest.raises(TypeError):
+            p.protect(PROSE, mark_id=wrong)
+
+
+def test_new_mark_ids():
+    before = int(time.time())
+    ids = {vantoro.new_mark_id() for _ in range(50)}
+    assert len(ids) == 50
+    assert all(before <= i >> 32 <= int(time.time()) for i in ids)
+
+
+def test_the_reservation_meta():
+    meta = '<meta name="tdm-reservation" content="1">'
+    for run in (vantoro.protect_page, vantoro.protect):
+        out = run(PAGE, "Site", tdm_reservation=True)
+        low = out.lower()  # the page pass re-cases the tags around it
+        assert meta in out and low.index("<head") < low.index(meta) < low.index("<title")
+        assert meta not in run(PAGE, "Site")
+    assert meta not in vantoro.protect_content(PAGE, "Site", tdm_reservation=True)
+    p = vantoro.Protector("Site")
+    p.tdm_reservation = True
+    assert p.protect_page(PAGE).count("tdm-reservation") == 1

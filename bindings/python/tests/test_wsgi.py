@@ -3,13 +3,14 @@ import io
 import logging
 import sys
 import threading
+import time
 import urllib.request
 from wsgiref.simple_server import WSGIRequestHandler, make_server
 
 import pytest
 
 import vantoro
-from vantoro.wsgi import ProtectMiddleware
+from vantoro.wsgi import MARK_ID_KEY, ProtectMiddleware
 
 HTML = b"<html><body><p>chunk one</p>", b"<p>chunk two</p><br>", b"</body></html>"
 closed = {}
@@ -306,3 +307,110 @@ def test_options_reach_each_page():
     assert not vantoro.is_protected(body)  # the content pass only
     hiding = set(vantoro.stylesheet("k1").split("{")[0].replace(".", "").split(","))
     assert hiding & set(body.decode().split())
+
+
+# ---- Layered hiding, marks per request, the reservation, bypass ----
+
+PROSE = ("<html><head><title>t</title></head><body>"
+         + "<p>Some words of prose end here. More words of prose follow them. Then the third "
+           "sentence of it ends. A fourth one closes the paragraph.</p>" * 6
+         + "</body></html>").encode()
+
+
+def test_layered_hiding_is_the_default():
+    _, _, body, _ = serve(ProtectMiddleware(Recorder(body=PROSE), "Test Site"))
+    assert body.lower().count(b"<style") == 1 and b"style=" not in body.lower()
+    assert b"aria-hidden='true'" in body
+    assert vantoro.trace(body, "Test Site") == []  # no key, no marks
+
+
+def test_each_request_gets_its_own_mark_id():
+    app = Recorder(body=PROSE)
+    told = []
+    middleware = ProtectMiddleware(app, "Test Site", site_key="secret",
+                                   on_mark=lambda environ, id: told.append(id))
+    before = int(time.time())
+    bodies = [serve(middleware)[2] for _ in range(2)]
+    seen = [environ[MARK_ID_KEY] for environ in app.environs]
+    assert seen == told and seen[0] != seen[1]
+    for id, body in zip(seen, bodies):
+        assert before <= id >> 32 <= int(time.time())  # the time, then random bits
+        assert [found.id for found in vantoro.trace(body, "secret")] == [id]
+
+
+def test_mark_ids_can_come_from_the_site():
+    ids = iter([2**64 - 1, 2**63])
+    app = Recorder(body=PROSE)
+    middleware = ProtectMiddleware(app, "Test Site", site_key="secret",
+                                   new_mark_id=lambda environ: next(ids))
+    for expected in (2**64 - 1, 2**63):
+        _, _, body, _ = serve(middleware)
+        assert app.environs[-1][MARK_ID_KEY] == expected
+        assert vantoro.trace(body, "secret")[0].id == expected
+    bad = ProtectMiddleware(app, "Test Site", site_key="secret",
+                            new_mark_id=lambda environ: -1)
+    with pytest.raises(vantoro.Error):
+        serve(bad)
+
+
+def test_a_range_asked_again_keeps_its_mark_id():
+    app = Recorder(body=PROSE)
+    told = []
+    middleware = ProtectMiddleware(app, "Test Site", site_key="secret",
+                                   on_mark=lambda environ, id: told.append(id))
+    _, _, body, _ = serve(middleware, HTTP_RANGE="bytes=0-3")
+    assert len(app.environs) == 2 and len(told) == 1
+    assert app.environs[1][MARK_ID_KEY] == told[0] == vantoro.trace(body, "secret")[0].id
+
+
+def test_no_mark_ids_without_marks():
+    for options in ({}, {"site_key": "secret", "marks": False},
+                    {"site_key": "secret", "passes": "page"}):
+        app = Recorder(body=PROSE)
+        serve(ProtectMiddleware(app, "Test Site", on_mark=pytest.fail, **options))
+        assert MARK_ID_KEY not in app.environs[0]
+    with pytest.raises(vantoro.Error):
+        ProtectMiddleware(app, "Test Site", marks=True)  # marks need a key
+
+
+def test_the_reservation_on_protected_responses():
+    middleware = ProtectMiddleware(Recorder(body=PROSE), "Test Site", tdm_reservation=True,
+                                   tdm_policy="https://example.org/tdm-policy.json")
+    _, headers, body, _ = serve(middleware)
+    assert headers["tdm-reservation"] == "1"
+    assert headers["tdm-policy"] == "https://example.org/tdm-policy.json"
+    assert b'<meta name="tdm-reservation" content="1">' in body
+    _, headers, body, _ = serve(middleware, "HEAD")
+    assert headers["tdm-reservation"] == "1" and body == b""
+    # Not on a response that passes, and the application's own value stays.
+    _, headers, _, _ = serve(ProtectMiddleware(Recorder("text/plain"), "Test Site",
+                                               tdm_reservation=True))
+    assert "tdm-reservation" not in headers
+    _, headers, _, _ = serve(ProtectMiddleware(Recorder(extra=[("TDM-Reservation", "0")]),
+                                               "Test Site", tdm_reservation=True))
+    assert headers["tdm-reservation"] == "0"
+    _, headers, body, _ = serve(ProtectMiddleware(Recorder(), "Test Site"))
+    assert "tdm-reservation" not in headers and b"tdm-reservation" not in body
+    with pytest.raises(vantoro.Error):
+        ProtectMiddleware(Recorder(), "Test Site", tdm_policy="https://example.org/p")
+    with pytest.raises(vantoro.Error):
+        ProtectMiddleware(Recorder(), "Test Site", tdm_reservation=True,
+                          tdm_policy="https://example.org/p\r\nSet-Cookie: x=1")
+
+
+def test_bypassed_requests_reach_the_application_untouched():
+    app = Recorder(body=PROSE)
+    crawler = {"HTTP_USER_AGENT": "crawler", "REMOTE_ADDR": "192.0.2.1"}
+    middleware = ProtectMiddleware(app, "Test Site", site_key="secret", debug=True,
+                                   bypass=lambda e: e.get("REMOTE_ADDR") == "192.0.2.1",
+                                   on_mark=pytest.fail)
+    status, headers, body, result = serve(middleware, HTTP_ACCEPT_ENCODING="gzip", **crawler)
+    assert (status, body) == ("200 OK", PROSE) and headers["x-vantoro-status"] == "bypass"
+    assert headers["last-modified"] and isinstance(result, Recorder.Body)
+    assert app.environs[0]["HTTP_ACCEPT_ENCODING"] == "gzip"
+    assert MARK_ID_KEY not in app.environs[0]
+    # Without debug the application's own response object goes out.
+    middleware = ProtectMiddleware(app, "Test Site", bypass=lambda e: True)
+    _, headers, body, result = serve(middleware)
+    assert body == PROSE and "x-vantoro-status" not in headers
+    assert isinstance(result, Recorder.Body)

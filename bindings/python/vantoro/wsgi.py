@@ -10,9 +10,14 @@ from __future__ import annotations
 import logging
 from typing import Any, Callable, Iterable, Iterator
 
-from . import Decoy, Error, Hide, Policy, Protector, _invalid, protected_header
+from . import (Decoy, Error, Hide, Policy, Protector, _invalid, new_mark_id as _new_mark_id,
+               protected_header)
+from ._vantoro import _check_mark_id
 
-__all__ = ["ProtectMiddleware"]
+__all__ = ["MARK_ID_KEY", "ProtectMiddleware"]
+
+#: The environ key that holds the mark id of the request's page.
+MARK_ID_KEY = "vantoro.mark_id"
 
 logger = logging.getLogger("vantoro")
 
@@ -25,6 +30,16 @@ Environ = dict[str, Any]
 Write = Callable[[bytes], object]
 StartResponse = Callable[..., Write]
 Application = Callable[[Environ, StartResponse], Iterable[bytes]]
+
+
+def _fresh_mark_id(environ: Environ) -> int:
+    return _new_mark_id()
+
+
+def _field_value_ok(value: str) -> bool:
+    # A header value must not hold a line break (a second header) or other
+    # control characters.
+    return value != "" and all(" " <= c != "\x7f" for c in value)
 
 
 class ProtectMiddleware:
@@ -58,6 +73,23 @@ class ProtectMiddleware:
     reports failures (ERROR, also written to wsgi.errors). debug=True adds
     "X-Vantoro-Status: <verdict>" to every response.
 
+    Marks (on by default with a site_key, as for a Protector): each request
+    gets a fresh mark id, new_mark_id(environ) (default: the time in seconds
+    in the high 32 bits, 32 random bits in the low), that the page's marks
+    carry. It is put in environ["vantoro.mark_id"] (MARK_ID_KEY) and given to
+    on_mark(environ, id) before the application is called, so that it can go
+    into the access log; vantoro.trace(copied_text, site_key) finds it again.
+    Without marks neither happens.
+
+    bypass(environ): a true result sends the request to the application
+    untouched and its response out unchanged ("bypass"), e.g. for verified
+    search crawlers (check their published address ranges, not only the
+    User-Agent, which anyone can send).
+
+    tdm_reservation=True: protected responses carry "tdm-reservation: 1" and
+    their pages the reservation meta; tdm_policy (needs it): a URL sent as
+    "tdm-policy". A header of the same name the application sent is kept.
+
     The other options are vantoro.Protector's; bad ones, and media types the
     passes would break, raise vantoro.Error here. Each response gets its own
     Protector, so any number of server threads may run the middleware.
@@ -65,33 +97,78 @@ class ProtectMiddleware:
 
     def __init__(self, app: Application, copyright: str = "", *,
                  decoy: Decoy | str = Decoy.COPYRIGHT, charset: str = "auto",
-                 hide: Hide | str = Hide.STYLE, site_key: str = "", stylesheet_link: str = "",
-                 nosnippet: bool = False, empty_notices: bool = False, passes: str = "both",
+                 hide: Hide | str = Hide.LAYERED, site_key: str = "", stylesheet_link: str = "",
+                 nosnippet: bool = False, empty_notices: bool = False, copy_notices: int = 4,
+                 marks: bool | None = None, tdm_reservation: bool = False,
+                 tdm_policy: str | None = None,
+                 new_mark_id: Callable[[Environ], int] | None = None,
+                 on_mark: Callable[[Environ, int], object] | None = None,
+                 bypass: Callable[[Environ], object] | None = None, passes: str = "both",
                  types: Iterable[str] = (), debug: bool = False) -> None:
         if passes not in _PASSES:
             raise _invalid(f"unknown passes {passes!r}: expected both, page or content")
         self._options: dict[str, Any] = {
             "copyright": copyright, "decoy": decoy, "charset": charset, "hide": hide,
             "site_key": site_key, "stylesheet_link": stylesheet_link, "nosnippet": nosnippet,
-            "empty_notices": empty_notices}
+            "empty_notices": empty_notices, "copy_notices": copy_notices, "marks": marks,
+            "tdm_reservation": tdm_reservation}
         protector = Protector(**self._options)
         if passes != "page":
             # What the content pass refuses (copyright decoys without a text)
             # is refused now, not on every page.
             protector.protect_content(b"")
+        self._tdm_headers: Headers = []
+        if tdm_policy is not None:
+            if not tdm_reservation:
+                raise _invalid("tdm_policy needs tdm_reservation")
+            if not isinstance(tdm_policy, str) or not _field_value_ok(tdm_policy):
+                raise _invalid(f"the tdm policy must be a URL without control characters, "
+                               f"not {tdm_policy!r}")
+        if tdm_reservation:
+            self._tdm_headers.append(("tdm-reservation", "1"))
+            if tdm_policy is not None:
+                self._tdm_headers.append(("tdm-policy", tdm_policy))
         self._policy = Policy()
         for media_type in [types] if isinstance(types, str) else types:
             self._policy.add_type(media_type)
         self.app = app
         self._pass = _PASSES[passes]
         self._debug = debug
+        # The page pass alone makes no marks, so it needs no ids.
+        self._marks = protector.marks and passes != "page"
+        self._options["marks"] = protector.marks
+        self._new_mark_id = new_mark_id or _fresh_mark_id
+        self._on_mark = on_mark
+        self._bypass = bypass
 
     def __call__(self, environ: Environ, start_response: StartResponse) -> Iterable[bytes]:
+        if self._bypass is not None and self._bypass(environ):
+            logger.debug("%s: sent unchanged (bypass)", _request(environ))
+            if not self._debug:
+                return self.app(environ, start_response)
+
+            def bypassed(status: str, headers: Headers, exc_info: Any = None) -> Write:
+                return start_response(status, self._marked(list(headers), "bypass"), exc_info)
+
+            return self.app(environ, bypassed)
+        mark_id = None
+        if self._marks:
+            # Known before the application runs, for its access log.
+            # Checked now: no page could carry a bad id.
+            mark_id = _check_mark_id(self._new_mark_id(environ))
+            environ[MARK_ID_KEY] = mark_id
+            if self._on_mark is not None:
+                self._on_mark(environ, mark_id)
+        return self._serve(environ, start_response, mark_id)
+
+    def _serve(self, environ: Environ, start_response: StartResponse,
+               mark_id: int | None) -> Iterable[bytes]:
         if "HTTP_ACCEPT_ENCODING" in environ:
             # An application that compresses when asked would hand every
             # browser its page past the passes: compress outside this layer.
             environ = {k: v for k, v in environ.items() if k != "HTTP_ACCEPT_ENCODING"}
         response = _Response(self, environ, start_response)
+        response.mark_id = mark_id
         result = self.app(environ, response.start_response)
         if response.state == _Response.PASS:
             return result  # as it is: keeps wsgi.file_wrapper and close()
@@ -121,7 +198,7 @@ class ProtectMiddleware:
             whole = dict(environ)
             whole.pop("HTTP_RANGE", None)
             whole.pop("HTTP_IF_RANGE", None)
-            return self(whole, start_response)
+            return self._serve(whole, start_response, mark_id)  # the same request, the same id
         if response.state == _Response.PASS:
             return response.body
         return self._protect(response)
@@ -129,7 +206,7 @@ class ProtectMiddleware:
     def _protect(self, response: _Response) -> list[bytes]:
         assert response.status is not None
         if response.head:
-            response.send(_PROTECTED, _protected_headers(response.headers, None))
+            response.send(_PROTECTED, self._protected_headers(response.headers, None))
             return []
         body = b"".join(response.body)
         if not body:
@@ -139,15 +216,23 @@ class ProtectMiddleware:
         try:
             protector.transport_charset = _charset_parameter(
                 _header(response.headers, "content-type"))
-            protected: bytes = getattr(protector, self._pass)(body)
+            if response.mark_id is None:
+                protected: bytes = getattr(protector, self._pass)(body)
+            else:
+                protected = getattr(protector, self._pass)(body, mark_id=response.mark_id)
         except Error as e:
             message = f"{_request(response.environ)}: page sent unprotected: {e}"
             logger.error("%s", message)
             response.environ["wsgi.errors"].write(f"vantoro: {message}\n")
             response.send("error", response.headers)
             return response.body
-        response.send(_PROTECTED, _protected_headers(response.headers, len(protected)))
+        response.send(_PROTECTED, self._protected_headers(response.headers, len(protected)))
         return [protected]
+
+    def _protected_headers(self, headers: Headers, length: int | None) -> Headers:
+        edited = _protected_headers(headers, length)
+        return edited + [(name, value) for name, value in self._tdm_headers
+                         if _header(headers, name) is None]
 
     def _judge(self, status: str, headers: Headers, *, as_whole: bool = False) -> str:
         """The policy's verdict; as_whole: as if the response were the whole 200."""
@@ -175,6 +260,7 @@ class _Response:
         self.start = start_response
         self.head = environ.get("REQUEST_METHOD") == "HEAD"
         self.state: str | None = None
+        self.mark_id: int | None = None
         self.status: str | None = None
         self.headers: Headers = []
         self.body: list[bytes] = []

@@ -4,6 +4,7 @@
 if (!str_starts_with(parse_url($_SERVER['REQUEST_URI'], PHP_URL_PATH), '/late/')) {
     $vantoro_handler = Vantoro\output_handler([
         'copyright' => 'Example Site:版权所有',
+        'hide' => Vantoro\HIDE_STYLE,
         'debug' => isset($_GET['debug']),
     ]);
     ob_start($vantoro_handler);
