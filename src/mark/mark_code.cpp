@@ -169,6 +169,21 @@ std::array<std::uint8_t, 255> MarkCodeword(const MarkKey& key, std::uint64_t id)
   return codeword;
 }
 
+void AppendSelector(std::string& out, std::uint8_t symbol) {
+  if (symbol < 16) {
+    // U+FE00 + symbol: EF B8 80..8F
+    out += '\xEF';
+    out += '\xB8';
+    out += static_cast<char>(0x80 + symbol);
+    return;
+  }
+  const unsigned cp = 0xE0100u + symbol - 16u;
+  out += static_cast<char>(0xF0 | (cp >> 18));
+  out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out += static_cast<char>(0x80 | (cp & 0x3F));
+}
+
 std::string SelectorFor(std::uint8_t symbol) {
   if (symbol < 16) {
     // U+FE00 + symbol: EF B8 80..8F
@@ -180,39 +195,42 @@ std::string SelectorFor(std::uint8_t symbol) {
 }
 
 std::string MarkContext(std::string_view text, std::size_t base, std::size_t* span_start) {
-  std::vector<std::string> words;  // from the mark backwards
-  std::string word;
-  std::size_t end = base, word_start = base;
-  auto join = [&] {
-    if (span_start != nullptr) *span_start = word_start;
-    std::string context;
-    for (std::size_t i = words.size(); i-- > 0;) {
-      if (!context.empty()) context += ' ';
-      context += words[i];
+  // Read backwards into one buffer, each character's bytes reversed, then
+  // turned around once: no allocation per word or character.
+  std::string reversed;
+  reversed.reserve(48);
+  std::size_t words = 0, end = base;
+  bool in_word = false;
+  auto add = [&](std::string_view ch) {
+    for (std::size_t k = ch.size(); k-- > 0;) {
+      const char b = ch[k];
+      reversed += b >= 'A' && b <= 'Z' ? static_cast<char>(b + 32) : b;
     }
-    return context;
+  };
+  auto finish = [&](std::size_t first_start) {
+    if (span_start != nullptr) *span_start = first_start;
+    std::reverse(reversed.begin(), reversed.end());
+    return std::move(reversed);
   };
   while (end > 0) {
     std::size_t start = 0;
     const DecodedChar c = CharBefore(text, end, &start);
     const CharClass kind = Classify(c.code_point);
     if (kind == CharClass::kWord) {
-      std::string ch(text.substr(start, c.length));
-      if (ch.size() == 1 && ch[0] >= 'A' && ch[0] <= 'Z') ch[0] = static_cast<char>(ch[0] + 32);
-      word.insert(0, ch);
-      word_start = start;
+      add(text.substr(start, c.length));
+      in_word = true;
     } else if (kind != CharClass::kSkipped) {
       // A separator or a character that is a word by itself ends the word in
       // front of it: that word is whole.
-      if (!word.empty()) {
-        words.push_back(std::move(word));
-        word.clear();
-        if (words.size() == kContextWords) return join();
+      if (in_word) {
+        in_word = false;
+        if (++words == kContextWords) return finish(end);
+        reversed += ' ';
       }
       if (kind == CharClass::kLoneWord) {
-        words.emplace_back(text.substr(start, c.length));
-        word_start = start;
-        if (words.size() == kContextWords) return join();
+        add(text.substr(start, c.length));
+        if (++words == kContextWords) return finish(start);
+        reversed += ' ';
       }
     }
     end = start;
@@ -234,19 +252,22 @@ std::string SentenceMark(const MarkKey& key, const std::array<std::uint8_t, 255>
                          std::string_view context, bool cjk) {
   const SentenceSlot slot = SentenceSlotFor(key, context);
   std::string mark;
+  mark.reserve(4 * kSentenceMarkSymbols);
   for (std::size_t r = 0; r < kSentenceMarkSymbols; ++r) {
     const auto symbol = static_cast<std::uint8_t>(codeword[slot.first_position + r] ^ slot.masks[r]);
     if (cjk && symbol < 2) return {};
-    mark += SelectorFor(symbol);
+    AppendSelector(mark, symbol);
   }
   return mark;
 }
 
 std::string NoticeMark(const MarkKey& key, const std::array<std::uint8_t, 255>& codeword,
                        std::size_t start) {
-  std::string mark = SelectorFor(static_cast<std::uint8_t>(start ^ key.masks[255]));
+  std::string mark;
+  mark.reserve(4 * kNoticeMarkSymbols);
+  AppendSelector(mark, static_cast<std::uint8_t>(start ^ key.masks[255]));
   for (std::size_t r = 0; r + 1 < kNoticeMarkSymbols; ++r) {
-    mark += SelectorFor(codeword[(start + r) % kCodeLength]);
+    AppendSelector(mark, codeword[(start + r) % kCodeLength]);
   }
   return mark;
 }

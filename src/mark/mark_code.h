@@ -53,6 +53,7 @@ std::array<std::uint8_t, 255> MarkCodeword(const MarkKey& key, std::uint64_t id)
 
 // The selector that carries byte `symbol`, in UTF-8.
 std::string SelectorFor(std::uint8_t symbol);
+void AppendSelector(std::string& out, std::uint8_t symbol);
 
 // The context of a mark whose base character (the punctuation) starts at
 // `base`: the last three words in front of it, ASCII letters in lower case,
