@@ -1,7 +1,9 @@
 
 /*
  * Vantoro for nginx: protects whole HTML responses through the C interface of
- * libvantoro, and serves the stylesheet that hides decoys by class.
+ * libvantoro, marks each copy with an id the access log can name, reserves
+ * text and data mining rights in headers, and serves the stylesheet that
+ * hides decoys by class.
  *
  * Which responses are protected, and what that does to their headers, is the
  * library's response policy (vantoro_policy_judge, vantoro_protected_header),
@@ -27,6 +29,29 @@
 #define NGX_HTTP_VANTORO_STYLE      1
 #define NGX_HTTP_VANTORO_CLASS      2
 #define NGX_HTTP_VANTORO_AUTO       3
+#define NGX_HTTP_VANTORO_LAYERED    4
+
+/* how one response's decoys hide; the engine keeps a handle for each */
+
+#define NGX_HTTP_VANTORO_BY_STYLE     0
+#define NGX_HTTP_VANTORO_BY_CLASS     1
+#define NGX_HTTP_VANTORO_BY_ELEMENT   2  /* layered, rules in a <style> */
+#define NGX_HTTP_VANTORO_BY_LINK      3  /* layered, rules linked */
+#define NGX_HTTP_VANTORO_WAYS         4
+#define NGX_HTTP_VANTORO_NO_WAY       NGX_HTTP_VANTORO_WAYS
+
+/* what a Content-Security-Policy lets style */
+
+#define NGX_HTTP_VANTORO_CSP_INLINE   0  /* inline styles too */
+#define NGX_HTTP_VANTORO_CSP_LINKED   1  /* stylesheets from addresses only */
+#define NGX_HTTP_VANTORO_CSP_NONE     2  /* nothing at all */
+
+/*
+ * The module's own verdict beside the library's: the response's policy
+ * forbids every way this location has to hide decoys, which would show.
+ */
+
+#define NGX_HTTP_VANTORO_VERDICT_CSP  ((vantoro_verdict) 100)
 
 #define NGX_HTTP_VANTORO_LABEL_LEN    64
 #define NGX_HTTP_VANTORO_REPLAY_MAX   (16 * 1024 * 1024)
@@ -35,14 +60,16 @@
 /* The engine of one location in one worker, made on first use. */
 
 typedef struct {
-    vantoro_handle            *handle;
-    ngx_uint_t                 hide;
-    ngx_uint_t                 warned;  /* unsigned  warned:1; */
+    vantoro_handle            *handles[NGX_HTTP_VANTORO_WAYS];
+    u_char                     tdm[NGX_HTTP_VANTORO_WAYS];
+    ngx_uint_t                 warned;      /* unsigned  warned:1; */
+    ngx_uint_t                 warned_csp;  /* unsigned  warned_csp:1; */
 } ngx_http_vantoro_engine_t;
 
 
 typedef struct {
     size_t                     worker_memory;
+    ngx_int_t                  request_id;  /* $request_id's index */
 } ngx_http_vantoro_main_conf_t;
 
 
@@ -56,6 +83,13 @@ typedef struct {
     ngx_str_t                  charset;
     ngx_str_t                  site_key;
     ngx_str_t                  stylesheet_uri;
+    ngx_int_t                  copy_notices;
+    ngx_flag_t                 marks;       /* as configured, or unset */
+    ngx_flag_t                 marking;     /* what applies */
+    ngx_http_complex_value_t  *mark_id;
+    ngx_flag_t                 tdm_reservation;  /* as configured */
+    ngx_flag_t                 tdm;              /* what applies */
+    ngx_str_t                  tdm_policy;
     size_t                     max_size;
 
     ngx_array_t               *types;      /* ngx_str_t, as configured */
@@ -81,9 +115,12 @@ typedef struct {
     char                      *result;     /* the protected page being sent */
     size_t                     result_len;
     ngx_buf_t                 *out;
-    ngx_uint_t                 hide;
+    ngx_uint_t                 way;
     vantoro_verdict            verdict;
+    uint64_t                   mark_id;
     unsigned                   judged:1;
+    unsigned                   tdm:1;       /* the page gets the meta */
+    unsigned                   marked:1;
     unsigned                   collecting:1;
     unsigned                   gzip_forced:1;
 } ngx_http_vantoro_ctx_t;
@@ -101,6 +138,10 @@ static size_t  ngx_http_vantoro_held;
 static ngx_int_t ngx_http_vantoro_request_handler(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_strip_headers(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_header_filter(ngx_http_request_t *r);
+static ngx_int_t ngx_http_vantoro_tdm_headers(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf);
+static ngx_uint_t ngx_http_vantoro_way(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf);
 static ngx_int_t ngx_http_vantoro_body_filter(ngx_http_request_t *r,
     ngx_chain_t *in);
 static vantoro_verdict ngx_http_vantoro_judge(ngx_http_request_t *r,
@@ -119,18 +160,27 @@ static ngx_int_t ngx_http_vantoro_reserve(ngx_http_request_t *r,
 static void ngx_http_vantoro_release(ngx_http_request_t *r,
     ngx_http_vantoro_ctx_t *ctx);
 static vantoro_handle *ngx_http_vantoro_handle(ngx_http_request_t *r,
-    ngx_http_vantoro_loc_conf_t *vlcf, ngx_uint_t hide);
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx);
+static vantoro_handle *ngx_http_vantoro_new_handle(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_uint_t way);
+static uint64_t ngx_http_vantoro_mark_id(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf);
+static ngx_int_t ngx_http_vantoro_parse_id(u_char *p, size_t len,
+    uint64_t *id);
 static void ngx_http_vantoro_free_data(void *data);
 static void ngx_http_vantoro_destroy_engine(void *data);
 static void ngx_http_vantoro_destroy_policy(void *data);
 
-static ngx_uint_t ngx_http_vantoro_csp_blocks_style(ngx_http_request_t *r);
-static ngx_uint_t ngx_http_vantoro_policy_blocks_style(u_char *p,
-    u_char *last);
+static ngx_uint_t ngx_http_vantoro_csp_styles(ngx_http_request_t *r,
+    ngx_uint_t element);
+static ngx_uint_t ngx_http_vantoro_policy_styles(u_char *p, u_char *last,
+    ngx_uint_t element);
 static void *ngx_http_vantoro_other_conf(ngx_conf_t *cf, const char *name);
 
 static ngx_int_t ngx_http_vantoro_stylesheet_handler(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_status_variable(ngx_http_request_t *r,
+    ngx_http_variable_value_t *v, uintptr_t data);
+static ngx_int_t ngx_http_vantoro_mark_variable(ngx_http_request_t *r,
     ngx_http_variable_value_t *v, uintptr_t data);
 
 static char *ngx_http_vantoro_enum(ngx_conf_t *cf, ngx_command_t *cmd,
@@ -142,6 +192,8 @@ static char *ngx_http_vantoro_charset(ngx_conf_t *cf, ngx_command_t *cmd,
 static char *ngx_http_vantoro_types(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 static char *ngx_http_vantoro_stylesheet(ngx_conf_t *cf, ngx_command_t *cmd,
+    void *conf);
+static char *ngx_http_vantoro_tdm_policy(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 #if (NGX_HTTP_VANTORO_TEST)
 static char *ngx_http_vantoro_replay(ngx_conf_t *cf, ngx_command_t *cmd,
@@ -176,6 +228,7 @@ static ngx_conf_enum_t  ngx_http_vantoro_hides[] = {
     { ngx_string("style"), NGX_HTTP_VANTORO_STYLE },
     { ngx_string("class"), NGX_HTTP_VANTORO_CLASS },
     { ngx_string("auto"), NGX_HTTP_VANTORO_AUTO },
+    { ngx_string("layered"), NGX_HTTP_VANTORO_LAYERED },
     { ngx_null_string, 0 }
 };
 
@@ -273,6 +326,41 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
       offsetof(ngx_http_vantoro_loc_conf_t, stylesheet_uri),
       NULL },
 
+    { ngx_string("vantoro_copy_notices"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
+      ngx_conf_set_num_slot,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_loc_conf_t, copy_notices),
+      NULL },
+
+    { ngx_string("vantoro_marks"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_FLAG,
+      ngx_conf_set_flag_slot,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_loc_conf_t, marks),
+      NULL },
+
+    { ngx_string("vantoro_mark_id"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
+      ngx_http_set_complex_value_slot,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_loc_conf_t, mark_id),
+      NULL },
+
+    { ngx_string("vantoro_tdm_reservation"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_FLAG,
+      ngx_conf_set_flag_slot,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_loc_conf_t, tdm_reservation),
+      NULL },
+
+    { ngx_string("vantoro_tdm_policy"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE1,
+      ngx_http_vantoro_tdm_policy,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_loc_conf_t, tdm_policy),
+      NULL },
+
     { ngx_string("vantoro_stylesheet"),
       NGX_HTTP_LOC_CONF|NGX_CONF_NOARGS,
       ngx_http_vantoro_stylesheet,
@@ -329,6 +417,7 @@ ngx_module_t  ngx_http_vantoro_filter_module = {
 
 
 static ngx_str_t  ngx_http_vantoro_status_name = ngx_string("vantoro_status");
+static ngx_str_t  ngx_http_vantoro_mark_name = ngx_string("vantoro_mark");
 
 static ngx_http_output_header_filter_pt  ngx_http_next_header_filter;
 static ngx_http_output_body_filter_pt    ngx_http_next_body_filter;
@@ -477,6 +566,8 @@ ngx_http_vantoro_strip_headers(ngx_http_request_t *r)
 static ngx_int_t
 ngx_http_vantoro_header_filter(ngx_http_request_t *r)
 {
+    ngx_int_t                     tdm;
+    ngx_uint_t                    way;
     vantoro_verdict               verdict;
     ngx_pool_cleanup_t           *cln;
     ngx_http_vantoro_ctx_t       *ctx;
@@ -484,7 +575,21 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
 
     vlcf = ngx_http_get_module_loc_conf(r, ngx_http_vantoro_filter_module);
 
-    if (!vlcf->enable || r != r->main) {
+    if (r != r->main) {
+        return ngx_http_next_header_filter(r);
+    }
+
+    tdm = NGX_DECLINED;
+
+    if (vlcf->tdm) {
+        tdm = ngx_http_vantoro_tdm_headers(r, vlcf);
+
+        if (tdm == NGX_ERROR) {
+            return NGX_ERROR;
+        }
+    }
+
+    if (!vlcf->enable) {
         return ngx_http_next_header_filter(r);
     }
 
@@ -516,6 +621,16 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
         return NGX_ERROR;
     }
 
+    way = NGX_HTTP_VANTORO_NO_WAY;
+
+    if (verdict == VANTORO_VERDICT_PROTECT) {
+        way = ngx_http_vantoro_way(r, vlcf);
+
+        if (way == NGX_HTTP_VANTORO_NO_WAY) {
+            verdict = NGX_HTTP_VANTORO_VERDICT_CSP;
+        }
+    }
+
     if (verdict == VANTORO_VERDICT_PROTECT
         && r->headers_out.content_length_n > 0
         && (off_t) vlcf->max_size < r->headers_out.content_length_n)
@@ -543,6 +658,8 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
 
     ctx->judged = 1;
     ctx->verdict = verdict;
+    ctx->way = way;
+    ctx->tdm = (tdm == NGX_OK);
 
     if (verdict != VANTORO_VERDICT_PROTECT) {
         return ngx_http_next_header_filter(r);
@@ -567,12 +684,6 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
     cln->data = ctx;
 
     ctx->collecting = 1;
-    ctx->hide = vlcf->hide;
-
-    if (ctx->hide == NGX_HTTP_VANTORO_AUTO) {
-        ctx->hide = ngx_http_vantoro_csp_blocks_style(r)
-                    ? NGX_HTTP_VANTORO_CLASS : NGX_HTTP_VANTORO_STYLE;
-    }
 
     /* the whole body is held, so the headers go out with it */
 
@@ -580,6 +691,140 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
     r->allow_ranges = 0;
 
     return NGX_OK;
+}
+
+
+/*
+ * The TDM reservation in the headers of every response of the location,
+ * whatever becomes of its body: a bypassed crawler, a page sent unprotected,
+ * an image or a download is reserved as much as a protected page.  A
+ * reservation the source made itself stands, and so does its policy.
+ * NGX_OK when ours was added, NGX_DECLINED when the source has one.
+ */
+
+static ngx_int_t
+ngx_http_vantoro_tdm_headers(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf)
+{
+    ngx_uint_t        i;
+    ngx_list_part_t  *part;
+    ngx_table_elt_t  *h;
+
+    part = &r->headers_out.headers.part;
+    h = part->elts;
+
+    for (i = 0; /* void */ ; i++) {
+
+        if (i >= part->nelts) {
+            if (part->next == NULL) {
+                break;
+            }
+
+            part = part->next;
+            h = part->elts;
+            i = 0;
+        }
+
+        if (h[i].hash != 0
+            && h[i].key.len == sizeof("tdm-reservation") - 1
+            && ngx_strncasecmp(h[i].key.data, (u_char *) "tdm-reservation",
+                               sizeof("tdm-reservation") - 1)
+               == 0)
+        {
+            return NGX_DECLINED;
+        }
+    }
+
+    h = ngx_list_push(&r->headers_out.headers);
+    if (h == NULL) {
+        return NGX_ERROR;
+    }
+
+    h->hash = 1;
+#if (nginx_version >= 1023000)
+    h->next = NULL;
+#endif
+    ngx_str_set(&h->key, "tdm-reservation");
+    ngx_str_set(&h->value, "1");
+
+    if (vlcf->tdm_policy.len == 0) {
+        return NGX_OK;
+    }
+
+    h = ngx_list_push(&r->headers_out.headers);
+    if (h == NULL) {
+        return NGX_ERROR;
+    }
+
+    h->hash = 1;
+#if (nginx_version >= 1023000)
+    h->next = NULL;
+#endif
+    ngx_str_set(&h->key, "tdm-policy");
+    h->value = vlcf->tdm_policy;
+
+    return NGX_OK;
+}
+
+
+/*
+ * How this response's decoys hide, or NGX_HTTP_VANTORO_NO_WAY when its
+ * Content-Security-Policy forbids every way the location has: the decoys
+ * would show, and a page that shows them is worse than one sent as it came.
+ */
+
+static ngx_uint_t
+ngx_http_vantoro_way(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf)
+{
+    ngx_uint_t  styles;
+
+    switch (vlcf->hide) {
+
+    case NGX_HTTP_VANTORO_STYLE:
+        return NGX_HTTP_VANTORO_BY_STYLE;
+
+    case NGX_HTTP_VANTORO_CLASS:
+        return NGX_HTTP_VANTORO_BY_CLASS;
+
+    case NGX_HTTP_VANTORO_AUTO:
+        return ngx_http_vantoro_csp_styles(r, 0) == NGX_HTTP_VANTORO_CSP_INLINE
+               ? NGX_HTTP_VANTORO_BY_STYLE : NGX_HTTP_VANTORO_BY_CLASS;
+
+    default: /* NGX_HTTP_VANTORO_LAYERED */
+        break;
+    }
+
+    if (vlcf->pass == NGX_HTTP_VANTORO_PAGE) {
+        /* no decoys, nothing to hide */
+        return NGX_HTTP_VANTORO_BY_ELEMENT;
+    }
+
+    styles = ngx_http_vantoro_csp_styles(r, 1);
+
+    if (styles == NGX_HTTP_VANTORO_CSP_INLINE) {
+        return NGX_HTTP_VANTORO_BY_ELEMENT;
+    }
+
+    if (styles == NGX_HTTP_VANTORO_CSP_LINKED && vlcf->stylesheet_uri.len) {
+        return NGX_HTTP_VANTORO_BY_LINK;
+    }
+
+    /* a setup that sends pages unprotected: said once a location and worker */
+
+    if (!vlcf->engine->warned_csp) {
+        vlcf->engine->warned_csp = 1;
+        ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                      "vantoro: the response's Content-Security-Policy "
+                      "forbids %s, so its pages are sent unprotected; %s",
+                      styles == NGX_HTTP_VANTORO_CSP_NONE
+                      ? "every stylesheet" : "inline styles",
+                      styles == NGX_HTTP_VANTORO_CSP_NONE
+                      ? "allow stylesheets from \"vantoro_stylesheet_uri\""
+                      : "set \"vantoro_stylesheet_uri\"");
+    }
+
+    return NGX_HTTP_VANTORO_NO_WAY;
 }
 
 
@@ -1021,12 +1266,15 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 {
     char                          *result;
     size_t                         result_len;
+    uint64_t                       id;
     ngx_int_t                      rc;
     ngx_buf_t                     *b;
+    ngx_uint_t                     i, marking;
     ngx_chain_t                    out;
     vantoro_handle                *h;
     vantoro_status                 status;
     ngx_http_vantoro_loc_conf_t   *vlcf;
+    unsigned char                  bytes[8];
 
     if (ctx->len == 0) {
         ctx->verdict = VANTORO_VERDICT_EMPTY;
@@ -1044,10 +1292,34 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
         return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
 
-    h = ngx_http_vantoro_handle(r, vlcf, ctx->hide);
+    h = ngx_http_vantoro_handle(r, vlcf, ctx);
     if (h == NULL) {
         ctx->verdict = VANTORO_VERDICT_ERROR;
         return ngx_http_vantoro_unchanged(r, ctx, NULL);
+    }
+
+    /* each copy carries its own request's id, never the one before it */
+
+    marking = vlcf->marking && vlcf->pass != NGX_HTTP_VANTORO_PAGE;
+
+    if (marking) {
+        id = ngx_http_vantoro_mark_id(r, vlcf);
+
+        for (i = 0; i < 8; i++) {
+            bytes[i] = (unsigned char) (id >> (56 - 8 * i));
+        }
+
+        status = vantoro_set_mark_id(h, bytes);
+
+        if (status != VANTORO_OK) {
+            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                          "vantoro: %s: %s, sent unprotected",
+                          vantoro_status_name(status), vantoro_last_error(h));
+            ctx->verdict = VANTORO_VERDICT_ERROR;
+            return ngx_http_vantoro_unchanged(r, ctx, NULL);
+        }
+
+        ctx->mark_id = id;
     }
 
 #if (NGX_HTTP_VANTORO_TEST)
@@ -1081,6 +1353,8 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
         ctx->verdict = VANTORO_VERDICT_ERROR;
         return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
+
+    ctx->marked = marking;
 
     /* the input is no longer needed: the worker holds one copy, not two */
 
@@ -1157,14 +1431,16 @@ ngx_http_vantoro_release(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 
 
 /*
- * The handle of the location, made in the worker on first use, so that
- * workers never share a random state; set up for this response's hiding
- * method and the charset its Content-Type names.
+ * The handle of the location for the response's way of hiding, made in the
+ * worker on first use, so that workers never share a random state; set up
+ * for the response's TDM reservation and the charset its Content-Type names.
+ * One handle a way: switching one handle would rebuild its engine whenever
+ * responses with and without a strict policy alternate.
  */
 
 static vantoro_handle *
 ngx_http_vantoro_handle(ngx_http_request_t *r,
-    ngx_http_vantoro_loc_conf_t *vlcf, ngx_uint_t hide)
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx)
 {
     u_char                     *p, *last;
     size_t                      len;
@@ -1175,61 +1451,22 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
 
     engine = vlcf->engine;
 
-    if (engine->handle == NULL) {
-        status = vantoro_create(&h);
-
-        if (status != VANTORO_OK) {
-            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                          "vantoro: vantoro_create() failed: %s, "
-                          "sent unprotected", vantoro_status_name(status));
+    if (engine->handles[ctx->way] == NULL) {
+        h = ngx_http_vantoro_new_handle(r, vlcf, ctx->way);
+        if (h == NULL) {
             return NULL;
         }
 
-        status = vantoro_set_copyright(h, (char *) vlcf->copyright.data,
-                                       vlcf->copyright.len);
-
-        if (status == VANTORO_OK) {
-            status = vantoro_set_decoy_kind(h,
-                                            (vantoro_decoy_kind) vlcf->decoy);
-        }
-
-        if (status == VANTORO_OK) {
-            status = vantoro_set_charset(h, (char *) vlcf->charset.data);
-        }
-
-        if (status == VANTORO_OK) {
-            status = vantoro_set_nosnippet(h, (int) vlcf->nosnippet);
-        }
-
-        if (status == VANTORO_OK && vlcf->stylesheet_uri.len) {
-            status = vantoro_set_stylesheet_link(h,
-                                          (char *) vlcf->stylesheet_uri.data,
-                                          vlcf->stylesheet_uri.len);
-        }
-
-        if (status != VANTORO_OK) {
-            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                          "vantoro: %s: %s, sent unprotected",
-                          vantoro_status_name(status),
-                          vantoro_last_error(h));
-            vantoro_destroy(h);
-            return NULL;
-        }
-
-        engine->handle = h;
-        engine->hide = NGX_HTTP_VANTORO_STYLE;
+        engine->handles[ctx->way] = h;
+        engine->tdm[ctx->way] = 0;
     }
 
-    h = engine->handle;
+    h = engine->handles[ctx->way];
 
-    if (engine->hide != hide) {
-        if (hide == NGX_HTTP_VANTORO_CLASS) {
-            status = vantoro_set_hiding(h, VANTORO_HIDE_CLASS,
-                                        (char *) vlcf->site_key.data,
-                                        vlcf->site_key.len);
-        } else {
-            status = vantoro_set_hiding(h, VANTORO_HIDE_STYLE, NULL, 0);
-        }
+    /* off where the source made its own reservation, or none */
+
+    if (engine->tdm[ctx->way] != ctx->tdm) {
+        status = vantoro_set_tdm_reservation(h, (int) ctx->tdm);
 
         if (status != VANTORO_OK) {
             ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
@@ -1238,7 +1475,7 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
             return NULL;
         }
 
-        engine->hide = hide;
+        engine->tdm[ctx->way] = (u_char) ctx->tdm;
     }
 
     /* the charset parameter of Content-Type, as nginx or the source set it */
@@ -1293,6 +1530,205 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
 }
 
 
+/* A handle with the location's settings, hiding the given way. */
+
+static vantoro_handle *
+ngx_http_vantoro_new_handle(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_uint_t way)
+{
+    vantoro_handle       *h;
+    vantoro_status        status;
+    vantoro_hide_method   method;
+
+    status = vantoro_create(&h);
+
+    if (status != VANTORO_OK) {
+        ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                      "vantoro: vantoro_create() failed: %s, "
+                      "sent unprotected", vantoro_status_name(status));
+        return NULL;
+    }
+
+    switch (way) {
+    case NGX_HTTP_VANTORO_BY_STYLE:
+        method = VANTORO_HIDE_STYLE;
+        break;
+    case NGX_HTTP_VANTORO_BY_CLASS:
+        method = VANTORO_HIDE_CLASS;
+        break;
+    default: /* NGX_HTTP_VANTORO_BY_ELEMENT, NGX_HTTP_VANTORO_BY_LINK */
+        method = VANTORO_HIDE_LAYERED;
+        break;
+    }
+
+    status = vantoro_set_copyright(h, (char *) vlcf->copyright.data,
+                                   vlcf->copyright.len);
+
+    if (status == VANTORO_OK) {
+        status = vantoro_set_decoy_kind(h, (vantoro_decoy_kind) vlcf->decoy);
+    }
+
+    if (status == VANTORO_OK) {
+        status = vantoro_set_charset(h, (char *) vlcf->charset.data);
+    }
+
+    if (status == VANTORO_OK) {
+        status = vantoro_set_nosnippet(h, (int) vlcf->nosnippet);
+    }
+
+    /* the key names the classes and keys the marks, whatever the method */
+
+    if (status == VANTORO_OK) {
+        status = vantoro_set_hiding(h, method,
+                                    vlcf->site_key.len
+                                    ? (char *) vlcf->site_key.data : NULL,
+                                    vlcf->site_key.len);
+    }
+
+    /* layered hiding puts its rules in the page unless a link is given */
+
+    if (status == VANTORO_OK
+        && (way == NGX_HTTP_VANTORO_BY_CLASS
+            || way == NGX_HTTP_VANTORO_BY_LINK))
+    {
+        status = vantoro_set_stylesheet_link(h,
+                                          (char *) vlcf->stylesheet_uri.data,
+                                          vlcf->stylesheet_uri.len);
+    }
+
+    if (status == VANTORO_OK && method == VANTORO_HIDE_LAYERED) {
+        status = vantoro_set_copy_notices(h, (size_t) vlcf->copy_notices);
+    }
+
+    if (status == VANTORO_OK && vlcf->marking) {
+        status = vantoro_set_marks(h, 1);
+    }
+
+    if (status != VANTORO_OK) {
+        ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                      "vantoro: %s: %s, sent unprotected",
+                      vantoro_status_name(status), vantoro_last_error(h));
+        vantoro_destroy(h);
+        return NULL;
+    }
+
+    return h;
+}
+
+
+/*
+ * The id this response's marks carry: vantoro_mark_id's value, else the
+ * request's start in seconds over the first 32 bits of $request_id, which
+ * tells apart two requests of one second and ties the copy to the access
+ * log's line either way.
+ */
+
+static uint64_t
+ngx_http_vantoro_mark_id(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf)
+{
+    uint64_t                       id;
+    uint32_t                       low;
+    ngx_str_t                      value;
+    ngx_int_t                      n;
+    ngx_uint_t                     i;
+    ngx_http_variable_value_t     *v;
+    ngx_http_vantoro_main_conf_t  *vmcf;
+
+    if (vlcf->mark_id
+        && ngx_http_complex_value(r, vlcf->mark_id, &value) == NGX_OK
+        && value.len)
+    {
+        if (ngx_http_vantoro_parse_id(value.data, value.len, &id) == NGX_OK) {
+            return id;
+        }
+
+        ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                      "vantoro: invalid mark id \"%V\", the default is used",
+                      &value);
+    }
+
+    vmcf = ngx_http_get_module_main_conf(r, ngx_http_vantoro_filter_module);
+
+    low = 0;
+    v = NULL;
+
+    if (vmcf->request_id != NGX_ERROR) {
+        v = ngx_http_get_indexed_variable(r, vmcf->request_id);
+    }
+
+    if (v && !v->not_found && v->len >= 8) {
+        for (i = 0; i < 8; i++) {
+            n = ngx_hextoi(&v->data[i], 1);
+            if (n == NGX_ERROR) {
+                break;
+            }
+
+            low = (low << 4) | (uint32_t) n;
+        }
+
+        if (i < 8) {
+            v = NULL;
+        }
+
+    } else {
+        v = NULL;
+    }
+
+    if (v == NULL) {
+        low = (uint32_t) ngx_random();
+    }
+
+    return ((uint64_t) (uint32_t) r->start_sec << 32) | low;
+}
+
+
+/* A decimal or 0x-hexadecimal number of 64 bits, nothing around it. */
+
+static ngx_int_t
+ngx_http_vantoro_parse_id(u_char *p, size_t len, uint64_t *id)
+{
+    u_char      *last;
+    uint64_t     value, base, digit;
+
+    last = p + len;
+    base = 10;
+
+    if (len > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+    }
+
+    if (p == last) {
+        return NGX_ERROR;
+    }
+
+    value = 0;
+
+    for ( /* void */ ; p < last; p++) {
+        if (*p >= '0' && *p <= '9') {
+            digit = *p - '0';
+
+        } else if (base == 16 && (*p | 0x20) >= 'a' && (*p | 0x20) <= 'f') {
+            digit = (*p | 0x20) - 'a' + 10;
+
+        } else {
+            return NGX_ERROR;
+        }
+
+        if (value > (UINT64_MAX - digit) / base) {
+            return NGX_ERROR;
+        }
+
+        value = value * base + digit;
+    }
+
+    *id = value;
+
+    return NGX_OK;
+}
+
+
 static void
 ngx_http_vantoro_free_data(void *data)
 {
@@ -1320,8 +1756,12 @@ ngx_http_vantoro_destroy_engine(void *data)
 {
     ngx_http_vantoro_engine_t *engine = data;
 
-    vantoro_destroy(engine->handle);
-    engine->handle = NULL;
+    ngx_uint_t  i;
+
+    for (i = 0; i < NGX_HTTP_VANTORO_WAYS; i++) {
+        vantoro_destroy(engine->handles[i]);
+        engine->handles[i] = NULL;
+    }
 }
 
 
@@ -1348,13 +1788,48 @@ ngx_http_vantoro_status_variable(ngx_http_request_t *r,
         return NGX_OK;
     }
 
-    name = vantoro_verdict_name(ctx->verdict);
+    name = ctx->verdict == NGX_HTTP_VANTORO_VERDICT_CSP
+           ? "csp" : vantoro_verdict_name(ctx->verdict);
 
     v->len = ngx_strlen(name);
     v->valid = 1;
     v->no_cacheable = 0;
     v->not_found = 0;
     v->data = (u_char *) name;
+
+    return NGX_OK;
+}
+
+
+/*
+ * $vantoro_mark: the id the response's marks carry, as 16 hexadecimal
+ * digits; "-" in logs when none were made
+ */
+
+static ngx_int_t
+ngx_http_vantoro_mark_variable(ngx_http_request_t *r,
+    ngx_http_variable_value_t *v, uintptr_t data)
+{
+    u_char                  *p;
+    ngx_http_vantoro_ctx_t  *ctx;
+
+    ctx = ngx_http_get_module_ctx(r->main, ngx_http_vantoro_filter_module);
+
+    if (ctx == NULL || !ctx->marked) {
+        v->not_found = 1;
+        return NGX_OK;
+    }
+
+    p = ngx_pnalloc(r->pool, 16);
+    if (p == NULL) {
+        return NGX_ERROR;
+    }
+
+    v->len = ngx_sprintf(p, "%016uxL", ctx->mark_id) - p;
+    v->valid = 1;
+    v->no_cacheable = 0;
+    v->not_found = 0;
+    v->data = p;
 
     return NGX_OK;
 }
@@ -1380,17 +1855,20 @@ ngx_http_vantoro_other_conf(ngx_conf_t *cf, const char *name)
 }
 
 /*
- * Whether any Content-Security-Policy of the response keeps browsers from
- * applying style attributes: such a response needs decoys hidden by class.
+ * What the Content-Security-Policies of the response let style the page:
+ * its style attributes (element 0) or <style> elements (element 1).  Every
+ * policy applies, so the strictest counts.
  */
 
 static ngx_uint_t
-ngx_http_vantoro_csp_blocks_style(ngx_http_request_t *r)
+ngx_http_vantoro_csp_styles(ngx_http_request_t *r, ngx_uint_t element)
 {
     u_char           *p, *last, *end;
-    ngx_uint_t        i;
+    ngx_uint_t        i, styles, strictest;
     ngx_list_part_t  *part;
     ngx_table_elt_t  *h;
+
+    strictest = NGX_HTTP_VANTORO_CSP_INLINE;
 
     part = &r->headers_out.headers.part;
     h = part->elts;
@@ -1428,27 +1906,35 @@ ngx_http_vantoro_csp_blocks_style(ngx_http_request_t *r)
                 end = last;
             }
 
-            if (ngx_http_vantoro_policy_blocks_style(p, end)) {
-                return 1;
-            }
+            styles = ngx_http_vantoro_policy_styles(p, end, element);
+            strictest = ngx_max(strictest, styles);
 
             p = end + 1;
         }
     }
 
-    return 0;
+    return strictest;
 }
 
 
 static ngx_uint_t
-ngx_http_vantoro_policy_blocks_style(u_char *p, u_char *last)
+ngx_http_vantoro_policy_styles(u_char *p, u_char *last, ngx_uint_t element)
 {
     u_char      *end, *name, *name_end, *sources[3], *sources_end[3];
     size_t       len;
-    ngx_uint_t   i, n, inline_allowed, nonce_or_hash;
+    ngx_str_t   *names;
+    ngx_uint_t   i, n, count, none, inline_allowed, nonce_or_hash;
 
-    static ngx_str_t  names[] = {
+    /* the directive that governs each, then its fallbacks */
+
+    static ngx_str_t  attribute_names[] = {
         ngx_string("style-src-attr"),
+        ngx_string("style-src"),
+        ngx_string("default-src")
+    };
+
+    static ngx_str_t  element_names[] = {
+        ngx_string("style-src-elem"),
         ngx_string("style-src"),
         ngx_string("default-src")
     };
@@ -1461,6 +1947,8 @@ ngx_http_vantoro_policy_blocks_style(u_char *p, u_char *last)
         ngx_string("'sha384-"),
         ngx_string("'sha512-")
     };
+
+    names = element ? element_names : attribute_names;
 
     ngx_memzero(sources, sizeof(sources));
     ngx_memzero(sources_end, sizeof(sources_end));
@@ -1505,9 +1993,11 @@ ngx_http_vantoro_policy_blocks_style(u_char *p, u_char *last)
     }
 
     if (n == 3) {
-        return 0;
+        return NGX_HTTP_VANTORO_CSP_INLINE;
     }
 
+    count = 0;
+    none = 0;
     inline_allowed = 0;
     nonce_or_hash = 0;
 
@@ -1528,6 +2018,19 @@ ngx_http_vantoro_policy_blocks_style(u_char *p, u_char *last)
 
         len = p - name;
 
+        if (len == 0) {
+            continue;
+        }
+
+        count++;
+
+        if (len == sizeof("'none'") - 1
+            && ngx_strncasecmp(name, (u_char *) "'none'", len) == 0)
+        {
+            none = 1;
+            continue;
+        }
+
         if (len == sizeof("'unsafe-inline'") - 1
             && ngx_strncasecmp(name, (u_char *) "'unsafe-inline'", len) == 0)
         {
@@ -1545,7 +2048,17 @@ ngx_http_vantoro_policy_blocks_style(u_char *p, u_char *last)
         }
     }
 
-    return !inline_allowed || nonce_or_hash;
+    /* 'none' means nothing only alone; no source at all is the same */
+
+    if (count == 0 || (none && count == 1)) {
+        return NGX_HTTP_VANTORO_CSP_NONE;
+    }
+
+    if (!inline_allowed || nonce_or_hash) {
+        return NGX_HTTP_VANTORO_CSP_LINKED;
+    }
+
+    return NGX_HTTP_VANTORO_CSP_INLINE;
 }
 
 
@@ -1888,6 +2401,36 @@ ngx_http_vantoro_stylesheet(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
 }
 
 
+/* vantoro_tdm_policy: an address that goes into a header as it is */
+
+static char *
+ngx_http_vantoro_tdm_policy(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
+{
+    char       *rv;
+    ngx_str_t  *value;
+    ngx_uint_t  i;
+
+    rv = ngx_conf_set_str_slot(cf, cmd, conf);
+    if (rv != NGX_CONF_OK) {
+        return rv;
+    }
+
+    value = cf->args->elts;
+
+    for (i = 0; i < value[1].len; i++) {
+        if (value[1].data[i] <= ' ' || value[1].data[i] == 0x7f) {
+            ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                               "invalid vantoro_tdm_policy \"%V\": "
+                               "an address has no spaces or control "
+                               "characters", &value[1]);
+            return NGX_CONF_ERROR;
+        }
+    }
+
+    return NGX_CONF_OK;
+}
+
+
 #if (NGX_HTTP_VANTORO_TEST)
 
 static char *
@@ -1978,6 +2521,14 @@ ngx_http_vantoro_add_variables(ngx_conf_t *cf)
 
     var->get_handler = ngx_http_vantoro_status_variable;
 
+    var = ngx_http_add_variable(cf, &ngx_http_vantoro_mark_name,
+                                NGX_HTTP_VAR_NOCACHEABLE);
+    if (var == NULL) {
+        return NGX_ERROR;
+    }
+
+    var->get_handler = ngx_http_vantoro_mark_variable;
+
     return NGX_OK;
 }
 
@@ -1993,6 +2544,7 @@ ngx_http_vantoro_create_main_conf(ngx_conf_t *cf)
     }
 
     conf->worker_memory = NGX_CONF_UNSET_SIZE;
+    conf->request_id = NGX_ERROR;
 
     return conf;
 }
@@ -2026,6 +2578,7 @@ ngx_http_vantoro_create_conf(ngx_conf_t *cf)
      *     conf->charset = { 0, NULL };
      *     conf->site_key = { 0, NULL };
      *     conf->stylesheet_uri = { 0, NULL };
+     *     conf->tdm_policy = { 0, NULL };
      *     conf->policy = NULL;
      *     conf->engine = NULL;
      *     conf->css = { 0, NULL };
@@ -2037,6 +2590,10 @@ ngx_http_vantoro_create_conf(ngx_conf_t *cf)
     conf->decoy = NGX_CONF_UNSET_UINT;
     conf->hide = NGX_CONF_UNSET_UINT;
     conf->nosnippet = NGX_CONF_UNSET;
+    conf->copy_notices = NGX_CONF_UNSET;
+    conf->marks = NGX_CONF_UNSET;
+    conf->mark_id = NGX_CONF_UNSET_PTR;
+    conf->tdm_reservation = NGX_CONF_UNSET;
     conf->max_size = NGX_CONF_UNSET_SIZE;
     conf->types = NGX_CONF_UNSET_PTR;
     conf->bypass = NGX_CONF_UNSET_PTR;
@@ -2065,6 +2622,7 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
     const char          *hide;
     vantoro_status       status;
     ngx_pool_cleanup_t  *cln;
+    ngx_flag_t           linked, own_tdm;
     u_char               digest[16];
 
     ngx_conf_merge_value(conf->enable, prev->enable, 0);
@@ -2072,8 +2630,11 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
                               NGX_HTTP_VANTORO_PROTECT);
     ngx_conf_merge_uint_value(conf->decoy, prev->decoy,
                               VANTORO_DECOY_COPYRIGHT);
-    ngx_conf_merge_uint_value(conf->hide, prev->hide, NGX_HTTP_VANTORO_STYLE);
+    ngx_conf_merge_uint_value(conf->hide, prev->hide,
+                              NGX_HTTP_VANTORO_LAYERED);
     ngx_conf_merge_value(conf->nosnippet, prev->nosnippet, 0);
+    ngx_conf_merge_value(conf->copy_notices, prev->copy_notices, 4);
+    ngx_conf_merge_ptr_value(conf->mark_id, prev->mark_id, NULL);
     ngx_conf_merge_str_value(conf->copyright, prev->copyright, "");
     ngx_conf_merge_str_value(conf->charset, prev->charset, "auto");
     ngx_conf_merge_str_value(conf->site_key, prev->site_key, "");
@@ -2082,6 +2643,40 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
                               8 * 1024 * 1024);
     ngx_conf_merge_ptr_value(conf->types, prev->types, NULL);
     ngx_conf_merge_ptr_value(conf->bypass, prev->bypass, NULL);
+
+    /*
+     * The defaults of marks and of the reservation follow other settings,
+     * which a deeper level may change: only what was said is inherited.
+     */
+
+    own_tdm = conf->tdm_reservation != NGX_CONF_UNSET
+              || conf->tdm_policy.data != NULL;
+
+    if (conf->marks == NGX_CONF_UNSET) {
+        conf->marks = prev->marks;
+    }
+
+    if (conf->tdm_reservation == NGX_CONF_UNSET) {
+        conf->tdm_reservation = prev->tdm_reservation;
+    }
+
+    ngx_conf_merge_str_value(conf->tdm_policy, prev->tdm_policy, "");
+
+    conf->marking = conf->marks != NGX_CONF_UNSET
+                    ? conf->marks
+                    : (conf->hide == NGX_HTTP_VANTORO_LAYERED
+                       && conf->site_key.len);
+
+    /* a policy address means a reservation, unless it is turned off */
+
+    conf->tdm = conf->tdm_reservation != NGX_CONF_UNSET
+                ? conf->tdm_reservation : (conf->tdm_policy.len != 0);
+
+    if (own_tdm && !conf->tdm && conf->tdm_policy.len) {
+        ngx_conf_log_error(NGX_LOG_WARN, cf, 0,
+                           "\"vantoro_tdm_policy\" is not sent with "
+                           "\"vantoro_tdm_reservation off\"");
+    }
 
     /* like a content handler, not inherited */
 
@@ -2095,16 +2690,36 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
 
     if (conf->enable) {
         hide = conf->hide == NGX_HTTP_VANTORO_CLASS ? "class" : "auto";
+        linked = conf->hide == NGX_HTTP_VANTORO_CLASS
+                 || conf->hide == NGX_HTTP_VANTORO_AUTO;
 
-        if (conf->hide != NGX_HTTP_VANTORO_STYLE && conf->site_key.len == 0) {
+        if (linked && conf->site_key.len == 0) {
             ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
                                "\"vantoro_hide %s\" needs "
                                "\"vantoro_site_key\"", hide);
             return NGX_CONF_ERROR;
         }
 
-        if (conf->hide != NGX_HTTP_VANTORO_STYLE
-            && conf->stylesheet_uri.len == 0)
+        /* the linked stylesheet names its classes after the key */
+
+        if (conf->hide == NGX_HTTP_VANTORO_LAYERED
+            && conf->stylesheet_uri.len && conf->site_key.len == 0)
+        {
+            ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                               "\"vantoro_stylesheet_uri\" with "
+                               "\"vantoro_hide layered\" needs "
+                               "\"vantoro_site_key\"");
+            return NGX_CONF_ERROR;
+        }
+
+        if (conf->marks == 1 && conf->site_key.len == 0) {
+            ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                               "\"vantoro_marks on\" needs "
+                               "\"vantoro_site_key\"");
+            return NGX_CONF_ERROR;
+        }
+
+        if (linked && conf->stylesheet_uri.len == 0)
         {
             ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
                                "\"vantoro_hide %s\" needs "
@@ -2241,11 +2856,24 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
 static ngx_int_t
 ngx_http_vantoro_filter_init(ngx_conf_t *cf)
 {
-    ngx_uint_t                  i;
-    ngx_http_handler_pt        *h;
-    ngx_http_core_main_conf_t  *cmcf;
+    ngx_uint_t                     i;
+    ngx_http_handler_pt           *h;
+    ngx_http_core_main_conf_t     *cmcf;
+    ngx_http_vantoro_main_conf_t  *vmcf;
+
+    static ngx_str_t  request_id = ngx_string("request_id");
 
     cmcf = ngx_http_conf_get_module_main_conf(cf, ngx_http_core_module);
+
+    /* the default mark id holds part of $request_id, as logs show it */
+
+    vmcf = ngx_http_conf_get_module_main_conf(cf,
+                                             ngx_http_vantoro_filter_module);
+
+    vmcf->request_id = ngx_http_get_variable_index(cf, &request_id);
+    if (vmcf->request_id == NGX_ERROR) {
+        return NGX_ERROR;
+    }
 
     h = ngx_array_push(&cmcf->phases[NGX_HTTP_PRECONTENT_PHASE].handlers);
     if (h == NULL) {

@@ -6,6 +6,7 @@ The module files come from the environment (run_tests.sh builds them):
   VANTORO_NGINX_TEST_MODULE  the test build (src/nginx/build.sh --test), which
                              can replay random values
   VANTORO_NGINX_LIB          the CMake folder of the libvantoro.a both are built on
+  VANTORO_NGINX_TOOL         the vantoro tool built on it (for its trace command)
 """
 import http.client
 import os
@@ -41,10 +42,12 @@ RELEASE_MODULE = module_path("VANTORO_NGINX_MODULE",
 TEST_MODULE = module_path("VANTORO_NGINX_TEST_MODULE",
                           BUILD / "nginx-test" / "ngx_http_vantoro_filter_module.so")
 LIBRARY = module_path("VANTORO_NGINX_LIB", BUILD / "nginx-test" / "lib")
+TOOL = module_path("VANTORO_NGINX_TOOL", LIBRARY / "src" / "cli" / "vantoro")
 
 
 def pytest_sessionstart(session):
-    missing = [str(p) for p in (NGINX, RELEASE_MODULE, TEST_MODULE) if not os.path.exists(p)]
+    missing = [str(p) for p in (NGINX, RELEASE_MODULE, TEST_MODULE, TOOL)
+               if not os.path.exists(p)]
     if missing:
         message = "missing (run tests/nginx/run_tests.sh): " + ", ".join(missing)
         if CI:
@@ -124,7 +127,8 @@ def reference(tmp_path_factory, values_file):
                     "-lsodium", "-lstdc++", "-lm", "-o", str(out)], check=True)
 
     def run(mode, page=b"", copyright=COPYRIGHT, decoy=None, hide=None, site_key=None,
-            charset=None, replay=True):
+            charset=None, replay=True, link=None, copy_notices=None, mark_id=None,
+            tdm=False):
         args = [str(out), mode]
         if mode == "stylesheet":
             args.append(site_key)
@@ -135,8 +139,16 @@ def reference(tmp_path_factory, values_file):
                 args += ["--decoy", decoy]
             if hide:
                 args += ["--hide", hide]
-                if hide == "class":
-                    args += ["--site-key", site_key]
+            if site_key:
+                args += ["--site-key", site_key]
+            if link:
+                args += ["--link", link]
+            if copy_notices is not None:
+                args += ["--copy-notices", str(copy_notices)]
+            if mark_id is not None:
+                args += ["--marks", "1", "--mark-id", str(mark_id)]
+            if tdm:
+                args += ["--tdm-reservation", "1"]
             if charset:
                 args += ["--charset", charset]
             if replay:
@@ -144,6 +156,16 @@ def reference(tmp_path_factory, values_file):
         return subprocess.run(args, input=page, capture_output=True, check=True).stdout
 
     return run
+
+
+def trace(text, site_key):
+    """The mark ids the tool's trace command finds in text, in its order."""
+    done = subprocess.run([str(TOOL), "trace", "--site-key", site_key, "-"], input=text,
+                          capture_output=True)
+    assert done.returncode in (0, 1), done.stderr
+    # "mark 0x0000000000001234 (4660): 66 of 66 symbols agree"
+    return [line.split()[1][2:] for line in done.stdout.decode().splitlines()
+            if line.startswith("mark 0x")]
 
 
 class Response:

@@ -1,12 +1,14 @@
 /* What the C interface makes of a page, for comparison with the nginx module.
  *
  *   reference page|content|protect [--copyright TEXT] [--decoy KIND]
- *             [--hide style|class --site-key KEY] [--charset NAME]
- *             [--values FILE] < page > result
+ *             [--hide style|class|layered] [--site-key KEY] [--link URI]
+ *             [--copy-notices N] [--marks 1] [--mark-id ID]
+ *             [--tdm-reservation 1] [--charset NAME] [--values FILE]
+ *             < page > result
  *   reference stylesheet KEY > stylesheet
  *
  * --values: one random value a line, read with strtod() as the module's test
- * build reads them. Exit 1 with the library's message on failure.
+ * build reads them. --mark-id: decimal or 0x-hex. Exit 1 with the library's message on failure.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -44,6 +46,12 @@ int main(int argc, char **argv) {
   double *values = NULL;
   size_t count = 0;
   int i;
+  const char *copyright = NULL, *site_key = NULL, *link = NULL, *charset = NULL;
+  const char *copy_notices = NULL;
+  vantoro_decoy_kind kind = VANTORO_DECOY_COPYRIGHT;
+  vantoro_hide_method method = VANTORO_HIDE_STYLE;
+  int marks = 0, tdm = 0, mark_id_given = 0;
+  unsigned char mark_id[8] = {0};
 
   if (argc < 2) die("usage", "reference MODE [OPTIONS] < page");
   mode = argv[1];
@@ -59,28 +67,36 @@ int main(int argc, char **argv) {
 
   if (vantoro_create(&h) != VANTORO_OK) die("vantoro_create", "failed");
 
+  /* read first, then set in the order the module sets them */
   for (i = 2; i + 1 < argc; i += 2) {
     const char *option = argv[i], *value = argv[i + 1];
-    status = VANTORO_OK;
     if (strcmp(option, "--copyright") == 0) {
-      status = vantoro_set_copyright(h, value, strlen(value));
+      copyright = value;
     } else if (strcmp(option, "--decoy") == 0) {
-      vantoro_decoy_kind kind = strcmp(value, "random") == 0 ? VANTORO_DECOY_RANDOM
-                                : strcmp(value, "both") == 0 ? VANTORO_DECOY_BOTH
-                                                              : VANTORO_DECOY_COPYRIGHT;
-      status = vantoro_set_decoy_kind(h, kind);
+      kind = strcmp(value, "random") == 0 ? VANTORO_DECOY_RANDOM
+             : strcmp(value, "both") == 0 ? VANTORO_DECOY_BOTH
+                                           : VANTORO_DECOY_COPYRIGHT;
     } else if (strcmp(option, "--hide") == 0) {
-      if (strcmp(value, "class") == 0) {
-        if (i + 3 >= argc || strcmp(argv[i + 2], "--site-key") != 0) {
-          die("usage", "--hide class needs --site-key KEY next");
-        }
-        status = vantoro_set_hiding(h, VANTORO_HIDE_CLASS, argv[i + 3], strlen(argv[i + 3]));
-        i += 2;
-      } else {
-        status = vantoro_set_hiding(h, VANTORO_HIDE_STYLE, NULL, 0);
-      }
+      method = strcmp(value, "class") == 0     ? VANTORO_HIDE_CLASS
+               : strcmp(value, "layered") == 0 ? VANTORO_HIDE_LAYERED
+                                               : VANTORO_HIDE_STYLE;
+    } else if (strcmp(option, "--site-key") == 0) {
+      site_key = value;
+    } else if (strcmp(option, "--link") == 0) {
+      link = value;
+    } else if (strcmp(option, "--copy-notices") == 0) {
+      copy_notices = value;
+    } else if (strcmp(option, "--marks") == 0) {
+      marks = atoi(value);
+    } else if (strcmp(option, "--mark-id") == 0) {
+      unsigned long long id = strtoull(value, NULL, 0);
+      int b;
+      for (b = 0; b < 8; b++) mark_id[b] = (unsigned char) (id >> (56 - 8 * b));
+      mark_id_given = 1;
+    } else if (strcmp(option, "--tdm-reservation") == 0) {
+      tdm = atoi(value);
     } else if (strcmp(option, "--charset") == 0) {
-      status = vantoro_set_charset(h, value);
+      charset = value;
     } else if (strcmp(option, "--values") == 0) {
       FILE *f = fopen(value, "rb");
       char *text, *p, *end;
@@ -106,8 +122,23 @@ int main(int argc, char **argv) {
     } else {
       die("unknown option", option);
     }
-    if (status != VANTORO_OK) die(option, vantoro_last_error(h));
   }
+
+  status = VANTORO_OK;
+  if (copyright) status = vantoro_set_copyright(h, copyright, strlen(copyright));
+  if (status == VANTORO_OK) status = vantoro_set_decoy_kind(h, kind);
+  if (status == VANTORO_OK && charset) status = vantoro_set_charset(h, charset);
+  if (status == VANTORO_OK) {
+    status = vantoro_set_hiding(h, method, site_key, site_key ? strlen(site_key) : 0);
+  }
+  if (status == VANTORO_OK && link) status = vantoro_set_stylesheet_link(h, link, strlen(link));
+  if (status == VANTORO_OK && copy_notices) {
+    status = vantoro_set_copy_notices(h, (size_t) strtoul(copy_notices, NULL, 10));
+  }
+  if (status == VANTORO_OK && marks) status = vantoro_set_marks(h, 1);
+  if (status == VANTORO_OK && tdm) status = vantoro_set_tdm_reservation(h, 1);
+  if (status == VANTORO_OK && mark_id_given) status = vantoro_set_mark_id(h, mark_id);
+  if (status != VANTORO_OK) die("options", vantoro_last_error(h));
 
   if (count && vantoro_replay(h, values, count) != VANTORO_OK) {
     die("vantoro_replay", vantoro_last_error(h));

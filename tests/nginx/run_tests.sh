@@ -36,8 +36,9 @@ if [[ ! -f $lib/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$lib" --target vantoro_static -j "${VANTORO_NGINX_JOBS:-2}" >/dev/null
-export VANTORO_LIBRARY_DIR=$lib
+# the tool too: its trace command reads the marks of the pages nginx sends
+cmake --build "$lib" --target vantoro_static vantoro_cli -j "${VANTORO_NGINX_JOBS:-2}" >/dev/null
+export VANTORO_LIBRARY_DIR=$lib VANTORO_NGINX_TOOL=$lib/src/cli/vantoro
 VANTORO_NGINX_MODULE=$(VANTORO_NGINX_BUILD=$out/release "$root/src/nginx/build.sh" | tail -1)
 VANTORO_NGINX_TEST_MODULE=$(VANTORO_NGINX_BUILD=$out/test "$root/src/nginx/build.sh" --test | tail -1)
 export VANTORO_NGINX_MODULE VANTORO_NGINX_TEST_MODULE VANTORO_NGINX_LIB=$lib

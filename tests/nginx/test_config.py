@@ -1,4 +1,6 @@
 """Configuration mistakes stop `nginx -t` with a message that names them."""
+import re
+
 import pytest
 
 from conftest import RELEASE_MODULE, TEST_MODULE
@@ -26,6 +28,15 @@ def test_a_full_configuration_is_accepted(nginx):
         location /a/ { vantoro off; gzip_static on; }
         location /b/ { vantoro_pass page; vantoro_hide style; vantoro_charset GBK; }
         location /c/ { vantoro_copyright ""; vantoro_decoy random; gunzip on; }
+        location /d/ {
+            vantoro_hide layered; vantoro_copy_notices 0; vantoro_marks on;
+            vantoro_mark_id "0x$connection$arg_id";
+            vantoro_tdm_reservation on; vantoro_tdm_policy https://example.com/tdm.json;
+        }
+        location /e/ {
+            vantoro_hide layered; vantoro_site_key ""; vantoro_stylesheet_uri "";
+            vantoro_marks off;
+        }
     """)
     assert status == 0, output
     assert "test is successful" in output
@@ -74,6 +85,21 @@ def test_a_full_configuration_is_accepted(nginx):
     ("location /a/ { vantoro_worker_memory 2m; }",
      '"vantoro_worker_memory" directive is not allowed here'),
     ("location = /v.css { vantoro_stylesheet; }", '"vantoro_stylesheet" needs "vantoro_site_key"'),
+    # marks are keyed; a linked stylesheet is named after the key
+    ("vantoro on; vantoro_copyright x; vantoro_marks on;",
+     '"vantoro_marks on" needs "vantoro_site_key"'),
+    ("vantoro_marks on; location /a/ { vantoro on; vantoro_copyright x; }",
+     '"vantoro_marks on" needs "vantoro_site_key"'),
+    ("vantoro on; vantoro_copyright x; vantoro_stylesheet_uri /v.css;",
+     '"vantoro_stylesheet_uri" with "vantoro_hide layered" needs "vantoro_site_key"'),
+    ("vantoro_marks maybe;", 'invalid value "maybe" in "vantoro_marks" directive'),
+    ("vantoro_copy_notices -1;", '"vantoro_copy_notices" directive invalid number'),
+    ("vantoro_copy_notices many;", '"vantoro_copy_notices" directive invalid number'),
+    ("vantoro_mark_id 1; vantoro_mark_id 2;", '"vantoro_mark_id" directive is duplicate'),
+    ("vantoro_tdm_reservation yes;",
+     'invalid value "yes" in "vantoro_tdm_reservation" directive'),
+    ("vantoro_tdm_policy 'https://example.com/a b';",
+     'invalid vantoro_tdm_policy "https://example.com/a b"'),
     ("vantoro_site_key k1; vantoro_stylesheet;", '"vantoro_stylesheet" directive is not allowed here'),
     ("vantoro_pass page; vantoro_pass page;", '"vantoro_pass" directive is duplicate'),
     # the test build's directive is not in the module as shipped
@@ -90,6 +116,24 @@ def test_mistakes_are_named(nginx, server, message):
 def test_class_hiding_needs_nothing_while_off(nginx):
     status, output = check(nginx, "vantoro_hide class;")
     assert status == 0, output
+    status, output = check(nginx, "vantoro_marks on; vantoro_stylesheet_uri /v.css;")
+    assert status == 0, output
+
+
+def test_the_default_needs_no_key(nginx):
+    # layered hiding names its classes after the copyright text then, unmarked
+    status, output = check(nginx, "vantoro on; vantoro_copyright x;")
+    assert status == 0 and "[warn]" not in output, output
+
+
+def test_a_policy_without_reservation_is_a_warning(nginx):
+    status, output = check(nginx, """
+        vantoro_tdm_policy https://example.com/tdm.json;
+        location /a/ { vantoro_tdm_reservation off; }
+    """)
+    assert status == 0, output
+    assert re.search(r'\[warn\].*"vantoro_tdm_policy" is not sent with '
+                     r'"vantoro_tdm_reservation off"', output), output
 
 
 def test_test_build_reads_its_values(nginx, tmp_path):

@@ -19,6 +19,7 @@ def server(nginx, values_file, site):
     return nginx.start(f"""
         vantoro on;
         vantoro_copyright "{COPYRIGHT_RU}";
+        vantoro_hide style;
         location /u/ {{ proxy_pass http://UPSTREAM/; {replay} }}
         location /cs/ {{ charset windows-1251; alias {site}/; {replay} }}
         location /zip/ {{

@@ -31,7 +31,7 @@ def server(nginx, values_file):
             proxy_pass http://UPSTREAM/; {replay}
         }}
         location /live/ {{ vantoro_hide auto; proxy_pass http://UPSTREAM/; }}
-        location /style/ {{ proxy_pass http://UPSTREAM/; }}
+        location /style/ {{ vantoro_hide style; proxy_pass http://UPSTREAM/; }}
         location = /v.css {{ vantoro_stylesheet; }}
     """)
 

@@ -16,6 +16,7 @@ def server(nginx, values_file, site):
     return nginx.start(f"""
         vantoro on;
         vantoro_copyright "{COPYRIGHT}";
+        vantoro_hide style;
         location /s/ {{ alias {site}/; {replay} }}
         location /u/ {{ proxy_pass http://UPSTREAM/; {replay} }}
         location /unbuffered/ {{ proxy_buffering off; proxy_pass http://UPSTREAM/; {replay} }}

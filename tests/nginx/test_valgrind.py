@@ -23,7 +23,12 @@ def test_no_memory_errors_or_leaks(nginx, site):
         vantoro_copyright "{COPYRIGHT}";
         vantoro_site_key k1;
         vantoro_stylesheet_uri /v.css;
+        vantoro_tdm_policy https://example.com/tdm.json;
         location /s/ {{ alias {site}/; }}
+        location /l/ {{ proxy_pass http://UPSTREAM/; }}
+        location /nolink/ {{ vantoro_stylesheet_uri ""; proxy_pass http://UPSTREAM/; }}
+        location /id/ {{ vantoro_mark_id $arg_id; proxy_pass http://UPSTREAM/; }}
+        location /style/ {{ vantoro_hide style; vantoro_marks on; alias {site}/; }}
         location /u/ {{ vantoro_hide auto; proxy_pass http://UPSTREAM/; }}
         location /page/ {{ vantoro_pass page; vantoro_decoy both; proxy_pass http://UPSTREAM/; }}
         location /small/ {{ vantoro_max_size 4k; proxy_pass http://UPSTREAM/; }}
@@ -36,6 +41,12 @@ def test_no_memory_errors_or_leaks(nginx, site):
         ("/s/long.html", {"Range": "bytes=0-5"}, True),
         ("/u/article.html?chunks=1&csp=style-src%20'self'", {}, True),
         ("/u/long.html?chunks=random", {}, True),
+        ("/l/article.html?csp=default-src%20'self'", {}, True),  # layered, linked
+        ("/nolink/article.html?csp=default-src%20'self'", {}, False),  # nothing hides
+        ("/nolink/long.html", {}, True),
+        ("/id/article.html?id=0x2a", {}, True),
+        ("/id/article.html?id=bogus", {}, True),
+        ("/style/article.html", {}, True),
         ("/u/article.html?nolength=1", {}, True),
         ("/u/article.html?ranges=1", {"Range": "bytes=0-", "If-Range": '"x"'}, True),
         ("/zip/article.html?gzip=1", {}, True),
