@@ -236,9 +236,14 @@ TEST(RsDecode, CorrectsEveryErrorCountUpToHalfTheRedundancy) {
 
 TEST(RsDecode, BeyondTheBoundNeverReturnsAFarCodeword) {
   std::mt19937 rng(16);
+#ifdef VANTORO_SANITIZED
+  constexpr std::size_t kStride = 16;
+#else
+  constexpr std::size_t kStride = 1;
+#endif
   const std::vector<Shape> shapes = {{1, 4}, {8, 20}, {12, 30}, {12, 255}, {100, 255}};
   for (const Shape shape : shapes) {
-    for (std::size_t e = (shape.m - shape.k) / 2 + 1; e <= shape.m; ++e) {
+    for (std::size_t e = (shape.m - shape.k) / 2 + 1; e <= shape.m; e += kStride) {
       for (int trial = 0; trial < 3; ++trial) {
         const auto message = RandomMessage(rng, shape.k);
         auto points = PointsOf(RsEncode(message), RandomPositions(rng, shape.m));
