@@ -116,11 +116,12 @@ std::string HidingStylesheet(std::string_view site_key) {
   AppendSelector(sheet, HidingClassNames(site_key));
   sheet += "{display:none!important}\n";
   // Clipped in place rather than moved far away: an offset box would widen the
-  // scrollable area of a right-to-left page.
+  // scrollable area of a right-to-left page. The overflow must be cut too:
+  // text spilling out of the 1px box, clipped or not, widens the page.
   AppendSelector(sheet, CopyVisibleClassNames(site_key));
   sheet += "{position:absolute!important;width:1px!important;height:1px!important;"
            "margin:-1px!important;padding:0!important;border:0!important;"
-           "clip:rect(0 0 0 0)!important;"
+           "overflow:hidden!important;clip:rect(0 0 0 0)!important;"
            "clip-path:inset(50%)!important;white-space:nowrap!important}\n";
   return sheet;
 }

@@ -553,7 +553,7 @@ static void test_handles_independent(void) {
  * arguments refused. */
 static void test_hiding(void) {
   static const char sheet[] = ".jprdfwdvv,.gjgfjkws,.lzbavqqbd,.bcphlnh{display:none!important}\n"
-            ".wcsoju,.sgcbzsudn{position:absolute!important;width:1px!important;height:1px!important;margin:-1px!important;padding:0!important;border:0!important;clip:rect(0 0 0 0)!important;clip-path:inset(50%)!important;white-space:nowrap!important}\n";
+            ".wcsoju,.sgcbzsudn{position:absolute!important;width:1px!important;height:1px!important;margin:-1px!important;padding:0!important;border:0!important;overflow:hidden!important;clip:rect(0 0 0 0)!important;clip-path:inset(50%)!important;white-space:nowrap!important}\n";
   vantoro_handle *handle = new_handle();
   char *out = SENTINEL;
   size_t length = SENTINEL_LENGTH;

@@ -12,8 +12,9 @@ Prints one line per page, copy and check, as harvest.mjs does:
          its marks: TOOL trace finds ID in it (layered)
   trace  TOOL trace finds ID in the innerText and in nearly all windows of the
          article text, and nothing in the original's or another key's (layered)
-and, for the count, NAME layered windows N: the windows in which it found ID
-(windows-tidy N: the same with the article's whitespace runs made one space).
+and, for the count, NAME layered windows N: the windows (of the article's text
+with its whitespace runs made one space, as a copy has it) in which it found ID
+(windows-raw N: the same in the text with the markup's whitespace as it is).
 """
 import os
 import random
@@ -133,15 +134,17 @@ def main():
             lost = finds(tool, key, mark, read(at(f"{name}.layered.innertext.txt")))
             if lost:
                 problems.append(f"not in the innerText ({lost})")
-            found = [finds(tool, key, mark, piece)
-                     for piece in windows(read(at(f"{name}.layered.article.txt")), f"harvest {name}")]
+            # Copied prose: the article's text with its whitespace runs as one
+            # space, as a rendered copy has them (the saved markup's
+            # indentation would otherwise fill a window of a table with
+            # spaces). The raw text's count is printed for comparison.
+            article = read(at(f"{name}.layered.article.txt"))
+            tidy = re.sub(r"\s+", " ", article)
+            found = [finds(tool, key, mark, piece) for piece in windows(tidy, f"harvest {name}")]
             hits = sum(why is None for why in found)
             print(f"{name} layered windows {hits}", flush=True)
-            # For the count only: the saved markup's indentation fills the
-            # article's text; a harvester that tidies it gets denser windows.
-            tidy = re.sub(r"\s+", " ", read(at(f"{name}.layered.article.txt")))
-            print(f"{name} layered windows-tidy "
-                  f"{sum(finds(tool, key, mark, piece) is None for piece in windows(tidy, f'harvest {name}'))}",
+            print(f"{name} layered windows-raw "
+                  f"{sum(finds(tool, key, mark, piece) is None for piece in windows(article, f'harvest {name}'))}",
                   flush=True)
             if hits < WINDOWS_NEEDED:
                 first = next(why for why in found if why)

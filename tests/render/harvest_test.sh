@@ -105,8 +105,8 @@ windows() {  # kind
   awk -v k="$1" '$2 == "layered" && $3 == k { n += $4; m += 30 } END { print n + 0 " of " m + 0 }' \
     "$work/verdicts"
 }
-echo "  trace: the id found in $(windows windows) windows of the articles" \
-     "($(windows windows-tidy) with their whitespace tidied)"
+echo "  trace: the id found in $(windows windows) windows of the articles, as copied" \
+     "($(windows windows-raw) with the markup's whitespace left in)"
 echo "  screenshot pairs taken again: $(awk '$3 == "retaken" { print $4 }' "$work/verdicts")"
 for copy in style class; do
   echo "--hide $copy, for comparison (fails nothing):"
