@@ -17,6 +17,30 @@ namespace {
 
 constexpr std::string_view kWhitespace = "\t\n ";
 
+using Inserts = std::vector<std::pair<std::size_t, std::string>>;
+
+// Another pass's insertions, written into `out` as the copy of `text` reaches
+// them; `pos` is how far the copy stands.
+class Inserter {
+ public:
+  Inserter(std::string_view text, std::string& out, const Inserts& inserts, std::size_t& pos)
+      : text_(text), out_(out), next_(inserts.begin()), end_(inserts.end()), pos_(pos) {}
+  // Those up to `end`, the one at `end` included.
+  void Until(std::size_t end) {
+    for (; next_ != end_ && next_->first <= end; ++next_) {
+      out_.append(text_, pos_, next_->first - pos_);
+      out_ += next_->second;
+      pos_ = next_->first;
+    }
+  }
+
+ private:
+  std::string_view text_;
+  std::string& out_;
+  Inserts::const_iterator next_, end_;
+  std::size_t& pos_;
+};
+
 }  // namespace
 
 std::string ContentPass(std::string_view article, const ContentSettings& settings) {
@@ -93,31 +117,24 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     std::size_t last_frameset_ = std::string_view::npos;
     std::vector<std::size_t> paragraph_ends, line_breaks;
   };
-  static const std::vector<std::pair<std::size_t, std::string>> kNoInserts;
-  const auto& inserts = settings.also_inserts != nullptr ? *settings.also_inserts : kNoInserts;
+  static const Inserts kNoInserts;
+  const Inserts& inserts = settings.also_inserts != nullptr ? *settings.also_inserts : kNoInserts;
   // One sweep: a decoy in front of each of these markers, and the insertions
   // (those of the first sweep's text, given for it).
   auto sweep = [&](std::string_view text, const std::vector<std::size_t>& at,
-                   std::string_view marker, const std::vector<std::pair<std::size_t, std::string>>& also) {
+                   std::string_view marker, const Inserts& also) {
     std::string out;
     out.reserve(text.size() + text.size() / 4);
     std::size_t pos = 0;
-    auto next = also.begin();
-    auto insert_until = [&](std::size_t end) {
-      for (; next != also.end() && next->first <= end; ++next) {
-        out.append(text, pos, next->first - pos);
-        out += next->second;
-        pos = next->first;
-      }
-    };
+    Inserter insert(text, out, also, pos);
     for (std::size_t lt : at) {
-      insert_until(lt);
+      insert.Until(lt);
       out.append(text, pos, lt - pos);
       out += decoy();
       out += marker;  // the marker's letters come out in lower case
       pos = lt + marker.size();
     }
-    insert_until(text.size());
+    insert.Until(text.size());
     out.append(text, pos);
     return out;
   };
@@ -160,27 +177,20 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
   std::string out;
   out.reserve(article.size() + decoys.size() + inserted);
   std::size_t pos = 0, p = 0, b = 0;
-  auto next = inserts.begin();
-  auto insert_until = [&](std::size_t end) {
-    for (; next != inserts.end() && next->first <= end; ++next) {
-      out.append(article, pos, next->first - pos);
-      out += next->second;
-      pos = next->first;
-    }
-  };
+  Inserter insert(article, out, inserts, pos);
   while (p < paragraph_ends.size() || b < line_breaks.size()) {
     bool paragraph = b == line_breaks.size() ||
                      (p < paragraph_ends.size() && paragraph_ends[p] < line_breaks[b]);
     std::size_t lt = paragraph ? paragraph_ends[p] : line_breaks[b];
     std::size_t k = paragraph ? p++ : paragraph_ends.size() + b++;
     std::size_t from = k == 0 ? 0 : decoy_ends[k - 1];
-    insert_until(lt);
+    insert.Until(lt);
     out.append(article, pos, lt - pos);
     out.append(decoys, from, decoy_ends[k] - from);
     out += paragraph ? "</p" : "<br";  // the marker's letters come out in lower case
     pos = lt + 3;
   }
-  insert_until(article.size());
+  insert.Until(article.size());
   out.append(article, pos);
   return out;
 }

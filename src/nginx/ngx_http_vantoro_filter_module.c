@@ -694,6 +694,30 @@ ngx_http_vantoro_header_filter(ngx_http_request_t *r)
 }
 
 
+/* A response header; key and value must outlive the request. */
+
+static ngx_int_t
+ngx_http_vantoro_add_header(ngx_http_request_t *r, ngx_str_t *key,
+    ngx_str_t *value)
+{
+    ngx_table_elt_t  *h;
+
+    h = ngx_list_push(&r->headers_out.headers);
+    if (h == NULL) {
+        return NGX_ERROR;
+    }
+
+    h->hash = 1;
+#if (nginx_version >= 1023000)
+    h->next = NULL;
+#endif
+    h->key = *key;
+    h->value = *value;
+
+    return NGX_OK;
+}
+
+
 /*
  * The TDM reservation in the headers of every response of the location,
  * whatever becomes of its body: a bypassed crawler, a page sent unprotected,
@@ -709,6 +733,9 @@ ngx_http_vantoro_tdm_headers(ngx_http_request_t *r,
     ngx_uint_t        i;
     ngx_list_part_t  *part;
     ngx_table_elt_t  *h;
+    static ngx_str_t  reservation = ngx_string("tdm-reservation");
+    static ngx_str_t  policy = ngx_string("tdm-policy");
+    static ngx_str_t  one = ngx_string("1");
 
     part = &r->headers_out.headers.part;
     h = part->elts;
@@ -735,33 +762,17 @@ ngx_http_vantoro_tdm_headers(ngx_http_request_t *r,
         }
     }
 
-    h = ngx_list_push(&r->headers_out.headers);
-    if (h == NULL) {
+    if (ngx_http_vantoro_add_header(r, &reservation, &one) != NGX_OK) {
         return NGX_ERROR;
     }
-
-    h->hash = 1;
-#if (nginx_version >= 1023000)
-    h->next = NULL;
-#endif
-    ngx_str_set(&h->key, "tdm-reservation");
-    ngx_str_set(&h->value, "1");
 
     if (vlcf->tdm_policy.len == 0) {
         return NGX_OK;
     }
 
-    h = ngx_list_push(&r->headers_out.headers);
-    if (h == NULL) {
+    if (ngx_http_vantoro_add_header(r, &policy, &vlcf->tdm_policy) != NGX_OK) {
         return NGX_ERROR;
     }
-
-    h->hash = 1;
-#if (nginx_version >= 1023000)
-    h->next = NULL;
-#endif
-    ngx_str_set(&h->key, "tdm-policy");
-    h->value = vlcf->tdm_policy;
 
     return NGX_OK;
 }
