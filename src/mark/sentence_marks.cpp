@@ -59,6 +59,7 @@ void SentenceMarker::Visit(std::size_t lt, const TreeBuilder& tree) {
   const std::string_view segment = text_.substr(start, lt - start);
   const bool ends_before_break = MatchesAt(text_, lt, "</") || MatchesAt(text_, lt, "<br");
   for (std::size_t i = first_end - start; i < segment.size(); ++i) {
+    if (kByteKinds[static_cast<unsigned char>(segment[i])] == kPlain) continue;
     const std::size_t length = SentenceEndAt(segment, i, utf8_);
     if (length == 0) continue;
     MarkAfter(segment, start, i, length, ends_before_break);
