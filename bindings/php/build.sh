@@ -2,6 +2,7 @@
 # Builds the PHP extension "vantoro" and runs its tests.
 #
 #   bindings/php/build.sh            the engine's static library, the extension, its tests
+#   bindings/php/build.sh build      the same without the tests (ext/modules/vantoro.so)
 #   bindings/php/build.sh install    the same, then `make install` into PHP's extension folder
 #   bindings/php/build.sh bench [PAGE] [ITERATIONS]   the same, then the benchmark (bench.php)
 #   bindings/php/build.sh memcheck   the same, with every test under valgrind (leaks too)
@@ -22,8 +23,8 @@ mode=${1:-test}
 shift || true
 
 case $mode in
-  test|install|bench|memcheck|arginfo) ;;
-  *) echo "usage: $0 [test|install|bench|memcheck|arginfo]" >&2; exit 2 ;;
+  test|build|install|bench|memcheck|arginfo) ;;
+  *) echo "usage: $0 [test|build|install|bench|memcheck|arginfo]" >&2; exit 2 ;;
 esac
 
 stub_hash() { php -r 'echo sha1(str_replace("\r\n", "\n", file_get_contents($argv[1])));' "$1"; }
@@ -81,6 +82,7 @@ fi
   rm -f "$ext/modules/vantoro.so" "$ext/vantoro.la"
 make -C "$ext" -j "$jobs" >"$ext/make.out" 2>&1 || { cat "$ext/make.out" >&2; exit 1; }
 grep -E "warning:" "$ext/make.out" >&2 || true
+[[ $mode != build ]] || exit 0
 
 # The tests, through PHP's run-tests.php as `make test` runs it.
 log=$ext/test.out

@@ -51,14 +51,20 @@ archive=$lib/libvantoro.a
 # nginx's build tree, configured again whenever the module's config file, the
 # nginx sources or the library folder changed.
 ngx=$out/nginx-src
-stamp="$lib $test_build $(stat -c %Y "$here/config" "$src/conf_flags")"
+# The caller's compiler and linker flags (a package build's hardening) go to
+# nginx's configure; nginx takes only the last of each option.
+cc_opt="${CFLAGS:-} ${CPPFLAGS:-}"
+[[ -z $test_build ]] || cc_opt+=" -DNGX_HTTP_VANTORO_TEST=1"
+ld_opt=${LDFLAGS:-}
+stamp="$lib $test_build $cc_opt $ld_opt $(stat -c %Y "$here/config" "$src/conf_flags")"
 if [[ ! -f $ngx/objs/Makefile || $(cat "$out/.configured" 2>/dev/null) != "$stamp" ]]; then
   rm -rf "$ngx"
   cp -r "$src" "$ngx"
   # shellcheck disable=SC1091
   source "$src/conf_flags"
   extra=()
-  [[ -z $test_build ]] || extra+=(--with-cc-opt=-DNGX_HTTP_VANTORO_TEST=1)
+  [[ -z ${cc_opt// /} ]] || extra+=(--with-cc-opt="$cc_opt")
+  [[ -z $ld_opt ]] || extra+=(--with-ld-opt="$ld_opt")
   (cd "$ngx" && VANTORO_LIB="$archive" VANTORO_INCS="$root/include $lib/include" \
      ./configure "${NGX_CONF_FLAGS[@]}" "${extra[@]}" --add-dynamic-module="$here") \
      >"$out/configure.out" 2>&1 || { cat "$out/configure.out" >&2; exit 1; }
