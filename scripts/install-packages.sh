@@ -2,27 +2,39 @@
 # Installs the Debian packages the project needs, and only those still missing.
 #
 #   scripts/install-packages.sh main   what building the tool and the libraries needs
+#   scripts/install-packages.sh packages   what building the Debian packages needs
 #   scripts/install-packages.sh test   everything the full test workflow needs (.ci/run)
 #
 # Runs as root, or through sudo when that exists. With nothing missing it does
 # nothing: no package lists are fetched.
 set -euo pipefail
 
-usage() { echo "usage: $0 main|test" >&2; exit 2; }
+usage() { echo "usage: $0 main|packages|test" >&2; exit 2; }
 (($# == 1)) || usage
 
-main_packages=(g++ cmake ninja-build pkg-config libsodium-dev)
+main_packages=(g++ make cmake ninja-build pkg-config libsodium-dev)
 test_packages=("${main_packages[@]}"
-               libgtest-dev libgmock-dev libbenchmark-dev valgrind
+               libgtest-dev libgmock-dev libbenchmark-dev valgrind curl
                clang libclang-rt-14-dev chromium
                g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev wine64 wine
                wine32:i386
-               python3-dev python3-pytest python3-html5lib python3-bs4 mypy gunicorn uwsgi-core uwsgi-plugin-python3
-               php8.2-cli php8.2-dev php8.2-fpm nodejs
-               nginx nginx-dev wrk)
+               python3-dev python3-venv python3-pytest python3-html5lib python3-bs4 mypy
+               gunicorn uwsgi-core uwsgi-plugin-python3
+               python3-starlette python3-fastapi python3-uvicorn python3-django python3-httpx
+               php8.2-cli php8.2-dev php8.2-fpm
+               nginx nginx-dev apache2 apache2-dev wrk
+               debhelper dpkg-dev fakeroot dh-python dh-php lintian)
+package_packages=("${main_packages[@]}" git debhelper dpkg-dev fakeroot lintian dh-python python3-dev
+                  dh-php php8.2-dev php8.2-cli nginx-dev apache2-dev)
+# Node.js with npm and its headers (for node-gyp): a machine that has a node
+# of its own (one with npm bundled) keeps it; else Debian's.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null || [[ ! -f /usr/include/node/node_api.h ]]; then
+  test_packages+=(nodejs npm libnode-dev)
+fi
 case $1 in
   main) packages=("${main_packages[@]}") ;;
-  test) packages=("${test_packages[@]}") ;;
+  packages) packages=("${package_packages[@]}") ;;
+  test) packages=("${test_packages[@]}" "${package_packages[@]}") ;;
   *) usage ;;
 esac
 

@@ -1,0 +1,2 @@
+mod debian/build-php/ext/modules/vantoro.so
+mod debian/vantoro.ini
