@@ -4,6 +4,8 @@
 # CMake's configure step. Any failure fails the script, pytest's "no tests
 # ran" (exit status 5) included. -P keeps the source folder's unbuilt
 # package off the module path; no bytecode is left in the source folder.
+# pip, in the packaging tests, builds in the same folder: only what changed
+# is rebuilt.
 #
 #   bindings/python/run_tests.sh [BUILD_DIR [CMAKE_ARGS...]]
 set -euo pipefail
@@ -12,4 +14,6 @@ build=${1:-$here/../../build/python}
 shift || true
 cmake -S "$here" -B "$build" "$@" >/dev/null
 cmake --build "$build" --parallel 2
-PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$build" /usr/bin/python3 -P -m pytest -q -p no:cacheprovider "$here/tests"
+build=$(cd "$build" && pwd)
+PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$build" VANTORO_PYTHON_BUILD_DIR="$build" \
+  /usr/bin/python3 -P -m pytest -q -p no:cacheprovider "$here/tests"

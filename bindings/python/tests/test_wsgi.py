@@ -176,16 +176,16 @@ class Recorder:
 def serve(middleware, method="GET", **environ):
     """(status, headers as a dict of lower-case names, body, result) of one
     request; a repeated header's values are joined by ", "."""
-    started = []
+    started, written = [], []
 
     def start_response(status, headers, exc_info=None):
         started.append((status, headers))
-        return lambda data: None
+        return written.append
 
     environ = {"REQUEST_METHOD": method, "PATH_INFO": "/p", "wsgi.errors": io.StringIO(),
                **environ}
     result = middleware(environ, start_response)
-    body = b"".join(result)
+    body = b"".join(written) + b"".join(result)
     getattr(result, "close", lambda: None)()
     assert len(started) == 1
     status, headers = started[0]
@@ -296,6 +296,28 @@ def test_an_error_response_replaces_a_held_one():
     status, headers, body, _ = serve(ProtectMiddleware(app, "Test Site", debug=True))
     assert (status, body) == ("500 Internal Server Error", b"failed")
     assert headers["x-vantoro-status"] == "status"
+
+
+def test_a_body_over_max_size_goes_out_unchanged(caplog):
+    def streaming(environ, start_response):
+        write = start_response("200 OK", [("Content-Type", "text/html")])
+        if environ["PATH_INFO"] == "/write":  # the legacy write callable
+            for chunk in [PAGE] * 3:
+                write(chunk)
+            return []
+        return iter([PAGE] * 3)
+
+    middleware = ProtectMiddleware(streaming, "Test Site", max_size=2 * len(PAGE), debug=True)
+    with caplog.at_level(logging.ERROR, logger="vantoro"):
+        for path in ("/iterated", "/write"):
+            _, headers, body, _ = serve(middleware, PATH_INFO=path)
+            assert body == PAGE * 3 and headers["x-vantoro-status"] == "too_large"
+    assert caplog.text.count("page sent unprotected: larger than max_size") == 2
+    # A declared length over it is not even held; a whole page at the limit is protected.
+    _, headers, body, _ = serve(ProtectMiddleware(Recorder(), "T", max_size=10, debug=True))
+    assert (body, headers["x-vantoro-status"], headers["etag"]) == (PAGE, "too_large", '"e1"')
+    _, headers, body, _ = serve(ProtectMiddleware(Recorder(), "T", max_size=len(PAGE)))
+    assert vantoro.is_protected(body)
 
 
 def test_options_reach_each_page():

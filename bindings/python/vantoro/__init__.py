@@ -35,7 +35,8 @@ take turns, and a mark_id given to one call marks that call's page alone; the
 module-level functions make a Protector per call.
 
 vantoro.wsgi.ProtectMiddleware protects the HTML responses of a WSGI
-application.
+application, vantoro.asgi.ProtectMiddleware those of an ASGI one (Starlette,
+FastAPI, Django), with the same options and rules.
 """
 
 from __future__ import annotations
