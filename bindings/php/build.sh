@@ -27,6 +27,15 @@ case $mode in
   *) echo "usage: $0 [test|build|install|bench|memcheck|arginfo]" >&2; exit 2 ;;
 esac
 
+# Without PHP's development tools there is nothing to build: a skip (77) for the
+# test suite, a failure under CI=true, where they are installed.
+if ! command -v phpize >/dev/null || ! command -v php >/dev/null; then
+  if [[ $mode == test && ${CI:-} != true ]]; then
+    echo "SKIP: PHP is not installed (packages php8.2-cli, php8.2-dev)"; exit 77
+  fi
+  echo "$0: phpize and php are needed (packages php8.2-cli, php8.2-dev)" >&2; exit 1
+fi
+
 stub_hash() { php -r 'echo sha1(str_replace("\r\n", "\n", file_get_contents($argv[1])));' "$1"; }
 
 # PHP's own generator, with the Debian package php-parser in place of the copy

@@ -29,12 +29,17 @@ if [[ ${CI:-} == true ]]; then
   command -v valgrind >/dev/null || missing "valgrind is not installed"
 fi
 
-# One engine library for both builds of the module and the reference program.
+# One engine library for both builds of the module and the reference program:
+# a CMake build folder of the project (VANTORO_LIBRARY_DIR), or one of our own.
 mkdir -p "$out"
-lib=$out/lib
-if [[ ! -f $lib/CMakeCache.txt ]]; then
-  cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
+if [[ -n ${VANTORO_LIBRARY_DIR:-} ]]; then
+  lib=$(cd "$VANTORO_LIBRARY_DIR" && pwd)
+else
+  lib=$out/lib
+  if [[ ! -f $lib/CMakeCache.txt ]]; then
+    cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
+  fi
 fi
 # the tool too: its trace command reads the marks of the pages nginx sends
 cmake --build "$lib" --target vantoro_static vantoro_cli -j "${VANTORO_NGINX_JOBS:-2}" >/dev/null
