@@ -16,7 +16,7 @@ add_test(NAME adapter_php
          COMMAND ${CMAKE_COMMAND} -E env ${adapter_env} VANTORO_PHP_BUILD=${adapter_work}/php
                  bash ${PROJECT_SOURCE_DIR}/bindings/php/build.sh test)
 add_test(NAME adapter_node
-         COMMAND ${CMAKE_COMMAND} -E env ${adapter_env} VANTORO_NODE_BUILD=${adapter_work}/node
+         COMMAND ${CMAKE_COMMAND} -E env ${adapter_env}
                  bash ${PROJECT_SOURCE_DIR}/bindings/node/run_tests.sh)
 add_test(NAME adapter_nginx
          COMMAND ${CMAKE_COMMAND} -E env ${adapter_env} VANTORO_NGINX_TESTS_BUILD=${adapter_work}/nginx

@@ -48,7 +48,7 @@ wait_port() {
 out=$(printf '%s' "$page" | /usr/bin/vantoro protect --copyright "$notice")
 protected "$out" || fail "vantoro protect: $out"
 man -w vantoro >/dev/null || fail "no manual page for vantoro"
-pass "vantoro $(/usr/bin/vantoro --version)"
+pass "$(/usr/bin/vantoro --version | head -1)"
 
 # A C program through pkg-config, linked with the shared library.
 cat >"$work/consumer.c" <<'C'
@@ -70,7 +70,7 @@ int main(void) {
 C
 # shellcheck disable=SC2046
 cc -Wall -Werror -o "$work/consumer" "$work/consumer.c" $(pkg-config --cflags --libs vantoro)
-ldd "$work/consumer" | grep -q "libvantoro.so.2 => /usr/lib/" || fail "the C program is not linked with libvantoro.so.2"
+ldd "$work/consumer" | grep -Eq "libvantoro\.so\.2 => (/usr)?/lib/" || fail "the C program is not linked with libvantoro.so.2"
 out=$("$work/consumer") || fail "the C program failed"
 grep -q "Packaged Site" <<<"$out" || fail "the C program's output: $out"
 pass "C program through pkg-config $(pkg-config --modversion vantoro)"
