@@ -8,8 +8,7 @@
 #   bench/apache_vs_nginx.sh [SECONDS] [CONNECTIONS]   (default 20 and 32)
 #
 # Needs apache2, apache2-dev, nginx, nginx-dev, wrk and the corpus
-# (VANTORO_CORPUS, default /work/shared/corpus, else shared/corpus beside the
-# project). Builds both modules (src/apache/build.sh, src/nginx/build.sh) unless
+# (VANTORO_CORPUS, default shared/corpus beside the project). Builds both modules (src/apache/build.sh, src/nginx/build.sh) unless
 # VANTORO_APACHE_MODULE and VANTORO_NGINX_MODULE name them; VANTORO_LIBRARY_DIR
 # is passed on to the builds. A benchmark, not a test: it reports figures and
 # fails only when a run had errors or a protected page came back unprotected.
@@ -18,8 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 seconds=${1:-20}
 connections=${2:-32}
-corpus=${VANTORO_CORPUS:-/work/shared/corpus}
-[[ -d $corpus ]] || corpus=$root/../shared/corpus
+corpus=${VANTORO_CORPUS:-$root/../shared/corpus}
 for tool in /usr/sbin/apache2 /usr/sbin/nginx wrk taskset curl python3; do
   command -v "$tool" >/dev/null || { echo "$0: $tool is not installed" >&2; exit 1; }
 done

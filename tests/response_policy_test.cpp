@@ -114,5 +114,41 @@ TEST(ResponsePolicy, VerdictNames) {
   EXPECT_STREQ(VerdictName(Verdict::kError), "error");
 }
 
+// How a Content-Security-Policy lets a page be styled decides how decoys hide:
+// getting it wrong either shows them (a policy read too loosely) or sends a page
+// unprotected (read too strictly).
+TEST(ResponsePolicy, StyleSourcesOfAContentSecurityPolicy) {
+  constexpr auto kInline = StyleSources::kInline;
+  constexpr auto kLinked = StyleSources::kLinked;
+  constexpr auto kNone = StyleSources::kNone;
+  const std::tuple<const char*, StyleSources, StyleSources> cases[] = {
+      // policy, for style attributes, for <style> elements
+      {"", kInline, kInline},
+      {"script-src 'self'; img-src *", kInline, kInline},
+      {"default-src 'self'", kLinked, kLinked},
+      {"default-src 'self' 'unsafe-inline'", kInline, kInline},
+      {"DEFAULT-SRC 'SELF' 'UNSAFE-INLINE'", kInline, kInline},
+      {"style-src 'self'; default-src 'unsafe-inline'", kLinked, kLinked},
+      {"default-src 'none'", kNone, kNone},
+      {"default-src 'none' https://cdn.example", kLinked, kLinked},
+      {"style-src", kNone, kNone},
+      {"style-src 'unsafe-inline' 'nonce-abc'", kLinked, kLinked},
+      {"style-src 'unsafe-inline' 'sha256-xyz='", kLinked, kLinked},
+      {"style-src-attr 'unsafe-inline'; style-src 'self'", kInline, kLinked},
+      {"style-src-elem 'none'; style-src 'unsafe-inline'", kInline, kNone},
+      // only the first directive of a name counts
+      {"style-src 'unsafe-inline'; style-src 'none'", kInline, kInline},
+      {"  style-src\t'self'  ;  ", kLinked, kLinked},
+      // several policies: every one applies, the strictest wins
+      {"style-src 'unsafe-inline', default-src 'self'", kLinked, kLinked},
+      {"style-src 'self', style-src 'none'", kNone, kNone},
+      {"img-src *, style-src 'unsafe-inline'", kInline, kInline},
+  };
+  for (const auto& [policy, attributes, elements] : cases) {
+    EXPECT_EQ(CspStyleSources(policy, false), attributes) << policy;
+    EXPECT_EQ(CspStyleSources(policy, true), elements) << policy;
+  }
+}
+
 }  // namespace
 }  // namespace vantoro

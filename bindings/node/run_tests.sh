@@ -27,12 +27,8 @@ node -e 'const [a, b] = process.versions.node.split(".").map(Number); process.ex
 nodedir=$(node -p 'require("path").resolve(require("path").dirname(process.execPath), "..")')
 [[ -f $nodedir/include/node/node_api.h ]] || missing "no Node headers in $nodedir/include/node"
 
-lib=${VANTORO_LIBRARY_DIR:-$root/build/node-lib}
-if [[ ! -f $lib/CMakeCache.txt ]]; then
-  cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
-fi
-cmake --build "$lib" --target vantoro_static -j 2 >/dev/null
+source "$root/scripts/engine-library.sh"
+lib=$(engine_library "$root/build/node-lib" 2 vantoro_static)
 export VANTORO_LIBRARY_DIR=$lib
 
 cd "$here"

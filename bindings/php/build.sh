@@ -62,16 +62,8 @@ if ! grep -q "Stub hash: $(stub_hash "$here/vantoro.stub.php")" "$here/vantoro_a
 fi
 
 # The engine: only its static library, in a folder of our own.
-if [[ -n ${VANTORO_LIBRARY_DIR:-} ]]; then
-  lib=$(cd "$VANTORO_LIBRARY_DIR" && pwd)
-else
-  lib=$out/lib
-  if [[ ! -f $lib/CMakeCache.txt ]]; then
-    cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
-  fi
-  cmake --build "$lib" --target vantoro_static -j "$jobs"
-fi
+source "$root/scripts/engine-library.sh"
+lib=$(engine_library "$out/lib" "$jobs" vantoro_static)
 
 # The extension, configured again whenever config.m4 or the library changed.
 mkdir -p "$ext"

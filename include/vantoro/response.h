@@ -103,6 +103,23 @@ HeaderAction ProtectedHeader(std::string_view name) noexcept;
 // A weak form of an entity tag: "W/" in front, unless it has one.
 std::string WeakETag(std::string_view etag);
 
+// What a response's Content-Security-Policy lets style its page, which decides
+// how decoys can be hidden: inline (style attributes or <style> elements,
+// whichever is asked), only stylesheets from addresses, or nothing at all.
+enum class StyleSources {
+  kInline = 0,  // no policy governs styles, or it allows 'unsafe-inline' (without nonces or hashes)
+  kLinked = 1,  // stylesheets from the sources it lists, nothing inline
+  kNone = 2,    // 'none', or no source at all
+};
+
+// Reads a Content-Security-Policy header value (several policies joined by
+// ", " count as all of them: the strictest wins) for style attributes
+// (style-src-attr, else style-src, else default-src) or, with `elements`, for
+// <style> elements (style-src-elem, else style-src, else default-src). As
+// browsers do, 'unsafe-inline' is ignored beside a nonce or a hash, and the
+// first directive of a name counts.
+StyleSources CspStyleSources(std::string_view policy, bool elements) noexcept;
+
 }  // namespace vantoro
 
 #endif  // VANTORO_RESPONSE_H_

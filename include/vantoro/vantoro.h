@@ -245,6 +245,17 @@ const char *vantoro_verdict_name(vantoro_verdict verdict) VANTORO_NOEXCEPT;
 vantoro_header_action vantoro_protected_header(const char *name,
                                                size_t length) VANTORO_NOEXCEPT;
 
+/* What a response's Content-Security-Policy (a header value; several policies
+ * joined by ", " count as all of them) lets style its page: style attributes
+ * (elements 0) or <style> elements (elements 1). */
+typedef enum vantoro_style_sources {
+  VANTORO_STYLES_INLINE = 0,  /* inline styles allowed, or no policy on styles */
+  VANTORO_STYLES_LINKED = 1,  /* only stylesheets from the sources listed */
+  VANTORO_STYLES_NONE = 2     /* no stylesheet at all */
+} vantoro_style_sources;
+vantoro_style_sources vantoro_csp_style_sources(const char *policy, size_t length,
+                                                int elements) VANTORO_NOEXCEPT;
+
 /* The library's version, "MAJOR.MINOR.PATCH". */
 const char *vantoro_version(void) VANTORO_NOEXCEPT;
 

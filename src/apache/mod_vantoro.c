@@ -73,12 +73,6 @@ APLOG_USE_MODULE(vantoro);
 #define VANTORO_BY_LINK         3   /* layered, rules linked */
 #define VANTORO_NO_WAY          4
 
-/* what a Content-Security-Policy lets style */
-
-#define VANTORO_CSP_INLINE      0   /* inline styles too */
-#define VANTORO_CSP_LINKED      1   /* stylesheets from addresses only */
-#define VANTORO_CSP_NONE        2   /* nothing at all */
-
 /*
  * The module's own verdict beside the library's: the response's policy
  * forbids every way this scope has to hide decoys, which would show.
@@ -1267,143 +1261,6 @@ vantoro_edit_headers(request_rec *r, apr_off_t length)
 /* ---- Content-Security-Policy --------------------------------------------- */
 
 
-static int
-vantoro_policy_styles(const char *p, const char *last, int element)
-{
-    const char   *end, *name, *name_end, *sources[3], *sources_end[3];
-    const char  *const *names;
-    size_t        len;
-    int           i, n, count, none, inline_allowed, nonce_or_hash;
-
-    /* the directive that governs each, then its fallbacks */
-
-    static const char *const attribute_names[] = {
-        "style-src-attr", "style-src", "default-src"
-    };
-
-    static const char *const element_names[] = {
-        "style-src-elem", "style-src", "default-src"
-    };
-
-    /* with any of these, browsers ignore 'unsafe-inline' */
-
-    static const char *const prefixes[] = {
-        "'nonce-", "'sha256-", "'sha384-", "'sha512-"
-    };
-
-    names = element ? element_names : attribute_names;
-
-    memset(sources, 0, sizeof(sources));
-    memset(sources_end, 0, sizeof(sources_end));
-
-    /* directives are separated by ";"; the first of a name counts */
-
-    while (p < last) {
-        end = memchr(p, ';', last - p);
-        if (end == NULL) {
-            end = last;
-        }
-
-        while (p < end && (*p == ' ' || *p == '\t')) {
-            p++;
-        }
-
-        name = p;
-
-        while (p < end && *p != ' ' && *p != '\t') {
-            p++;
-        }
-
-        name_end = p;
-
-        for (n = 0; n < 3; n++) {
-            if ((size_t) (name_end - name) == strlen(names[n])
-                && strncasecmp(name, names[n], name_end - name) == 0
-                && sources[n] == NULL)
-            {
-                sources[n] = p;
-                sources_end[n] = end;
-            }
-        }
-
-        p = end + 1;
-    }
-
-    for (n = 0; n < 3; n++) {
-        if (sources[n]) {
-            break;
-        }
-    }
-
-    if (n == 3) {
-        return VANTORO_CSP_INLINE;
-    }
-
-    count = 0;
-    none = 0;
-    inline_allowed = 0;
-    nonce_or_hash = 0;
-
-    p = sources[n];
-    last = sources_end[n];
-
-    while (p < last) {
-
-        while (p < last && (*p == ' ' || *p == '\t')) {
-            p++;
-        }
-
-        name = p;
-
-        while (p < last && *p != ' ' && *p != '\t') {
-            p++;
-        }
-
-        len = p - name;
-
-        if (len == 0) {
-            continue;
-        }
-
-        count++;
-
-        if (len == sizeof("'none'") - 1
-            && strncasecmp(name, "'none'", len) == 0)
-        {
-            none = 1;
-            continue;
-        }
-
-        if (len == sizeof("'unsafe-inline'") - 1
-            && strncasecmp(name, "'unsafe-inline'", len) == 0)
-        {
-            inline_allowed = 1;
-            continue;
-        }
-
-        for (i = 0; i < 4; i++) {
-            if (len > strlen(prefixes[i])
-                && strncasecmp(name, prefixes[i], strlen(prefixes[i])) == 0)
-            {
-                nonce_or_hash = 1;
-            }
-        }
-    }
-
-    /* 'none' means nothing only alone; no source at all is the same */
-
-    if (count == 0 || (none && count == 1)) {
-        return VANTORO_CSP_NONE;
-    }
-
-    if (!inline_allowed || nonce_or_hash) {
-        return VANTORO_CSP_LINKED;
-    }
-
-    return VANTORO_CSP_INLINE;
-}
-
-
 typedef struct {
     int  element;
     int  strictest;
@@ -1413,28 +1270,14 @@ static int
 vantoro_csp_header(void *data, const char *key, const char *value)
 {
     vantoro_csp  *csp = data;
-    const char   *p, *end, *last;
     int           styles;
 
     (void) key;
 
-    /* a header joined from several holds one policy per comma */
-
-    p = value;
-    last = value + strlen(value);
-
-    while (p < last) {
-        end = memchr(p, ',', last - p);
-        if (end == NULL) {
-            end = last;
-        }
-
-        styles = vantoro_policy_styles(p, end, csp->element);
-        if (styles > csp->strictest) {
-            csp->strictest = styles;
-        }
-
-        p = end + 1;
+    styles = (int) vantoro_csp_style_sources(value, strlen(value),
+                                             csp->element);
+    if (styles > csp->strictest) {
+        csp->strictest = styles;
     }
 
     return 1;
@@ -1452,7 +1295,7 @@ vantoro_csp_styles(request_rec *r, int element)
     vantoro_csp  csp;
 
     csp.element = element;
-    csp.strictest = VANTORO_CSP_INLINE;
+    csp.strictest = VANTORO_STYLES_INLINE;
 
     apr_table_do(vantoro_csp_header, &csp, r->headers_out,
                  "Content-Security-Policy", NULL);
@@ -1487,7 +1330,7 @@ vantoro_way(request_rec *r, const vantoro_conf *conf)
         return VANTORO_BY_CLASS;
 
     case VANTORO_HIDE_AUTO_:
-        return vantoro_csp_styles(r, 0) == VANTORO_CSP_INLINE
+        return vantoro_csp_styles(r, 0) == VANTORO_STYLES_INLINE
                ? VANTORO_BY_STYLE : VANTORO_BY_CLASS;
 
     default: /* VANTORO_HIDE_LAYERED_ */
@@ -1501,11 +1344,11 @@ vantoro_way(request_rec *r, const vantoro_conf *conf)
 
     styles = vantoro_csp_styles(r, 1);
 
-    if (styles != VANTORO_CSP_NONE && *vantoro_uri(conf)) {
+    if (styles != VANTORO_STYLES_NONE && *vantoro_uri(conf)) {
         return VANTORO_BY_LINK;
     }
 
-    if (styles == VANTORO_CSP_INLINE) {
+    if (styles == VANTORO_STYLES_INLINE) {
         return VANTORO_BY_ELEMENT;
     }
 
@@ -1514,9 +1357,9 @@ vantoro_way(request_rec *r, const vantoro_conf *conf)
         ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
                       "vantoro: the response's Content-Security-Policy "
                       "forbids %s, so its pages are sent unprotected; %s",
-                      styles == VANTORO_CSP_NONE
+                      styles == VANTORO_STYLES_NONE
                       ? "every stylesheet" : "inline styles",
-                      styles == VANTORO_CSP_NONE
+                      styles == VANTORO_STYLES_NONE
                       ? "allow stylesheets from VantoroStylesheetUri"
                       : "set VantoroStylesheetUri");
     }

@@ -1,5 +1,6 @@
 // The web adapters' response policy: one place that decides which responses
 // are protected and what protecting does to their headers.
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -143,6 +144,91 @@ std::string WeakETag(std::string_view etag) {
   etag = Trim(etag);
   if (etag.starts_with("W/")) return std::string(etag);
   return "W/" + std::string(etag);
+}
+
+namespace {
+
+// Calls `visit` with each part of `text` between separators, without
+// allocating (the callers are noexcept).
+template <typename Visit>
+void ForEachPart(std::string_view text, char separator, Visit visit) {
+  while (true) {
+    const std::size_t end = text.find(separator);
+    visit(text.substr(0, end));
+    if (end == std::string_view::npos) return;
+    text.remove_prefix(end + 1);
+  }
+}
+
+// One policy (no commas): the sources of the first directive among `names`
+// that it has, in the order of `names`, as browsers fall back from one to the
+// next.
+StyleSources PolicyStyleSources(std::string_view policy,
+                                const std::array<std::string_view, 3>& names) noexcept {
+  std::array<std::string_view, 3> sources;
+  std::array<bool, 3> found = {false, false, false};
+  ForEachPart(policy, ';', [&](std::string_view directive) {
+    directive = Trim(directive);
+    const std::size_t name_end = std::min(directive.find_first_of(kSpaces), directive.size());
+    for (std::size_t n = 0; n < names.size(); ++n) {
+      // The first directive of a name counts; browsers ignore the others.
+      if (!found[n] && EqualsIgnoringCase(directive.substr(0, name_end), names[n])) {
+        found[n] = true;
+        sources[n] = directive.substr(name_end);
+      }
+    }
+  });
+  std::size_t n = 0;
+  while (n < names.size() && !found[n]) ++n;
+  if (n == names.size()) return StyleSources::kInline;
+
+  // With a nonce or a hash, browsers ignore 'unsafe-inline'.
+  constexpr std::array<std::string_view, 4> kNonceOrHash = {"'nonce-", "'sha256-", "'sha384-",
+                                                            "'sha512-"};
+  std::size_t count = 0;
+  bool none = false, unsafe_inline = false, nonce_or_hash = false;
+  std::string_view list = sources[n];
+  while (!list.empty()) {
+    const std::size_t start = list.find_first_not_of(kSpaces);
+    if (start == std::string_view::npos) break;
+    list.remove_prefix(start);
+    const std::size_t end = std::min(list.find_first_of(kSpaces), list.size());
+    const std::string_view source = list.substr(0, end);
+    list.remove_prefix(end);
+    ++count;
+    if (EqualsIgnoringCase(source, "'none'")) {
+      none = true;
+    } else if (EqualsIgnoringCase(source, "'unsafe-inline'")) {
+      unsafe_inline = true;
+    } else {
+      for (std::string_view prefix : kNonceOrHash) {
+        if (source.size() > prefix.size() &&
+            EqualsIgnoringCase(source.substr(0, prefix.size()), prefix)) {
+          nonce_or_hash = true;
+        }
+      }
+    }
+  }
+  // 'none' means nothing only alone; an empty list means the same.
+  if (count == 0 || (none && count == 1)) return StyleSources::kNone;
+  if (!unsafe_inline || nonce_or_hash) return StyleSources::kLinked;
+  return StyleSources::kInline;
+}
+
+}  // namespace
+
+StyleSources CspStyleSources(std::string_view policy, bool elements) noexcept {
+  static constexpr std::array<std::string_view, 3> kAttributes = {"style-src-attr", "style-src",
+                                                                  "default-src"};
+  static constexpr std::array<std::string_view, 3> kElements = {"style-src-elem", "style-src",
+                                                                "default-src"};
+  // Every policy applies, so the strictest counts.
+  StyleSources strictest = StyleSources::kInline;
+  ForEachPart(policy, ',', [&](std::string_view one) {
+    const StyleSources sources = PolicyStyleSources(one, elements ? kElements : kAttributes);
+    if (static_cast<int>(sources) > static_cast<int>(strictest)) strictest = sources;
+  });
+  return strictest;
 }
 
 }  // namespace vantoro

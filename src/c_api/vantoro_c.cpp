@@ -455,6 +455,13 @@ vantoro_header_action vantoro_protected_header(const char* name,
       vantoro::ProtectedHeader(std::string_view(name, length)));
 }
 
+vantoro_style_sources vantoro_csp_style_sources(const char* policy, std::size_t length,
+                                                int elements) VANTORO_NOEXCEPT {
+  if (policy == nullptr) return VANTORO_STYLES_INLINE;
+  return static_cast<vantoro_style_sources>(
+      vantoro::CspStyleSources(std::string_view(policy, length), elements != 0));
+}
+
 const char* vantoro_version(void) VANTORO_NOEXCEPT { return VANTORO_VERSION_STRING; }
 
 }  // extern "C"

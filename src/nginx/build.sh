@@ -34,16 +34,8 @@ out=$(cd "$out" && pwd)
 
 # The engine: its static library only, in a folder of our own. The library's
 # objects are position-independent, as a shared object needs.
-if [[ -n ${VANTORO_LIBRARY_DIR:-} ]]; then
-  lib=$(cd "$VANTORO_LIBRARY_DIR" && pwd)
-else
-  lib=$out/lib
-  if [[ ! -f $lib/CMakeCache.txt ]]; then
-    cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
-  fi
-  cmake --build "$lib" --target vantoro_static -j "$jobs" >/dev/null
-fi
+source "$root/scripts/engine-library.sh"
+lib=$(engine_library "$out/lib" "$jobs" vantoro_static)
 archive=$lib/libvantoro.a
 [[ -f $archive && -f $lib/include/vantoro/version.h ]] || {
   echo "$0: no libvantoro.a and include/vantoro/version.h in $lib" >&2; exit 1; }

@@ -40,12 +40,6 @@
 #define NGX_HTTP_VANTORO_WAYS         4
 #define NGX_HTTP_VANTORO_NO_WAY       NGX_HTTP_VANTORO_WAYS
 
-/* what a Content-Security-Policy lets style */
-
-#define NGX_HTTP_VANTORO_CSP_INLINE   0  /* inline styles too */
-#define NGX_HTTP_VANTORO_CSP_LINKED   1  /* stylesheets from addresses only */
-#define NGX_HTTP_VANTORO_CSP_NONE     2  /* nothing at all */
-
 /*
  * The module's own verdict beside the library's: the response's policy
  * forbids every way this location has to hide decoys, which would show.
@@ -172,8 +166,6 @@ static void ngx_http_vantoro_destroy_engine(void *data);
 static void ngx_http_vantoro_destroy_policy(void *data);
 
 static ngx_uint_t ngx_http_vantoro_csp_styles(ngx_http_request_t *r,
-    ngx_uint_t element);
-static ngx_uint_t ngx_http_vantoro_policy_styles(u_char *p, u_char *last,
     ngx_uint_t element);
 static void *ngx_http_vantoro_other_conf(ngx_conf_t *cf, const char *name);
 
@@ -799,7 +791,7 @@ ngx_http_vantoro_way(ngx_http_request_t *r,
         return NGX_HTTP_VANTORO_BY_CLASS;
 
     case NGX_HTTP_VANTORO_AUTO:
-        return ngx_http_vantoro_csp_styles(r, 0) == NGX_HTTP_VANTORO_CSP_INLINE
+        return ngx_http_vantoro_csp_styles(r, 0) == VANTORO_STYLES_INLINE
                ? NGX_HTTP_VANTORO_BY_STYLE : NGX_HTTP_VANTORO_BY_CLASS;
 
     default: /* NGX_HTTP_VANTORO_LAYERED */
@@ -813,11 +805,11 @@ ngx_http_vantoro_way(ngx_http_request_t *r,
 
     styles = ngx_http_vantoro_csp_styles(r, 1);
 
-    if (styles == NGX_HTTP_VANTORO_CSP_INLINE) {
+    if (styles == VANTORO_STYLES_INLINE) {
         return NGX_HTTP_VANTORO_BY_ELEMENT;
     }
 
-    if (styles == NGX_HTTP_VANTORO_CSP_LINKED && vlcf->stylesheet_uri.len) {
+    if (styles == VANTORO_STYLES_LINKED && vlcf->stylesheet_uri.len) {
         return NGX_HTTP_VANTORO_BY_LINK;
     }
 
@@ -828,9 +820,9 @@ ngx_http_vantoro_way(ngx_http_request_t *r,
         ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
                       "vantoro: the response's Content-Security-Policy "
                       "forbids %s, so its pages are sent unprotected; %s",
-                      styles == NGX_HTTP_VANTORO_CSP_NONE
+                      styles == VANTORO_STYLES_NONE
                       ? "every stylesheet" : "inline styles",
-                      styles == NGX_HTTP_VANTORO_CSP_NONE
+                      styles == VANTORO_STYLES_NONE
                       ? "allow stylesheets from \"vantoro_stylesheet_uri\""
                       : "set \"vantoro_stylesheet_uri\"");
     }
@@ -1874,12 +1866,11 @@ ngx_http_vantoro_other_conf(ngx_conf_t *cf, const char *name)
 static ngx_uint_t
 ngx_http_vantoro_csp_styles(ngx_http_request_t *r, ngx_uint_t element)
 {
-    u_char           *p, *last, *end;
     ngx_uint_t        i, styles, strictest;
     ngx_list_part_t  *part;
     ngx_table_elt_t  *h;
 
-    strictest = NGX_HTTP_VANTORO_CSP_INLINE;
+    strictest = VANTORO_STYLES_INLINE;
 
     part = &r->headers_out.headers.part;
     h = part->elts;
@@ -1906,171 +1897,15 @@ ngx_http_vantoro_csp_styles(ngx_http_request_t *r, ngx_uint_t element)
             continue;
         }
 
-        /* a header joined from several holds one policy per comma */
-
-        p = h[i].value.data;
-        last = p + h[i].value.len;
-
-        while (p < last) {
-            end = ngx_strlchr(p, last, ',');
-            if (end == NULL) {
-                end = last;
-            }
-
-            styles = ngx_http_vantoro_policy_styles(p, end, element);
-            strictest = ngx_max(strictest, styles);
-
-            p = end + 1;
-        }
+        styles = vantoro_csp_style_sources((const char *) h[i].value.data,
+                                           h[i].value.len, (int) element);
+        strictest = ngx_max(strictest, styles);
     }
 
     return strictest;
 }
 
 
-static ngx_uint_t
-ngx_http_vantoro_policy_styles(u_char *p, u_char *last, ngx_uint_t element)
-{
-    u_char      *end, *name, *name_end, *sources[3], *sources_end[3];
-    size_t       len;
-    ngx_str_t   *names;
-    ngx_uint_t   i, n, count, none, inline_allowed, nonce_or_hash;
-
-    /* the directive that governs each, then its fallbacks */
-
-    static ngx_str_t  attribute_names[] = {
-        ngx_string("style-src-attr"),
-        ngx_string("style-src"),
-        ngx_string("default-src")
-    };
-
-    static ngx_str_t  element_names[] = {
-        ngx_string("style-src-elem"),
-        ngx_string("style-src"),
-        ngx_string("default-src")
-    };
-
-    /* with any of these, browsers ignore 'unsafe-inline' */
-
-    static ngx_str_t  prefixes[] = {
-        ngx_string("'nonce-"),
-        ngx_string("'sha256-"),
-        ngx_string("'sha384-"),
-        ngx_string("'sha512-")
-    };
-
-    names = element ? element_names : attribute_names;
-
-    ngx_memzero(sources, sizeof(sources));
-    ngx_memzero(sources_end, sizeof(sources_end));
-
-    /* directives are separated by ";"; the first of a name counts */
-
-    while (p < last) {
-        end = ngx_strlchr(p, last, ';');
-        if (end == NULL) {
-            end = last;
-        }
-
-        while (p < end && (*p == ' ' || *p == '\t')) {
-            p++;
-        }
-
-        name = p;
-
-        while (p < end && *p != ' ' && *p != '\t') {
-            p++;
-        }
-
-        name_end = p;
-
-        for (n = 0; n < 3; n++) {
-            if ((size_t) (name_end - name) == names[n].len
-                && ngx_strncasecmp(name, names[n].data, names[n].len) == 0
-                && sources[n] == NULL)
-            {
-                sources[n] = p;
-                sources_end[n] = end;
-            }
-        }
-
-        p = end + 1;
-    }
-
-    for (n = 0; n < 3; n++) {
-        if (sources[n]) {
-            break;
-        }
-    }
-
-    if (n == 3) {
-        return NGX_HTTP_VANTORO_CSP_INLINE;
-    }
-
-    count = 0;
-    none = 0;
-    inline_allowed = 0;
-    nonce_or_hash = 0;
-
-    p = sources[n];
-    last = sources_end[n];
-
-    while (p < last) {
-
-        while (p < last && (*p == ' ' || *p == '\t')) {
-            p++;
-        }
-
-        name = p;
-
-        while (p < last && *p != ' ' && *p != '\t') {
-            p++;
-        }
-
-        len = p - name;
-
-        if (len == 0) {
-            continue;
-        }
-
-        count++;
-
-        if (len == sizeof("'none'") - 1
-            && ngx_strncasecmp(name, (u_char *) "'none'", len) == 0)
-        {
-            none = 1;
-            continue;
-        }
-
-        if (len == sizeof("'unsafe-inline'") - 1
-            && ngx_strncasecmp(name, (u_char *) "'unsafe-inline'", len) == 0)
-        {
-            inline_allowed = 1;
-            continue;
-        }
-
-        for (i = 0; i < 4; i++) {
-            if (len > prefixes[i].len
-                && ngx_strncasecmp(name, prefixes[i].data, prefixes[i].len)
-                   == 0)
-            {
-                nonce_or_hash = 1;
-            }
-        }
-    }
-
-    /* 'none' means nothing only alone; no source at all is the same */
-
-    if (count == 0 || (none && count == 1)) {
-        return NGX_HTTP_VANTORO_CSP_NONE;
-    }
-
-    if (!inline_allowed || nonce_or_hash) {
-        return NGX_HTTP_VANTORO_CSP_LINKED;
-    }
-
-    return NGX_HTTP_VANTORO_CSP_INLINE;
-}
 
 
 /* The content handler of "vantoro_stylesheet". */

@@ -31,16 +31,8 @@ python=/usr/bin/python3
 # the tool, whose trace command reads the marks of the pages httpd sends: in a
 # CMake build folder of our own, or VANTORO_LIBRARY_DIR's.
 mkdir -p "$out"
-if [[ -n ${VANTORO_LIBRARY_DIR:-} ]]; then
-  lib=$(cd "$VANTORO_LIBRARY_DIR" && pwd)
-else
-  lib=$out/lib
-  if [[ ! -f $lib/build.ninja ]]; then
-    cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
-  fi
-fi
-cmake --build "$lib" --target vantoro_static vantoro_cli -j "${VANTORO_APACHE_JOBS:-2}" >/dev/null
+source "$root/scripts/engine-library.sh"
+lib=$(engine_library "$out/lib" "${VANTORO_APACHE_JOBS:-2}" vantoro_static vantoro_cli)
 export VANTORO_LIBRARY_DIR=$lib VANTORO_APACHE_TOOL=$lib/src/cli/vantoro
 VANTORO_APACHE_MODULE=$(VANTORO_APACHE_BUILD=$out/release "$root/src/apache/build.sh" | tail -1)
 VANTORO_APACHE_TEST_MODULE=$(VANTORO_APACHE_BUILD=$out/test "$root/src/apache/build.sh" --test | tail -1)

@@ -703,6 +703,14 @@ static void test_response_policy(void) {
   CHECK(vantoro_protected_header("Last-Modified", 13) == VANTORO_HEADER_DROP);
   CHECK(vantoro_protected_header("Vary", 4) == VANTORO_HEADER_KEEP);
   CHECK(vantoro_protected_header(NULL, 4) == VANTORO_HEADER_KEEP);
+  {
+    /* the length bounds the policy: what follows it is not read */
+    const char *csp = "style-src 'unsafe-inline'; style-src-elem 'none'";
+    CHECK(vantoro_csp_style_sources(csp, strlen(csp), 0) == VANTORO_STYLES_INLINE);
+    CHECK(vantoro_csp_style_sources(csp, strlen(csp), 1) == VANTORO_STYLES_NONE);
+    CHECK(vantoro_csp_style_sources(csp, 25, 1) == VANTORO_STYLES_INLINE);
+    CHECK(vantoro_csp_style_sources(NULL, 10, 1) == VANTORO_STYLES_INLINE);
+  }
   vantoro_policy_destroy(policy);
   vantoro_policy_destroy(NULL);
 }

@@ -32,17 +32,9 @@ fi
 # One engine library for both builds of the module and the reference program:
 # a CMake build folder of the project (VANTORO_LIBRARY_DIR), or one of our own.
 mkdir -p "$out"
-if [[ -n ${VANTORO_LIBRARY_DIR:-} ]]; then
-  lib=$(cd "$VANTORO_LIBRARY_DIR" && pwd)
-else
-  lib=$out/lib
-  if [[ ! -f $lib/CMakeCache.txt ]]; then
-    cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DVANTORO_BUILD_TESTS=OFF -DVANTORO_BUILD_BENCH=OFF >/dev/null
-  fi
-fi
-# the tool too: its trace command reads the marks of the pages nginx sends
-cmake --build "$lib" --target vantoro_static vantoro_cli -j "${VANTORO_NGINX_JOBS:-2}" >/dev/null
+# The tool too: its trace command reads the marks of the pages nginx sends.
+source "$root/scripts/engine-library.sh"
+lib=$(engine_library "$out/lib" "${VANTORO_NGINX_JOBS:-2}" vantoro_static vantoro_cli)
 export VANTORO_LIBRARY_DIR=$lib VANTORO_NGINX_TOOL=$lib/src/cli/vantoro
 VANTORO_NGINX_MODULE=$(VANTORO_NGINX_BUILD=$out/release "$root/src/nginx/build.sh" | tail -1)
 VANTORO_NGINX_TEST_MODULE=$(VANTORO_NGINX_BUILD=$out/test "$root/src/nginx/build.sh" --test | tail -1)
