@@ -14,13 +14,14 @@
  * A protected body is held until the application ends it (at most maxSize
  * bytes), protected in the character set a browser reads it in (byte order
  * mark, Content-Type, <meta>) on the event loop, or from asyncMinSize bytes on
- * libuv's thread pool, and sent with its
- * Content-Length; an ETag becomes weak, Last-Modified, Accept-Ranges and body
- * digests go. A larger body, or one the engine fails on, goes out unchanged
- * and the reason is logged. HEAD gets the headers the GET would get, without
- * Content-Length, and no body.
+ * libuv's thread pool, and sent with its Content-Length (chunked instead when
+ * a Trailer header announces trailers, which follow it); an ETag becomes weak,
+ * Last-Modified, Accept-Ranges and body digests go. A larger body, or one the
+ * engine fails on, goes out unchanged and the reason is logged. HEAD gets the
+ * headers the GET would get, without Content-Length, and no body.
  *
- * The application never sees the request's Accept-Encoding, Range or If-Range:
+ * The application never sees the request's Accept-Encoding, Range, If-Range or
+ * Request-Range:
  * no handler can answer with a compressed or partial original page. Compress
  * outside this middleware (a compression middleware registered before it, or
  * the proxy in front); serve ranges of media from routes registered before it.
@@ -47,7 +48,7 @@ const MIDDLEWARE_OPTIONS = new Set([
 ]);
 // The request headers that would let an application answer with something
 // other than the whole page in plain bytes.
-const WITHHELD_HEADERS = new Set(['accept-encoding', 'range', 'if-range']);
+const WITHHELD_HEADERS = new Set(['accept-encoding', 'range', 'if-range', 'request-range']);
 // Idle protectors kept for the next responses.
 const POOL_SIZE = 8;
 
@@ -148,13 +149,18 @@ function withhold(req) {
 }
 
 // Puts writeHead's own headers on the response, where the policy can read them.
+// An array's headers replace those of the same names set before, as they do in
+// Node's own writeHead; a name repeated within the array keeps all its values.
 function foldHeaders(res, headers) {
   if (Array.isArray(headers)) {
+    const pairs = [];
     if (headers.length > 0 && Array.isArray(headers[0])) {
-      for (const [name, value] of headers) res.appendHeader(name, value);
+      for (const [name, value] of headers) pairs.push([name, value]);
     } else {
-      for (let i = 0; i + 1 < headers.length; i += 2) res.appendHeader(headers[i], headers[i + 1]);
+      for (let i = 0; i + 1 < headers.length; i += 2) pairs.push([headers[i], headers[i + 1]]);
     }
+    for (const [name] of pairs) res.removeHeader(name);
+    for (const [name, value] of pairs) res.appendHeader(name, value);
   } else if (headers && typeof headers === 'object') {
     for (const name of Object.keys(headers)) res.setHeader(name, headers[name]);
   }
@@ -242,7 +248,9 @@ function protectMiddleware(options) {
     mark(res, verdict) {
       if (debug && !res.headersSent) res.setHeader(DEBUG_HEADER, verdict);
     },
-    // The headers of the protected page; length null: not known (HEAD).
+    // The headers of the protected page; length null: not known (HEAD). With a
+    // Trailer header the page goes out chunked, so that its trailers follow it
+    // (Node refuses trailers after a Content-Length).
     edit(res, length) {
       for (const name of res.getHeaderNames()) {
         let action = actions.get(name);
@@ -257,7 +265,7 @@ function protectMiddleware(options) {
           if (!value.startsWith('W/')) res.setHeader(name, `W/${value}`);
         }
       }
-      if (length !== null) res.setHeader('Content-Length', length);
+      if (length !== null && !res.hasHeader('trailer')) res.setHeader('Content-Length', length);
       for (const [name, value] of tdmHeaders) if (!res.hasHeader(name)) res.setHeader(name, value);
       this.mark(res, PROTECTED);
     },
@@ -317,18 +325,19 @@ function intercept(adapter, req, res, markId, acceptEncoding) {
     adapter.mark(res, verdict);
   }
 
-  // The verdict, when the status and headers are complete.
+  // The verdict, when the status and headers are complete. A length over
+  // maxSize is too large for HEAD as well, so that HEAD and GET agree.
   function decide() {
     const verdict = adapter.judge(res);
     if (verdict !== PROTECTED) {
       adapter.log.debug(`${requestLine(req)}: sent unchanged (${verdict})`);
       pass(verdict);
+    } else if (Number(res.getHeader('content-length')) > adapter.maxSize) {
+      tooLarge();
     } else if (head) {
       state = HEAD;
       release();
       adapter.edit(res, null);
-    } else if (Number(res.getHeader('content-length')) > adapter.maxSize) {
-      tooLarge();
     } else {
       state = HOLD;
     }
@@ -343,8 +352,9 @@ function intercept(adapter, req, res, markId, acceptEncoding) {
   // end's chunk, whose callback is end's.
   function hold(chunk, encoding, callback, last) {
     const buffer = toBuffer(chunk, encoding);
-    // A writer may reuse its buffer once told the write is done; end's is final.
-    chunks.push(last || buffer !== chunk ? buffer : Buffer.from(buffer));
+    // A writer may reuse its buffer (or typed array) once told the write is
+    // done, so only a string's fresh bytes are held as they are; end's is final.
+    chunks.push(last || typeof chunk === 'string' ? buffer : Buffer.from(buffer));
     size += buffer.length;
     if (size <= adapter.maxSize) {
       if (callback && !last) process.nextTick(callback);
@@ -416,7 +426,16 @@ function intercept(adapter, req, res, markId, acceptEncoding) {
     if (state === UNDECIDED) decide();
     if (state === PASS) return original.end.apply(this, arguments);
     if (state === HEAD) return callback ? original.end.call(this, callback) : original.end.call(this);
-    if (state === DONE) return this;
+    if (state === DONE) {
+      // Ended again while the page is protected: as Node does, a chunk is
+      // refused, else the callback is told once the page has gone out.
+      if (callback && chunk) {
+        process.nextTick(callback, argError(Error, 'ERR_STREAM_WRITE_AFTER_END', 'write after end'));
+      } else if (callback) {
+        this.once('finish', callback);
+      }
+      return this;
+    }
     if (chunk !== undefined && chunk !== null) {
       hold(chunk, encoding, callback, true);
       if (state === PASS) return callback ? original.end.call(this, callback) : original.end.call(this);

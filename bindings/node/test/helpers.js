@@ -1,6 +1,6 @@
 'use strict';
 // A real server on 127.0.0.1 for each app, and plain HTTP/1.1 requests that
-// show status, headers and body bytes exactly as sent (no decompression).
+// show status, headers, body bytes exactly as sent (no decompression) and trailers.
 const http = require('node:http');
 
 async function listen(app) {
@@ -23,7 +23,9 @@ function request(port, path, { method = 'GET', headers = {} } = {}) {
     const req = http.request({ host: '127.0.0.1', port, path, method, headers, agent: false }, (res) => {
       const chunks = [];
       res.on('data', (chunk) => chunks.push(chunk));
-      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks) }));
+      res.on('end', () => resolve({
+        status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks), trailers: res.trailers,
+      }));
       res.on('error', reject);
     });
     req.on('error', reject);

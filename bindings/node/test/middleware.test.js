@@ -49,6 +49,44 @@ function routes(app, staticDir) {
     };
     next();
   });
+  // The same with a Uint8Array that is no Buffer, refilled once each write is done.
+  app.get('/stream-typed', (req, res) => {
+    res.type('html');
+    const parts = PAGE.match(/[^]{1,500}/g);
+    const scratch = new Uint8Array(500);
+    const encoder = new TextEncoder();
+    let i = 0;
+    const next = () => {
+      const part = parts[i++];
+      if (i === parts.length) return res.end(part);
+      return res.write(scratch.subarray(0, encoder.encodeInto(part, scratch).written), () => setImmediate(next));
+    };
+    next();
+  });
+  // Trailers declared, added after the body and sent after it.
+  app.get('/trailers', (req, res) => {
+    res.setHeader('Content-Type', 'text/html');
+    res.setHeader('Trailer', 'Server-Timing');
+    res.write(PAGE);
+    res.addTrailers({ 'Server-Timing': 'app;dur=12' });
+    res.end();
+  });
+  // writeHead's header array replaces the headers of the same names set before.
+  app.get('/replaced', (req, res) => {
+    res.setHeader('Content-Type', 'text/plain');
+    res.setHeader('Set-Cookie', 'old=0');
+    res.setHeader('X-Earlier', 'kept');
+    res.writeHead(200, ['Content-Type', 'text/html', 'Content-Length', String(Buffer.byteLength(PAGE)),
+      'Set-Cookie', 'a=1', 'Set-Cookie', 'b=2']);
+    res.end(PAGE);
+  });
+  // Ended again: the second end's callback is told when the response finishes,
+  // a third end's chunk is refused.
+  app.get('/twice', (req, res) => {
+    res.type('html').end(PAGE);
+    req.app.locals.secondEnd = new Promise((resolve) => res.end(() => resolve('called')));
+    req.app.locals.lateChunk = new Promise((resolve) => res.end('more', (error) => resolve(error && error.code)));
+  });
   app.get('/gzip', (req, res) => {
     res.set({ 'Content-Type': 'text/html', 'Content-Encoding': 'gzip' }).send(zlib.gzipSync(PAGE));
   });
@@ -112,6 +150,40 @@ test('Express: which responses are protected, and their headers', async (t) => {
     assert.equal(response.headers['last-modified'], undefined, 'headers given to writeHead are edited too');
   });
 
+  await t.test('chunks in a Uint8Array that is no Buffer: copied when held, not read again later', async () => {
+    assertProtected(await get('/stream-typed'));
+  });
+
+  await t.test('ended again while the page is protected: the callback told once the response finishes', async (t) => {
+    assertProtected(await get('/twice'));
+    let timer;
+    const timeout = new Promise((resolve) => { timer = setTimeout(resolve, 2000, 'not called'); });
+    t.after(() => clearTimeout(timer));
+    assert.equal(await Promise.race([app.locals.secondEnd, timeout]), 'called');
+    const lateChunk = await Promise.race([app.locals.lateChunk, timeout]);
+    assert.equal(lateChunk, 'ERR_STREAM_WRITE_AFTER_END', 'a chunk is refused');
+  });
+
+  await t.test('writeHead with a header array: its headers replace those of the same names set before', async () => {
+    const response = await get('/replaced');
+    assertProtected(response);
+    assert.equal(response.headers['content-type'], 'text/html');
+    assert.equal(response.headers['x-vantoro-status'], 'protected');
+    assert.deepEqual(response.headers['set-cookie'], ['a=1', 'b=2'], 'repeats within the array kept');
+    assert.equal(response.headers['x-earlier'], 'kept');
+  });
+
+  await t.test('a page with trailers: sent chunked, without a length, and its trailers after it', async () => {
+    const response = await get('/trailers');
+    assert.equal(response.status, 200);
+    assert.equal(response.headers['x-vantoro-status'], 'protected');
+    assert.ok(vantoro.isProtected(response.body) && response.body.includes('Example Site'));
+    assert.equal(response.headers['content-length'], undefined);
+    assert.equal(response.headers['transfer-encoding'], 'chunked');
+    assert.equal(response.headers.trailer, 'Server-Timing');
+    assert.deepEqual(response.trailers, { 'server-timing': 'app;dur=12' });
+  });
+
   await t.test('HEAD: the GET\'s headers without a length, and no body', async () => {
     const [getResponse, head] = [await get('/page'), await get('/page', { method: 'HEAD' })];
     assert.equal(head.status, 200);
@@ -124,10 +196,12 @@ test('Express: which responses are protected, and their headers', async (t) => {
   });
 
   await t.test('a Range request gets the whole protected page with 200', async () => {
+    const ranges = { Range: 'bytes=0-99', 'If-Range': '"x"', 'Request-Range': 'bytes=0-99' };
     for (const url of ['/static/page.html', '/asks']) {
-      const response = await get(url, { headers: { Range: 'bytes=0-99', 'If-Range': '"x"' } });
+      const response = await get(url, { headers: ranges });
       if (url === '/asks') {
-        assert.ok(!JSON.parse(response.body).seen.some((name) => ['range', 'if-range'].includes(name)));
+        const { seen } = JSON.parse(response.body);
+        assert.ok(!seen.some((name) => ['range', 'if-range', 'request-range'].includes(name)), seen.join());
         continue;
       }
       assertProtected(response);
@@ -183,6 +257,12 @@ test('size limit: a body over maxSize goes out unchanged, streamed or whole', as
     assert.equal(response.body.toString(), PAGE, url);
     assert.match(log.lines.error.join('\n'), new RegExp(`GET ${url}: .*maxSize`));
   }
+  // A HEAD with a length over maxSize gets the headers the GET gets: unchanged.
+  const getResponse = await request(server.port, '/page');
+  const head = await request(server.port, '/page', { method: 'HEAD' });
+  assert.equal(head.headers['content-length'], String(Buffer.byteLength(PAGE)));
+  assert.equal(head.headers.etag, getResponse.headers.etag);
+  assert.match(log.lines.error.join('\n'), /HEAD \/page: .*maxSize/);
   assert.ok(vantoro.isProtected((await request(server.port, '/small')).body));
 });
 
