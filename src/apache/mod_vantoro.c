@@ -13,6 +13,9 @@
  *    of an original page or with one compressed past the filter.  A small
  *    filter right behind this one puts Accept-Encoding back for mod_deflate,
  *    and the range headers too when the response is not protected.
+ *  - A 304 of a page that would be protected carries the protected page's
+ *    validators, whoever made it (httpd, a script, a backend), however the
+ *    filter was added, and with or without a Content-Type.
  *  - The filter runs after the resource filters (SSI, substitutions, INFLATE)
  *    and before mod_deflate, so clients that accept gzip get the protected
  *    page compressed.
@@ -1110,11 +1113,21 @@ vantoro_insert_filter(request_rec *r)
 }
 
 
+static vantoro_verdict vantoro_judge(request_rec *r, const vantoro_conf *conf,
+                                     int untyped, int *way);
+static void vantoro_record(request_rec *r, vantoro_verdict verdict);
+
+
 /*
  * Right behind VANTORO: puts back what the client asked, once the response
  * is judged.  Accept-Encoding always (mod_deflate compresses the protected
  * page), the range headers for responses that are not protected, so that
  * downloads and images keep their ranges.
+ *
+ * It also judges the 304s of handlers, scripts and backends that VANTORO
+ * did not see: httpd's filter of AddOutputFilterByType steps aside for
+ * every status but 200, yet the 304 of a protected page must not carry the
+ * original's validators.
  */
 
 static apr_status_t
@@ -1122,12 +1135,24 @@ vantoro_restore_filter(ap_filter_t *f, apr_bucket_brigade *bb)
 {
     request_rec    *r = f->r;
     vantoro_stash  *stash;
-    int             i, n;
+    vantoro_state  *st;
+    vantoro_conf   *conf;
+    int             i, n, way;
 
     stash = vantoro_get_stash(r);
 
     if (stash && !r->main) {
-        n = vantoro_get_state(r)->protecting ? 1 : VANTORO_STRIPPED;
+        st = vantoro_get_state(r);
+
+        if (r->status == HTTP_NOT_MODIFIED && !st->started) {
+            conf = ap_get_module_config(r->per_dir_config, &vantoro_module);
+
+            if (conf->enable != 0) {
+                vantoro_record(r, vantoro_judge(r, conf, 1, &way));
+            }
+        }
+
+        n = st->protecting ? 1 : VANTORO_STRIPPED;
 
         for (i = 0; i < n; i++) {
             if (stash->value[i]
@@ -1399,11 +1424,14 @@ vantoro_bypassed(request_rec *r, const vantoro_conf *conf)
 /*
  * The library's verdict on the response's head, then the module's own
  * exemptions.  A 304 of a page that would be protected gets the validators
- * the protected page had, and is "status".
+ * the protected page had, and is "status".  With `untyped`, a 304 without a
+ * Content-Type is judged as a text/html page would be: backends and scripts
+ * seldom give a 304 its page's type, and a weak ETag and no Last-Modified
+ * do a 304 of any other no harm.  httpd's own 304s have their file's type.
  */
 
 static vantoro_verdict
-vantoro_judge(request_rec *r, const vantoro_conf *conf, int *way)
+vantoro_judge(request_rec *r, const vantoro_conf *conf, int untyped, int *way)
 {
     const char       *type, *encoding, *cache_control, *length;
     vantoro_policy   *policy;
@@ -1414,6 +1442,12 @@ vantoro_judge(request_rec *r, const vantoro_conf *conf, int *way)
 
     policy = conf->policy ? conf->policy : vantoro_html_policy;
     type = r->content_type;
+
+    if (untyped && r->status == HTTP_NOT_MODIFIED
+        && (type == NULL || *type == '\0'))
+    {
+        type = "text/html";
+    }
 
     encoding = vantoro_response_header(r, "Content-Encoding");
     if (r->content_encoding) {
@@ -1910,7 +1944,7 @@ vantoro_start(ap_filter_t *f)
     }
 
     way = VANTORO_NO_WAY;
-    verdict = vantoro_judge(r, conf, &way);
+    verdict = vantoro_judge(r, conf, 1, &way);
 
     vantoro_record(r, verdict);
 
@@ -2078,7 +2112,7 @@ vantoro_insert_error_filter(request_rec *r)
     }
 
     if (r->status == HTTP_NOT_MODIFIED) {
-        (void) vantoro_judge(r, conf, &way);
+        (void) vantoro_judge(r, conf, 0, &way);
     }
 
     vantoro_record(r, VANTORO_VERDICT_STATUS);

@@ -147,11 +147,39 @@ def site():
     shutil.rmtree(folder, ignore_errors=True)
 
 
+# The validators of the page the script cond.cgi and the validating backend
+# send: a strong ETag and a Last-Modified, which only the original may carry.
+STRONG_ETAG = '"original-etag-7"'
+LAST_MODIFIED = "Tue, 03 Mar 2026 09:00:00 GMT"
+
+# Sends the article with STRONG_ETAG and LAST_MODIFIED. A request whose
+# If-None-Match or If-Modified-Since matches them gets a 304 of its own
+# ("Status: 304", the validators, no Content-Type), or with ?own=1 the page
+# again, for httpd to turn into its 304.
+COND_SCRIPT = """#!/usr/bin/python3
+import os, sys
+etag, modified = {etag!r}, {modified!r}
+out = sys.stdout.buffer
+head = ("ETag: %s\\r\\nLast-Modified: %s\\r\\n" % (etag, modified)).encode()
+matches = (os.environ.get("HTTP_IF_NONE_MATCH") == etag
+           or os.environ.get("HTTP_IF_MODIFIED_SINCE") == modified)
+if matches and "own=1" not in os.environ.get("QUERY_STRING", ""):
+    out.write(b"Status: 304 Not Modified\\r\\n" + head + b"\\r\\n")
+else:
+    out.write(b"Content-Type: text/html\\r\\n" + head + b"\\r\\n")
+    out.write(open(os.path.join({site!r}, "article.html"), "rb").read())
+"""
+
+
 @pytest.fixture(scope="session")
 def cgi(site):
     folder = readable_folder("vantoro-apache-cgi-")
     script = folder / "page.cgi"
     script.write_text(CGI_SCRIPT.format(site=str(site)))
+    script.chmod(0o755)
+    script = folder / "cond.cgi"
+    script.write_text(COND_SCRIPT.format(site=str(site), etag=STRONG_ETAG,
+                                         modified=LAST_MODIFIED))
     script.chmod(0o755)
     yield folder
     shutil.rmtree(folder, ignore_errors=True)
@@ -189,6 +217,47 @@ class PausingHandler(http.server.BaseHTTPRequestHandler):
 @pytest.fixture(scope="session")
 def pausing(site):
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), PausingHandler)
+    server.daemon_threads = True
+    server.folder = site
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield server.server_address[1]
+    server.shutdown()
+    server.server_close()
+
+
+class ValidatingHandler(http.server.BaseHTTPRequestHandler):
+    """Sends the article for any path (as an application does, under a path
+    that names no file type, so httpd guesses none) with STRONG_ETAG and
+    LAST_MODIFIED, and answers a request whose If-None-Match or
+    If-Modified-Since matches them the way most application servers do: a 304
+    with the validators and without a Content-Type."""
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        if (self.headers.get("If-None-Match") == STRONG_ETAG
+                or self.headers.get("If-Modified-Since") == LAST_MODIFIED):
+            self.send_response(304)
+            self.send_header("ETag", STRONG_ETAG)
+            self.send_header("Last-Modified", LAST_MODIFIED)
+            self.end_headers()
+            return
+        body = (self.server.folder / "article.html").read_bytes()
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("ETag", STRONG_ETAG)
+        self.send_header("Last-Modified", LAST_MODIFIED)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+@pytest.fixture(scope="session")
+def validating(site):
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), ValidatingHandler)
     server.daemon_threads = True
     server.folder = site
     thread = threading.Thread(target=server.serve_forever, daemon=True)

@@ -8,14 +8,16 @@ import time
 
 import pytest
 
-from conftest import ARTICLE, COPYRIGHT, LONG, NOTICE, RELEASE_MODULE, WATERMARK, upstream_body
+from conftest import (ARTICLE, COPYRIGHT, LAST_MODIFIED, LONG, NOTICE, RELEASE_MODULE,
+                      STRONG_ETAG, WATERMARK, upstream_body)
 
 # where protection is on, by the module's own directive
-PROTECTED = ["/u/", "/s/", "/zip/", "/small/", "/small-s/", "/bypass/", "/gz/", "/both/"]
+PROTECTED = ["/u/", "/s/", "/zip/", "/small/", "/small-s/", "/bypass/", "/gz/", "/both/",
+             "/cond/", "/cgi-on/"]
 
 
 @pytest.fixture(scope="module")
-def server(apache):
+def server(apache, validating):
     on = "\n".join("<Location %s>\n    Vantoro On\n</Location>" % p for p in PROTECTED)
     return apache.start(f"""
 VantoroCopyright "{COPYRIGHT}"
@@ -28,6 +30,10 @@ ProxyPass /byfilter/ http://UPSTREAM/
 ProxyPass /both/ http://UPSTREAM/
 ProxyPass /off/ http://UPSTREAM/
 ProxyPass /off-filter/ http://UPSTREAM/
+ProxyPass /cond/ http://127.0.0.1:{validating}/
+ProxyPass /cond-type/ http://127.0.0.1:{validating}/
+ScriptAlias /cgi-on/ {apache.cgi}/
+ScriptAlias /cgi-type/ {apache.cgi}/
 Alias /s/ SITE/
 Alias /small-s/ SITE/
 Alias /gz/ SITE/
@@ -55,6 +61,9 @@ Alias /plain/ SITE/
     Vantoro Off
     AddOutputFilterByType VANTORO text/html
 </Location>
+<LocationMatch "^/(cond|cgi)-type/">
+    AddOutputFilterByType VANTORO text/html
+</LocationMatch>
 """, module=RELEASE_MODULE)
 
 
@@ -128,6 +137,45 @@ def test_conditional_requests_get_no_original(server):
                        {"If-None-Match": '"upstream-etag-1"'})
     assert r.status == 304 and r.body == b""
     assert r.header("ETag") == 'W/"upstream-etag-1"' and r.header("Last-Modified") is None
+
+
+@pytest.mark.parametrize("path", [
+    # Vantoro On: a backend's and a script's 304 without a Content-Type, and
+    # httpd's 304 for a script's page
+    "/cond/notes/1", "/cgi-on/cond.cgi", "/cgi-on/cond.cgi?own=1",
+    # only AddOutputFilterByType adds the filter, which httpd takes out of the
+    # chain of every response but a 200
+    "/cond-type/notes/1", "/cgi-type/cond.cgi", "/cgi-type/cond.cgi?own=1",
+    "/byfilter/article.html?validators=1",
+])
+def test_a_304_of_a_backend_or_script_carries_no_original_validator(server, path):
+    page = server.request(path)
+    assert page.status == 200 and NOTICE in page.body
+    etag = page.header("ETag")
+    assert etag.startswith('W/"') and page.header("Last-Modified") is None
+    # what a client that saw the original would send
+    conditions = [{"If-None-Match": etag[2:]}]
+    if "validators" not in path:
+        conditions.append({"If-Modified-Since": LAST_MODIFIED})
+    for i, headers in enumerate(conditions):
+        marker = "m%d=%d" % (i, time.monotonic_ns())
+        r = server.request(path + ("&" if "?" in path else "?") + marker, headers)
+        assert r.status == 304 and r.body == b"", headers
+        assert r.header("ETag") == etag, headers
+        assert r.header("Last-Modified") is None, headers
+        assert server.log_line(marker)[2] == "status"
+
+
+def test_a_304_elsewhere_keeps_its_validators(server, validating):
+    # no filter, no Vantoro On: nothing of the module's
+    r = server.request("/cgi/cond.cgi", {"If-None-Match": STRONG_ETAG})
+    assert r.status == 304 and r.header("ETag") == STRONG_ETAG
+    assert r.header("Last-Modified") == LAST_MODIFIED
+    # a 304 of a type that is not protected
+    r = server.request("/byfilter/plain.txt?ct=text/plain&validators=1",
+                       {"If-None-Match": '"upstream-etag-1"'})
+    assert r.status == 304 and r.header("ETag") == '"upstream-etag-1"'
+    assert r.header("Last-Modified") is not None
 
 
 def test_a_client_that_accepts_gzip_gets_no_compressed_original(server, upstream):
