@@ -1,7 +1,9 @@
 """The applications test_asgi.py runs under uvicorn: the same resources served
 by Starlette, FastAPI and Django through their own response classes (ranges
 and conditional requests answered by the application itself, as many do),
-behind vantoro.asgi.ProtectMiddleware with debug on and a small max_size."""
+behind vantoro.asgi.ProtectMiddleware with debug on and a small max_size.
+Each also serves them under /mounted/ through a mounted application, as
+Starlette's Mount and FastAPI's mount do (Django: a second URL pattern)."""
 
 import gzip
 import re
@@ -32,31 +34,49 @@ FIXED = {
 }
 
 
-def resource(path, request_headers, mark_id):
-    """(status, headers, body or list of chunks); request_headers: .get by lower-case name."""
+def resource(path, request_headers, mark_id, mounted=False):
+    """(status, headers, body or list of chunks); request_headers: .get by lower-case name.
+
+    mounted: asked by the application mounted at /mounted/, the only one that
+    serves what is under it.
+    """
+    if path.startswith("/mounted/"):
+        if not mounted:
+            return 404, {"Content-Type": "text/plain"}, b"not found"
+        path = path[len("/mounted"):]
     if path in FIXED:
         return (200, *FIXED[path])
     body, headers = (PAGE, {**HTML, **VALIDATORS}) if path == "/page" else (
         DATA, {"Content-Type": "application/octet-stream"})
+    # The older Request-Range is answered as Range.
+    asked = request_headers.get("range") or request_headers.get("request-range")
     # What the application was asked, for the tests to see.
     headers.update({"X-Seen-Encoding": request_headers.get("accept-encoding") or "-",
-                    "X-Seen-Range": request_headers.get("range") or "-",
-                    "X-Seen-Mark": str(mark_id)})
+                    "X-Seen-Range": asked or "-", "X-Seen-Mark": str(mark_id)})
     if request_headers.get("if-none-match", "").replace("W/", "") == '"v1"':
         return 304, {"ETag": '"v1"'}, b""
-    span = re.fullmatch(r"bytes=(\d+)-(\d+)", request_headers.get("range") or "")
-    if span:
-        first, last = int(span[1]), min(int(span[2]), len(body) - 1)
-        return 206, {**headers, "Content-Range": f"bytes {first}-{last}/{len(body)}"}, \
-            body[first:last + 1]
+    spans = [re.fullmatch(r"(\d+)-(\d*)", spec.strip())
+             for spec in (asked or "").removeprefix("bytes=").split(",")]
+    if (asked or "").startswith("bytes=") and all(spans):
+        spans = [(int(m[1]), min(int(m[2] or len(body)), len(body) - 1)) for m in spans]
+        if len(spans) == 1:
+            [(first, last)] = spans
+            return 206, {**headers, "Content-Range": f"bytes {first}-{last}/{len(body)}"}, \
+                body[first:last + 1]
+        # Several ranges: each a part of its own, with the resource's type.
+        parts = b"".join(b"--PART\r\nContent-Type: %s\r\nContent-Range: bytes %d-%d/%d\r\n\r\n"
+                         % (headers["Content-Type"].encode(), first, last, len(body))
+                         + body[first:last + 1] + b"\r\n" for first, last in spans)
+        return 206, {**headers, "Content-Type": "multipart/byteranges; boundary=PART"}, \
+            parts + b"--PART--\r\n"
     return 200, headers, body
 
 
-def starlette_response(request):
+def starlette_response(request, mounted=False):
     from starlette.responses import Response, StreamingResponse
 
     status, headers, body = resource(request.url.path, request.headers,
-                                     request.scope.get(MARK_ID_KEY))
+                                     request.scope.get(MARK_ID_KEY), mounted)
     if isinstance(body, list):
         async def chunks():
             for chunk in body:
@@ -68,12 +88,16 @@ def starlette_response(request):
 def starlette_app():
     from starlette.applications import Starlette
     from starlette.middleware import Middleware
-    from starlette.routing import Route
+    from starlette.routing import Mount, Route
 
     async def endpoint(request):
         return starlette_response(request)
 
-    return Starlette(routes=[Route("/{path:path}", endpoint)],
+    async def mounted(request):
+        return starlette_response(request, mounted=True)
+
+    return Starlette(routes=[Mount("/mounted", routes=[Route("/{path:path}", mounted)]),
+                             Route("/{path:path}", endpoint)],
                      middleware=[Middleware(ProtectMiddleware, **OPTIONS)])
 
 
@@ -81,6 +105,13 @@ def fastapi_app():
     from fastapi import FastAPI, Request
 
     app = FastAPI()
+    mounted = FastAPI()
+
+    @mounted.api_route("/{path:path}", methods=["GET", "HEAD"])
+    async def mounted_endpoint(request: Request, path: str):
+        return starlette_response(request, mounted=True)
+
+    app.mount("/mounted", mounted)  # before the catch-all route, which would take it
 
     @app.api_route("/{path:path}", methods=["GET", "HEAD"])
     async def endpoint(request: Request, path: str):
@@ -90,11 +121,11 @@ def fastapi_app():
     return app
 
 
-def django_view(request, path):
+def django_view(request, path, mounted=False):
     from django.http import HttpResponse, StreamingHttpResponse
 
     status, headers, body = resource(request.path, request.headers,
-                                     request.scope.get(MARK_ID_KEY))
+                                     request.scope.get(MARK_ID_KEY), mounted)
     kind = StreamingHttpResponse if isinstance(body, list) else HttpResponse
     response = kind(body, status=status)
     for name, value in headers.items():
@@ -114,5 +145,6 @@ def django_app():
     settings.configure(ROOT_URLCONF=__name__, ALLOWED_HOSTS=["*"], SECRET_KEY="test",
                        MIDDLEWARE=[])
     django.setup()
+    urlpatterns.append(re_path(r"^mounted/(?P<path>.*)$", django_view, {"mounted": True}))
     urlpatterns.append(re_path(r"^(?P<path>.*)$", django_view))
     return ProtectMiddleware(get_asgi_application(), **OPTIONS)

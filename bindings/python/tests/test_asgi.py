@@ -94,12 +94,26 @@ def test_a_page_is_protected_and_marked_with_the_requests_id(server):
     assert head.get("content-length") in (None, "0")
 
 
-def test_a_range_gets_the_whole_page_and_other_ranges_pass(server):
-    status, headers, body = fetch(server, "/page", Range="bytes=0-9", If_Range='"v1"')
+@pytest.mark.parametrize("path, asked", [
+    ("/page", {"Range": "bytes=0-9", "If-Range": '"v1"'}),
+    ("/page", {"Request-Range": "bytes=0-9"}),
+    ("/page", {"Range": "bytes=0-0,2-"}),  # answered with multipart/byteranges
+    # A mount changes the scope it is given: asked again, the request goes
+    # where it first went.
+    ("/mounted/page", {"Range": "bytes=0-9"}),
+])
+def test_a_range_gets_the_whole_page(server, path, asked):
+    status, headers, body = fetch(server, path, **asked)
     assert_protected(status, headers, body)
+
+
+def test_other_ranges_pass(server):
     status, headers, body = fetch(server, "/data", Range="bytes=10-19")
     assert (status, body) == (206, asgi_apps.DATA[10:20])
     assert headers["x-vantoro-status"] == "status" and headers["x-seen-range"] == "bytes=10-19"
+    # Several ranges do not tell the resource's type: the whole is asked for, and passes.
+    status, headers, body = fetch(server, "/data", Range="bytes=0-0,2-")
+    assert (status, body, headers["x-vantoro-status"]) == (200, asgi_apps.DATA, "type")
 
 
 def test_a_not_modified_answer_passes(server):
@@ -130,10 +144,11 @@ def test_other_responses_go_out_as_the_application_sent_them(server, path, verdi
 
 # ---- In process ----
 
-def run(middleware, method="GET", headers=(), scope_type="http"):
-    """The messages the middleware sends the server for one request, and the scope."""
+def run(middleware, method="GET", headers=(), scope_type="http", **more):
+    """The messages the middleware sends the server for one request, and the
+    scope; more: further keys of the scope."""
     sent, scope = [], {"type": scope_type, "method": method, "path": "/p",
-                       "headers": list(headers)}
+                       "headers": list(headers), **more}
 
     async def receive():
         return {"type": "http.request", "body": b"", "more_body": False}
@@ -174,6 +189,30 @@ def test_head_never_sends_the_applications_body():
     assert [m["type"] for m in sent] == ["http.response.start", "http.response.body"]
     assert sent[1]["body"] == b"" and not sent[1].get("more_body")
     assert dict(sent[0]["headers"]) == {b"content-type": b"text/html"}  # no length, no debug
+
+
+def test_a_page_sent_from_a_file_is_protected(tmp_path):
+    page = tmp_path / "page.html"
+    page.write_bytes(asgi_apps.PAGE)
+    seen = []
+
+    async def files(scope, receive, send):
+        # As Starlette's FileResponse: the server reads the file when it offers that.
+        seen.append(scope["extensions"])
+        await send(START)
+        if "http.response.pathsend" in scope["extensions"]:
+            await send({"type": "http.response.pathsend", "path": str(page)})
+        else:
+            await send({"type": "http.response.body", "body": page.read_bytes()})
+
+    offered = {"http.response.pathsend": {}, "http.response.zerocopysend": {},
+               "http.response.trailers": {}}
+    sent, scope = run(ProtectMiddleware(files, "Test Site", debug=True), extensions=offered)
+    assert [m["type"] for m in sent] == ["http.response.start", "http.response.body"]
+    assert (b"x-vantoro-status", b"protected") in sent[0]["headers"]
+    assert vantoro.is_protected(sent[1]["body"])
+    assert seen == [{"http.response.trailers": {}}]
+    assert scope["extensions"] is offered and len(offered) == 3  # the server's is kept
 
 
 def test_marks_bypass_and_failures(caplog):

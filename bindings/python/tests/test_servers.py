@@ -164,9 +164,12 @@ def test_get_is_protected_with_its_length(server):
     assert_protected_head(fields)
 
 
-@pytest.mark.parametrize("byte_range", ["bytes=0-", "bytes=5-40", "bytes=-10"])
-def test_a_range_request_gets_the_whole_protected_page(server, byte_range):
-    status, fields, body = exchange(server, "GET", "/page", f"Range: {byte_range}",
+@pytest.mark.parametrize("name, byte_range", [
+    ("Range", "bytes=0-"), ("Range", "bytes=5-40"), ("Range", "bytes=-10"),
+    ("Range", "bytes=0-0,2-"),  # answered with multipart/byteranges
+    ("Request-Range", "bytes=5-40")])
+def test_a_range_request_gets_the_whole_protected_page(server, name, byte_range):
+    status, fields, body = exchange(server, "GET", "/page", f"{name}: {byte_range}",
                                     'If-Range: "v1"')
     assert status == 200
     assert int(only(fields, "content-length")) == len(body)
@@ -174,7 +177,7 @@ def test_a_range_request_gets_the_whole_protected_page(server, byte_range):
     assert all(text.encode() in body for text in wsgi_app.PARAGRAPHS)
     assert_protected_head(fields)
     # The same for HEAD: neither the slice nor its length goes out.
-    status, fields, body = exchange(server, "HEAD", "/page", f"Range: {byte_range}")
+    status, fields, body = exchange(server, "HEAD", "/page", f"{name}: {byte_range}")
     assert (status, body) == (200, b"")
     assert only(fields, "content-length") == server.head_length()
 
@@ -188,6 +191,10 @@ def test_other_slices_pass_unchanged(server):
     assert (status, body) == (206, wsgi_app.DOWNLOAD[10:20])
     assert only(fields, "content-range") == f"bytes 10-19/{len(wsgi_app.DOWNLOAD)}"
     assert only(fields, "x-vantoro-status") == "status"
+    # Several ranges do not tell the resource's type: the whole is asked for, and passes.
+    status, fields, body = exchange(server, "GET", "/download", "Range: bytes=0-0,2-")
+    assert (status, body) == (200, wsgi_app.DOWNLOAD)
+    assert only(fields, "x-vantoro-status") == "type"
 
 
 def test_a_page_declaring_its_charset_in_meta_gets_its_notices_in_it(server):

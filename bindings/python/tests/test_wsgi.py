@@ -155,7 +155,8 @@ class Recorder:
         self.environs.append(dict(environ))
         headers = [("Content-Type", self.content_type), *self.validators, *self.extra]
         body, status = self.body, self.status
-        if environ.get("HTTP_RANGE") == "bytes=0-3":
+        # The older Request-Range is answered as Range.
+        if (environ.get("HTTP_RANGE") or environ.get("HTTP_REQUEST_RANGE")) == "bytes=0-3":
             body, status = body[:4], "206 Partial Content"
             headers.append(("Content-Range", f"bytes 0-3/{len(self.body)}"))
         start_response(status, headers + [("Content-Length", str(len(body)))])
@@ -208,16 +209,37 @@ def test_head_gets_the_headers_of_the_get_and_never_the_body(etag):
     assert app.read == [1] and app.closed == [1, 2]  # the HEAD's body closed unread
 
 
-def test_a_range_of_a_protected_page_is_asked_again_whole():
+@pytest.mark.parametrize("key", ["HTTP_RANGE", "HTTP_REQUEST_RANGE"])
+def test_a_range_of_a_protected_page_is_asked_again_whole(key):
     app = Recorder()
     status, headers, body, _ = serve(ProtectMiddleware(app, "Test Site"),
-                                     HTTP_RANGE="bytes=0-3", HTTP_IF_RANGE='"e1"')
+                                     **{key: "bytes=0-3"}, HTTP_IF_RANGE='"e1"')
     assert status == "200 OK" and vantoro.is_protected(body)
     assert "content-range" not in headers and headers["content-length"] == str(len(body))
     first, second = app.environs
-    assert first["HTTP_RANGE"] == "bytes=0-3" and first["HTTP_IF_RANGE"] == '"e1"'
-    assert "HTTP_RANGE" not in second and "HTTP_IF_RANGE" not in second
+    assert first[key] == "bytes=0-3" and first["HTTP_IF_RANGE"] == '"e1"'
+    assert not {"HTTP_RANGE", "HTTP_REQUEST_RANGE", "HTTP_IF_RANGE"} & second.keys()
     assert app.read == [2] and app.closed == [1, 2]  # the slice was never read
+
+
+def test_a_range_asked_again_goes_where_the_request_went():
+    app = Recorder()
+
+    def mounting(environ, start_response):
+        # As routers mount an application: the prefix moves from PATH_INFO to
+        # SCRIPT_NAME, in the environ they are given.
+        if not environ["PATH_INFO"].startswith("/docs/"):
+            start_response("404 Not Found", [("Content-Type", "text/plain")])
+            return [b"not found"]
+        environ["SCRIPT_NAME"] += "/docs"
+        environ["PATH_INFO"] = environ["PATH_INFO"][len("/docs"):]
+        return app(environ, start_response)
+
+    status, _, body, _ = serve(ProtectMiddleware(mounting, "Test Site"), SCRIPT_NAME="",
+                               PATH_INFO="/docs/p", HTTP_RANGE="bytes=0-3")
+    assert status == "200 OK" and vantoro.is_protected(body)
+    assert [(e["SCRIPT_NAME"], e["PATH_INFO"]) for e in app.environs] == [("/docs", "/p")] * 2
+    assert "HTTP_RANGE" not in app.environs[1]
 
 
 def test_the_application_is_not_asked_to_compress():
@@ -307,12 +329,20 @@ def test_a_body_over_max_size_goes_out_unchanged(caplog):
             return []
         return iter([PAGE] * 3)
 
+    def generator(environ, start_response):
+        # Starts its response when asked for its first chunk: the whole page.
+        start_response("200 OK", [("Content-Type", "text/html")])
+        yield PAGE * 3
+
     middleware = ProtectMiddleware(streaming, "Test Site", max_size=2 * len(PAGE), debug=True)
     with caplog.at_level(logging.ERROR, logger="vantoro"):
         for path in ("/iterated", "/write"):
             _, headers, body, _ = serve(middleware, PATH_INFO=path)
             assert body == PAGE * 3 and headers["x-vantoro-status"] == "too_large"
-    assert caplog.text.count("page sent unprotected: larger than max_size") == 2
+        _, headers, body, _ = serve(ProtectMiddleware(generator, "Test Site",
+                                                      max_size=2 * len(PAGE), debug=True))
+        assert body == PAGE * 3 and headers["x-vantoro-status"] == "too_large"
+    assert caplog.text.count("page sent unprotected: larger than max_size") == 3
     # A declared length over it is not even held; a whole page at the limit is protected.
     _, headers, body, _ = serve(ProtectMiddleware(Recorder(), "T", max_size=10, debug=True))
     assert (body, headers["x-vantoro-status"], headers["etag"]) == (PAGE, "too_large", '"e1"')

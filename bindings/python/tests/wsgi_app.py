@@ -26,15 +26,21 @@ RESOURCES = {
 OWN_SLICE = PAGE[:100]
 
 
-def byte_range(header, size):
-    """(first, last) of a single "bytes=" range, or None when there is none."""
-    match = re.fullmatch(r"bytes=(\d*)-(\d*)", header or "")
-    if match is None or match.groups() == ("", ""):
+def byte_ranges(header, size):
+    """[(first, last)] of each range of a "bytes=" header, or None when there is none."""
+    if not (header or "").startswith("bytes="):
         return None
-    first, last = match.groups()
-    if first == "":
-        return max(size - int(last), 0), size - 1
-    return int(first), min(int(last), size - 1) if last else size - 1
+    spans = []
+    for spec in header[len("bytes="):].split(","):
+        match = re.fullmatch(r"(\d*)-(\d*)", spec.strip())
+        if match is None or match.groups() == ("", ""):
+            return None
+        first, last = match.groups()
+        if first == "":
+            spans.append((max(size - int(last), 0), size - 1))
+        else:
+            spans.append((int(first), min(int(last), size - 1) if last else size - 1))
+    return spans
 
 
 def validators(body):
@@ -58,13 +64,25 @@ def raw_app(environ, start_response):
         return [OWN_SLICE]
     content_type, body = RESOURCES[path]
     headers = [("Content-Type", content_type)] + validators(body)
-    span = byte_range(environ.get("HTTP_RANGE"), len(body))
-    if span is not None:
-        first, last = span
+    # The older Request-Range is answered as Range.
+    spans = byte_ranges(environ.get("HTTP_RANGE") or environ.get("HTTP_REQUEST_RANGE"),
+                        len(body))
+    if spans is not None and len(spans) == 1:
+        [(first, last)] = spans
         start_response("206 Partial Content", headers + [
             ("Content-Range", f"bytes {first}-{last}/{len(body)}"),
             ("Content-Length", str(last - first + 1))])
         return [body[first:last + 1]]
+    if spans is not None:
+        # Several ranges: each a part of its own, with the resource's type.
+        parts = b"".join(f"--PART\r\nContent-Type: {content_type}\r\n"
+                         f"Content-Range: bytes {first}-{last}/{len(body)}\r\n\r\n".encode()
+                         + body[first:last + 1] + b"\r\n" for first, last in spans)
+        parts += b"--PART--\r\n"
+        start_response("206 Partial Content", [
+            ("Content-Type", "multipart/byteranges; boundary=PART"), *validators(body),
+            ("Content-Length", str(len(parts)))])
+        return [parts]
     start_response("200 OK", headers + [("Content-Length", str(len(body)))])
     return [body]
 

@@ -136,6 +136,16 @@ class Middleware(Generic[App, Request]):
                 pass  # a malformed length is the server's to refuse
         return verdict
 
+    def _ask_whole(self, status: int, headers: Headers) -> bool:
+        """Whether a 206 answering a range request is asked again without its
+        range headers: a range of a page that would be protected, or several
+        ranges (multipart/byteranges, which hides the page's own type)."""
+        if status != 206:
+            return False
+        media_type = (header(headers, "content-type") or "").split(";")[0].strip().lower()
+        return (media_type == "multipart/byteranges"
+                or self._judge(200, headers, as_whole=True) == PROTECTED)
+
     def _too_large(self, size: int) -> bool:
         return self._max_size is not None and size > self._max_size
 

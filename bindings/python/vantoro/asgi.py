@@ -21,6 +21,12 @@ Receive = Callable[[], Awaitable[Message]]
 Send = Callable[[Message], Awaitable[None]]
 ASGIApp = Callable[[Scope, Receive, Send], Awaitable[None]]
 
+#: What a range request carries: Range (or the older Request-Range), If-Range.
+_RANGES = (b"range", b"request-range", b"if-range")
+#: Extensions that send a body the server reads from a file: not offered to
+#: the application, which then sends its body in messages that can be held.
+_FILE_SENDS = ("http.response.pathsend", "http.response.zerocopysend")
+
 
 class ProtectMiddleware(Middleware[ASGIApp, Scope]):
     """Wraps an ASGI application and protects the responses the policy allows.
@@ -42,13 +48,17 @@ class ProtectMiddleware(Middleware[ASGIApp, Scope]):
     the rest as it comes ("too_large"). If the library fails, the original
     goes out and the error is logged.
 
-    The application sees no Accept-Encoding header, so that it sends pages
-    that can be protected: compress outside the middleware. HEAD gets the
-    headers the GET would get, without a Content-Length, and no body. A Range
-    request answered with 206 for a page that would be protected is asked
-    again without Range and If-Range (the request body the application read
-    is given to it again), so the client gets the whole protected page with
-    200. A 206 the application sends on its own passes unchanged.
+    The application sees no Accept-Encoding header and is not offered the
+    http.response.pathsend and zerocopysend extensions, so that it sends
+    pages that can be protected: compress outside the middleware. HEAD gets
+    the headers the GET would get, without a Content-Length, and no body. A
+    Range (or Request-Range) request answered with 206 for a page that would
+    be protected, or with several ranges (multipart/byteranges, whatever
+    their type), is asked again without Range, Request-Range and If-Range,
+    with the scope as it came (not as the application changed it) and the
+    request body the application read given to it again, so the client gets
+    the whole resource with 200 (a page protected). A 206 the application
+    sends on its own passes unchanged.
 
     The logger "vantoro" says why a response passed unchanged (DEBUG) and
     reports failures and too_large (ERROR); debug=True adds
@@ -77,17 +87,24 @@ class ProtectMiddleware(Middleware[ASGIApp, Scope]):
         # An application that compresses when asked would hand every browser
         # its page past the passes: compress outside this layer.
         scope["headers"] = _without(scope.get("headers", ()), b"accept-encoding")
-        ranged = any(name.lower() == b"range" for name, _ in scope["headers"])
+        extensions = scope.get("extensions")
+        if extensions and any(name in extensions for name in _FILE_SENDS):
+            scope["extensions"] = {name: value for name, value in extensions.items()
+                                   if name not in _FILE_SENDS}
+        ranged = any(name.lower() in (b"range", b"request-range")
+                     for name, _ in scope["headers"])
         recorded = _Recorded(receive) if ranged else None
+        # Routers change the scope in place (a mount moves the path into
+        # root_path): a range asked again starts from the request as it came.
+        whole = dict(scope, headers=_without(scope["headers"], *_RANGES)) if ranged else None
         response = _Response(self, scope, send, mark_id, ranged=ranged)
         await self.app(scope, recorded or receive, response.send)
         if response.state == _Response.RETRY:
-            assert recorded is not None
+            assert recorded is not None and whole is not None
             logger.debug("%s: a range of a protected page; asking for the whole page",
-                         self._describe(scope))
-            scope = dict(scope, headers=_without(scope["headers"], b"range", b"if-range"))
-            response = _Response(self, scope, send, mark_id, ranged=False)
-            await self.app(scope, recorded.replay(), response.send)
+                         self._describe(whole))
+            response = _Response(self, whole, send, mark_id, ranged=False)
+            await self.app(whole, recorded.replay(), response.send)
         await response.finish()
 
     def _describe(self, scope: Scope) -> str:
@@ -154,16 +171,14 @@ class _Response:
     async def _started(self, message: Message) -> None:
         status = message.get("status", 0)
         headers = _text(message)
-        judge = self.middleware._judge
-        verdict = judge(status, headers)
+        verdict = self.middleware._judge(status, headers)
         if verdict == PROTECTED and self.head:
             await self._answer(message, PROTECTED,
                                self.middleware._protected_headers(headers, None), b"")
             self.state = self.DONE
         elif verdict == PROTECTED:
             self.state, self.start, self.headers = self.HOLD, message, headers
-        elif (verdict == "status" and status == 206 and self.ranged
-                and judge(200, headers, as_whole=True) == PROTECTED):
+        elif self.ranged and self.middleware._ask_whole(status, headers):
             self.state = self.RETRY
         else:
             self.state = self.PASS

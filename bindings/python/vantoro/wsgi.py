@@ -19,6 +19,9 @@ Write = Callable[[bytes], object]
 StartResponse = Callable[..., Write]
 Application = Callable[[Environ, StartResponse], Iterable[bytes]]
 
+#: What a range request carries: Range (or the older Request-Range), If-Range.
+_RANGE_KEYS = ("HTTP_RANGE", "HTTP_REQUEST_RANGE", "HTTP_IF_RANGE")
+
 
 class ProtectMiddleware(Middleware[Application, Environ]):
     """Wraps a WSGI application and protects the responses the policy allows.
@@ -47,10 +50,13 @@ class ProtectMiddleware(Middleware[Application, Environ]):
     wrapped around this one).
 
     HEAD gets the headers the GET would get, without a Content-Length, and no
-    body: the application's body is never sent. A Range request answered with
-    206 for a page that would be protected is asked again without Range, so
-    the client gets the whole protected page with 200, never a slice of the
-    original. A 206 the application sends on its own passes unchanged.
+    body: the application's body is never sent. A Range (or Request-Range)
+    request answered with 206 for a page that would be protected, or with
+    several ranges (multipart/byteranges, whatever their type), is asked
+    again without Range, Request-Range and If-Range, with the environ as it
+    came (not as the application changed it), so the client gets the whole
+    resource with 200 (a page protected), never a slice of the original. A
+    206 the application sends on its own passes unchanged.
 
     The logger "vantoro" says why a response passed unchanged (DEBUG) and
     reports failures (ERROR, also written to wsgi.errors). debug=True adds
@@ -97,6 +103,10 @@ class ProtectMiddleware(Middleware[Application, Environ]):
             # browser its page past the passes: compress outside this layer.
             environ = {k: v for k, v in environ.items() if k != "HTTP_ACCEPT_ENCODING"}
         response = _Response(self, environ, start_response)
+        # Routers change the environ in place (a mount moves PATH_INFO into
+        # SCRIPT_NAME): a range asked again starts from the request as it came.
+        whole = ({k: v for k, v in environ.items() if k not in _RANGE_KEYS}
+                 if response.ranged else None)
         result = self.app(environ, response.start_response)
         if response.state == _Response.PASS:
             return result  # as it is: keeps wsgi.file_wrapper and close()
@@ -105,7 +115,10 @@ class ProtectMiddleware(Middleware[Application, Environ]):
             if response.state is None:
                 # A generator application starts its response with its first chunk.
                 for chunk in chunks:
-                    response.body.append(chunk)
+                    if response.state == _Response.HOLD and not response.head:
+                        response.hold(chunk)  # counted for max_size as every other
+                    else:
+                        response.body.append(chunk)
                     break
             if response.state in (None, _Response.PASS):
                 return _Chain(response.body, chunks, result)
@@ -123,11 +136,9 @@ class ProtectMiddleware(Middleware[Application, Environ]):
         # range answer's body is never read.
         _close(result)
         if response.state == _Response.RETRY:
+            assert whole is not None
             logger.debug("%s: a range of a protected page; asking for the whole page",
-                         self._describe(environ))
-            whole = dict(environ)
-            whole.pop("HTTP_RANGE", None)
-            whole.pop("HTTP_IF_RANGE", None)
+                         self._describe(whole))
             return self._serve(whole, start_response, mark_id)  # the same request, the same id
         if response.state == _Response.PASS:
             return response.body
@@ -173,6 +184,8 @@ class _Response:
         self.environ = environ
         self.start = start_response
         self.head = environ.get("REQUEST_METHOD") == "HEAD"
+        # Read before the application runs: it may change the environ.
+        self.ranged = "HTTP_RANGE" in environ or "HTTP_REQUEST_RANGE" in environ
         self.state: str | None = None
         self.status: str | None = None
         self.headers: Headers = []
@@ -187,13 +200,11 @@ class _Response:
         # Nothing was sent yet, so a second call (with exc_info) replaces the first.
         self.body.clear()
         self.size = 0
-        judge = self.middleware._judge
-        verdict = judge(_status_code(status), headers)
+        verdict = self.middleware._judge(_status_code(status), headers)
         if verdict == PROTECTED:
             self.state, self.status, self.headers = self.HOLD, status, list(headers)
             return _discard if self.head else self.write
-        if (verdict == "status" and _status_code(status) == 206 and "HTTP_RANGE" in self.environ
-                and judge(200, headers, as_whole=True) == PROTECTED):
+        if self.ranged and self.middleware._ask_whole(_status_code(status), headers):
             self.state = self.RETRY
             return _discard
         self.state = self.PASS
