@@ -130,6 +130,7 @@ static size_t  ngx_http_vantoro_held;
 
 
 static ngx_int_t ngx_http_vantoro_request_handler(ngx_http_request_t *r);
+static ngx_uint_t ngx_http_vantoro_stripped(ngx_table_elt_t *h);
 static ngx_int_t ngx_http_vantoro_strip_headers(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_header_filter(ngx_http_request_t *r);
 static ngx_int_t ngx_http_vantoro_tdm_headers(ngx_http_request_t *r,
@@ -478,75 +479,103 @@ ngx_http_vantoro_request_handler(ngx_http_request_t *r)
 
 
 /*
- * The request's headers without Range, If-Range and Accept-Encoding, as every
+ * The request's headers without Range, If-Range, Request-Range and
+ * Accept-Encoding, as every
  * upstream module reads them.  r->headers_in keeps its pointers to them:
  * nginx's own range filter still serves ranges of the responses this module
  * does not protect (static files, or proxied ones with proxy_force_ranges),
  * and its gzip filter still sees what the client accepts.
  */
 
+static ngx_uint_t
+ngx_http_vantoro_stripped(ngx_table_elt_t *h)
+{
+    ngx_uint_t  n;
+
+    /* Request-Range: the older name of Range, which some servers still honour */
+
+    static ngx_str_t  stripped[] = {
+        ngx_string("Range"), ngx_string("If-Range"),
+        ngx_string("Request-Range"), ngx_string("Accept-Encoding")
+    };
+
+    for (n = 0; n < sizeof(stripped) / sizeof(stripped[0]); n++) {
+        if (h->key.len == stripped[n].len
+            && ngx_strncasecmp(h->key.data, stripped[n].data, stripped[n].len)
+               == 0)
+        {
+            return 1;
+        }
+    }
+
+    return 0;
+}
+
+
 static ngx_int_t
 ngx_http_vantoro_strip_headers(ngx_http_request_t *r)
 {
-    ngx_uint_t        i, n;
+    ngx_uint_t        i, copying;
     ngx_list_t        headers;
     ngx_list_part_t  *part;
     ngx_table_elt_t  *h, *copy;
 
-    static ngx_str_t  stripped[] = {
-        ngx_string("Range"), ngx_string("If-Range"),
-        ngx_string("Accept-Encoding")
-    };
+    /*
+     * First a look for any of them (most requests have none, and then
+     * nothing is copied), then the copy without them.
+     */
 
-    if (r->headers_in.range == NULL && r->headers_in.if_range == NULL
-#if (NGX_HTTP_GZIP || NGX_HTTP_HEADERS)
-        && r->headers_in.accept_encoding == NULL
-#endif
-       )
-    {
-        return NGX_OK;
-    }
+    for (copying = 0; copying < 2; copying++) {
 
-    if (ngx_list_init(&headers, r->pool, 20, sizeof(ngx_table_elt_t))
-        != NGX_OK)
-    {
-        return NGX_ERROR;
-    }
+        part = &r->headers_in.headers.part;
+        h = part->elts;
 
-    part = &r->headers_in.headers.part;
-    h = part->elts;
+        for (i = 0; /* void */ ; i++) {
 
-    for (i = 0; /* void */ ; i++) {
+            if (i >= part->nelts) {
+                if (part->next == NULL) {
+                    break;
+                }
+
+                part = part->next;
+                h = part->elts;
+                i = 0;
+            }
+
+            if (!copying) {
+                if (ngx_http_vantoro_stripped(&h[i])) {
+                    break;
+                }
+
+                continue;
+            }
+
+            if (ngx_http_vantoro_stripped(&h[i])) {
+                continue;
+            }
+
+            copy = ngx_list_push(&headers);
+            if (copy == NULL) {
+                return NGX_ERROR;
+            }
+
+            *copy = h[i];
+        }
+
+        if (copying) {
+            break;
+        }
 
         if (i >= part->nelts) {
-            if (part->next == NULL) {
-                break;
-            }
-
-            part = part->next;
-            h = part->elts;
-            i = 0;
+            /* read to the end: none of them */
+            return NGX_OK;
         }
 
-        for (n = 0; n < sizeof(stripped) / sizeof(stripped[0]); n++) {
-            if (h[i].key.len == stripped[n].len
-                && ngx_strncasecmp(h[i].key.data, stripped[n].data,
-                                   stripped[n].len) == 0)
-            {
-                break;
-            }
-        }
-
-        if (n < sizeof(stripped) / sizeof(stripped[0])) {
-            continue;
-        }
-
-        copy = ngx_list_push(&headers);
-        if (copy == NULL) {
+        if (ngx_list_init(&headers, r->pool, 20, sizeof(ngx_table_elt_t))
+            != NGX_OK)
+        {
             return NGX_ERROR;
         }
-
-        *copy = h[i];
     }
 
     r->headers_in.headers = headers;

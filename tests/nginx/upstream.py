@@ -13,8 +13,9 @@ GET /NAME?OPTIONS sends the file NAME of the folder. Options:
   status=CODE     the status (404, 204 and 206 are sent as such servers send them)
   validators=1    an ETag, a Last-Modified and Accept-Ranges; 304 for a matching
                   If-None-Match
-  ranges=1        honours "Range: bytes=FIRST-[LAST]" with a 206 of that slice,
-                  as static file servers do
+  ranges=1        honours "Range: bytes=FIRST-[LAST]" (or the older name
+                  Request-Range) with a 206 of that slice, as static file
+                  servers do
 Every request's headers are kept for the tests (see last_request).
 """
 import gzip
@@ -77,8 +78,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status == 206:
             body = body[:10]
             headers.append(("Content-Range", "bytes 0-9/%d" % len(body)))
-        elif one("ranges") and self.headers.get("Range", "").startswith("bytes="):
-            first, _, last = self.headers["Range"][6:].partition("-")
+        elif one("ranges") and (self.headers.get("Range") or
+                                self.headers.get("Request-Range") or "").startswith("bytes="):
+            ranges = self.headers.get("Range") or self.headers["Request-Range"]
+            first, _, last = ranges[6:].partition("-")
             end = min(int(last) + 1 if last else len(body), len(body))
             headers.append(("Content-Range", "bytes %s-%d/%d" % (first, end - 1, len(body))))
             status, body = 206, body[int(first):end]
