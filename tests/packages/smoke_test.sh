@@ -2,7 +2,8 @@
 # Installs the Debian packages built by scripts/build-packages.sh into this
 # machine and checks each one as installed: the tool, a C program built through
 # pkg-config, nginx and Apache serving a protected page with the packaged
-# modules as the packages enabled them, PHP and Python importing theirs.
+# modules as the packages enabled them, PHP and Python importing theirs; then
+# purges them and checks that nothing is left enabled.
 #
 #   tests/packages/smoke_test.sh [PACKAGE_DIR]     default build/packages
 #
@@ -167,4 +168,19 @@ out=$(curl -s "http://127.0.0.1:$port/index.html")
 protected "$out" || fail "Apache sent: $out"
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 pass "libapache2-mod-vantoro under $(/usr/sbin/apache2 -v | sed -n 's/^Server version: //p')"
-echo "all 7 packages installed and working"
+
+# Removed again, a package takes its enabling with it: a server must not be left
+# loading a module that is gone.
+names=()
+for deb in "${debs[@]}"; do names+=("$(dpkg-deb -f "$deb" Package)"); done
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get purge -y -qq "${names[@]}" >"$work/apt.log" 2>&1 || {
+  cat "$work/apt.log" >&2; fail "the packages did not purge"; }
+for left in /etc/nginx/modules-enabled/50-mod-http-vantoro.conf /etc/apache2/mods-enabled/vantoro.load \
+            /etc/php/8.2/cli/conf.d/20-vantoro.ini /usr/bin/vantoro; do
+  [[ ! -e $left && ! -L $left ]] || fail "$left is left after purging the packages"
+done
+! php -m | grep -qx vantoro || fail "php still loads vantoro after purging php8.2-vantoro"
+/usr/sbin/nginx -t -q 2>/dev/null || fail "Debian's nginx configuration fails after purging the module"
+pass "purged, nothing left enabled"
+echo "all 7 packages installed, working and removed"
