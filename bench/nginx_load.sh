@@ -109,9 +109,12 @@ echo
 # The worker's own processor time per request: unlike requests per second it
 # holds when other programs share the machine.
 ticks() { awk '{ print $14 + $15 }' "/proc/$worker/stat"; }
+# And its page faults per request: fresh memory the kernel had to map for it,
+# which a worker that reused its buffers would not ask for.
+faults() { awk '{ print $10 + $12 }' "/proc/$worker/stat"; }
 handled() { curl -s "http://127.0.0.1:$port/status" | awk 'NR == 3 { print $3 }'; }
 hz=$(getconf CLK_TCK)
-printf '%-8s %-6s %10s %9s %9s %9s %9s %8s %11s\n' way page "req/s" p50 p75 p90 p99 errors "cpu ms/req"
+printf '%-8s %-6s %10s %9s %9s %9s %9s %8s %11s %11s\n' way page "req/s" p50 p75 p90 p99 errors "cpu ms/req" "faults/req"
 failed=0
 for page in small large; do
   for way in plain sub vantoro; do
@@ -120,16 +123,17 @@ for page in small large; do
     if [[ $way != plain ]] && cmp -s <(curl -s "$url") "$work/html/$page.html"; then
       echo "$0: $way did not change $page.html" >&2; exit 1
     fi
-    t0=$(ticks) n0=$(handled)
+    t0=$(ticks) f0=$(faults) n0=$(handled)
     result=$(taskset -c 1 wrk -t1 -c"$connections" -d"${seconds}s" --latency --timeout 30s "$url")
-    t1=$(ticks) n1=$(handled)
+    t1=$(ticks) f1=$(faults) n1=$(handled)
     cpu=$(awk -v t="$((t1 - t0))" -v n="$((n1 - n0 - 1))" -v hz="$hz" 'BEGIN { printf "%.3f", t * 1000 / hz / n }')
+    per_request=$(awk -v f="$((f1 - f0))" -v n="$((n1 - n0 - 1))" 'BEGIN { printf "%.1f", f / n }')
     rps=$(awk '/^Requests\/sec/ { print $2 }' <<<"$result")
     pct() { awk -v p="$1" '$1 == p { print $2 }' <<<"$result"; }
     errors=$(awk '/Socket errors|Non-2xx/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+,?$/) s += $i } END { print s + 0 }' <<<"$result")
     ((errors == 0)) || failed=1
-    printf '%-8s %-6s %10s %9s %9s %9s %9s %8s %11s\n' "$way" "$page" "$rps" \
-      "$(pct 50%)" "$(pct 75%)" "$(pct 90%)" "$(pct 99%)" "$errors" "$cpu"
+    printf '%-8s %-6s %10s %9s %9s %9s %9s %8s %11s %11s\n' "$way" "$page" "$rps" \
+      "$(pct 50%)" "$(pct 75%)" "$(pct 90%)" "$(pct 99%)" "$errors" "$cpu" "$per_request"
   done
 done
 
