@@ -9,8 +9,9 @@
  * library's response policy (vantoro_policy_judge, vantoro_protected_header),
  * the same for every adapter.  This module adds what only a server can do:
  * the upstream never sees a Range request for a protected location, HEAD gets
- * the headers a GET would get, and $vantoro_status says why a response went
- * out as it did.
+ * the headers a GET would get, $vantoro_status says why a response went
+ * out as it did, and large pages can be protected in a thread pool while the
+ * worker serves other requests.
  */
 
 
@@ -18,6 +19,9 @@
 #include <ngx_core.h>
 #include <ngx_http.h>
 #include <ngx_md5.h>
+#if (NGX_THREADS)
+#include <ngx_thread_pool.h>
+#endif
 
 #include <vantoro/vantoro.h>
 
@@ -50,12 +54,38 @@
 #define NGX_HTTP_VANTORO_LABEL_LEN    64
 #define NGX_HTTP_VANTORO_REPLAY_MAX   (16 * 1024 * 1024)
 
+/* pages of at least this size go to vantoro_thread_pool by default */
+#define NGX_HTTP_VANTORO_THREAD_SIZE  (256 * 1024)
+
+/* idle handles kept for pool threads, a location and way of hiding */
+#define NGX_HTTP_VANTORO_SPARES       8
+
+/*
+ * r->buffered while a page is in a pool thread and until its result is
+ * sent, so that the request waits for it.  nginx's own filters use the
+ * other bits of r->buffered (SSI, sub_filter, the copy filter).
+ */
+
+#define NGX_HTTP_VANTORO_BUFFERED     0x08
+
 
 /* The engine of one location in one worker, made on first use. */
 
 typedef struct {
     vantoro_handle            *handles[NGX_HTTP_VANTORO_WAYS];
     u_char                     tdm[NGX_HTTP_VANTORO_WAYS];
+#if (NGX_THREADS)
+    /*
+     * Handles for pool threads, never the worker's own: a handle is used by
+     * one thread at a time.  A page in a pool thread has its own, taken from
+     * here (or made) and given back when its task is done.
+     */
+    vantoro_handle            *spares[NGX_HTTP_VANTORO_WAYS]
+                                     [NGX_HTTP_VANTORO_SPARES];
+    u_char                     spare_tdm[NGX_HTTP_VANTORO_WAYS]
+                                        [NGX_HTTP_VANTORO_SPARES];
+    ngx_uint_t                 nspares[NGX_HTTP_VANTORO_WAYS];
+#endif
     ngx_uint_t                 warned;      /* unsigned  warned:1; */
     ngx_uint_t                 warned_csp;  /* unsigned  warned_csp:1; */
 } ngx_http_vantoro_engine_t;
@@ -96,6 +126,11 @@ typedef struct {
     ngx_str_t                  css;
     ngx_str_t                  css_etag;
 
+#if (NGX_THREADS)
+    ngx_thread_pool_t         *thread_pool;
+    size_t                     thread_size;
+#endif
+
 #if (NGX_HTTP_VANTORO_TEST)
     ngx_array_t               *replay;     /* double */
 #endif
@@ -112,12 +147,47 @@ typedef struct {
     ngx_uint_t                 way;
     vantoro_verdict            verdict;
     uint64_t                   mark_id;
+    size_t                     reserved;    /* for a result still in a thread */
     unsigned                   judged:1;
     unsigned                   tdm:1;       /* the page gets the meta */
     unsigned                   marked:1;
     unsigned                   collecting:1;
     unsigned                   gzip_forced:1;
+    unsigned                   in_thread:1; /* the page is in a pool thread */
 } ngx_http_vantoro_ctx_t;
+
+
+#if (NGX_THREADS)
+
+/*
+ * A page protected in a pool thread.  The thread reads and writes nothing
+ * but the first part of this: the handle and the body are the task's while
+ * it runs (the worker does not touch them), and the result is the worker's
+ * once the task's event says it is done.  The rest is the worker's.
+ */
+
+typedef struct {
+    vantoro_handle              *handle;
+    const char                  *data;
+    size_t                       len;
+    ngx_uint_t                   pass;
+#if (NGX_HTTP_VANTORO_TEST)
+    double                      *replay;
+    size_t                       replay_len;
+#endif
+    char                        *result;
+    size_t                       result_len;
+    vantoro_status               status;
+
+    ngx_http_request_t          *request;
+    ngx_http_vantoro_ctx_t      *ctx;
+    ngx_http_vantoro_engine_t   *engine;
+    ngx_uint_t                   way;
+    u_char                       tdm;       /* the handle's reservation */
+    unsigned                     marking:1;
+} ngx_http_vantoro_job_t;
+
+#endif
 
 
 /*
@@ -150,12 +220,36 @@ static ngx_int_t ngx_http_vantoro_unchanged(ngx_http_request_t *r,
     ngx_http_vantoro_ctx_t *ctx, ngx_chain_t *rest);
 static ngx_int_t ngx_http_vantoro_send(ngx_http_request_t *r,
     ngx_http_vantoro_ctx_t *ctx);
+static vantoro_status ngx_http_vantoro_run(vantoro_handle *h, ngx_uint_t pass,
+    const char *data, size_t len, char **result, size_t *result_len);
+static void ngx_http_vantoro_keep(ngx_http_request_t *r,
+    ngx_http_vantoro_ctx_t *ctx, vantoro_handle *h, vantoro_status status,
+    char *result, size_t result_len, ngx_uint_t marking);
+static ngx_int_t ngx_http_vantoro_output(ngx_http_request_t *r,
+    ngx_http_vantoro_ctx_t *ctx);
+static ngx_int_t ngx_http_vantoro_set_mark(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx,
+    vantoro_handle *h);
+#if (NGX_THREADS)
+static ngx_int_t ngx_http_vantoro_post(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx);
+static void ngx_http_vantoro_thread_handler(void *data, ngx_log_t *log);
+static void ngx_http_vantoro_thread_event_handler(ngx_event_t *ev);
+static void ngx_http_vantoro_job_done(ngx_http_vantoro_job_t *job);
+static vantoro_handle *ngx_http_vantoro_spare(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx,
+    u_char *tdm);
+static void ngx_http_vantoro_unspare(ngx_http_vantoro_engine_t *engine,
+    ngx_uint_t way, vantoro_handle *h, u_char tdm);
+#endif
 static ngx_int_t ngx_http_vantoro_reserve(ngx_http_request_t *r,
     ngx_http_vantoro_ctx_t *ctx, size_t size);
 static void ngx_http_vantoro_release(ngx_http_request_t *r,
     ngx_http_vantoro_ctx_t *ctx);
 static vantoro_handle *ngx_http_vantoro_handle(ngx_http_request_t *r,
     ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx);
+static ngx_int_t ngx_http_vantoro_prepare(ngx_http_request_t *r,
+    ngx_http_vantoro_ctx_t *ctx, vantoro_handle *h, u_char *tdm);
 static vantoro_handle *ngx_http_vantoro_new_handle(ngx_http_request_t *r,
     ngx_http_vantoro_loc_conf_t *vlcf, ngx_uint_t way);
 static uint64_t ngx_http_vantoro_mark_id(ngx_http_request_t *r,
@@ -187,6 +281,8 @@ static char *ngx_http_vantoro_types(ngx_conf_t *cf, ngx_command_t *cmd,
 static char *ngx_http_vantoro_stylesheet(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 static char *ngx_http_vantoro_tdm_policy(ngx_conf_t *cf, ngx_command_t *cmd,
+    void *conf);
+static char *ngx_http_vantoro_thread_pool(ngx_conf_t *cf, ngx_command_t *cmd,
     void *conf);
 #if (NGX_HTTP_VANTORO_TEST)
 static char *ngx_http_vantoro_replay(ngx_conf_t *cf, ngx_command_t *cmd,
@@ -357,6 +453,13 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
     { ngx_string("vantoro_stylesheet"),
       NGX_HTTP_LOC_CONF|NGX_CONF_NOARGS,
       ngx_http_vantoro_stylesheet,
+      NGX_HTTP_LOC_CONF_OFFSET,
+      0,
+      NULL },
+
+    { ngx_string("vantoro_thread_pool"),
+      NGX_HTTP_MAIN_CONF|NGX_HTTP_SRV_CONF|NGX_HTTP_LOC_CONF|NGX_CONF_TAKE12,
+      ngx_http_vantoro_thread_pool,
       NGX_HTTP_LOC_CONF_OFFSET,
       0,
       NULL },
@@ -1141,6 +1244,11 @@ ngx_http_vantoro_body_filter(ngx_http_request_t *r, ngx_chain_t *in)
         return rc;
     }
 
+    if (ctx->in_thread) {
+        /* the whole body came; its result is sent when the task is done */
+        return NGX_AGAIN;
+    }
+
     vlcf = ngx_http_get_module_loc_conf(r, ngx_http_vantoro_filter_module);
 
     for (cl = in; cl; cl = cl->next) {
@@ -1298,15 +1406,10 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 {
     char                          *result;
     size_t                         result_len;
-    uint64_t                       id;
-    ngx_int_t                      rc;
-    ngx_buf_t                     *b;
-    ngx_uint_t                     i, marking;
-    ngx_chain_t                    out;
+    ngx_uint_t                     marking;
     vantoro_handle                *h;
     vantoro_status                 status;
     ngx_http_vantoro_loc_conf_t   *vlcf;
-    unsigned char                  bytes[8];
 
     if (ctx->len == 0) {
         ctx->verdict = VANTORO_VERDICT_EMPTY;
@@ -1324,6 +1427,12 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
         return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
 
+#if (NGX_THREADS)
+    if (vlcf->thread_pool && ctx->len >= vlcf->thread_size) {
+        return ngx_http_vantoro_post(r, vlcf, ctx);
+    }
+#endif
+
     h = ngx_http_vantoro_handle(r, vlcf, ctx);
     if (h == NULL) {
         ctx->verdict = VANTORO_VERDICT_ERROR;
@@ -1334,24 +1443,9 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 
     marking = vlcf->marking && vlcf->pass != NGX_HTTP_VANTORO_PAGE;
 
-    if (marking) {
-        id = ngx_http_vantoro_mark_id(r, vlcf);
-
-        for (i = 0; i < 8; i++) {
-            bytes[i] = (unsigned char) (id >> (56 - 8 * i));
-        }
-
-        status = vantoro_set_mark_id(h, bytes);
-
-        if (status != VANTORO_OK) {
-            ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                          "vantoro: %s: %s, sent unprotected",
-                          vantoro_status_name(status), vantoro_last_error(h));
-            ctx->verdict = VANTORO_VERDICT_ERROR;
-            return ngx_http_vantoro_unchanged(r, ctx, NULL);
-        }
-
-        ctx->mark_id = id;
+    if (marking && ngx_http_vantoro_set_mark(r, vlcf, ctx, h) != NGX_OK) {
+        ctx->verdict = VANTORO_VERDICT_ERROR;
+        return ngx_http_vantoro_unchanged(r, ctx, NULL);
     }
 
 #if (NGX_HTTP_VANTORO_TEST)
@@ -1360,30 +1454,51 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
     }
 #endif
 
-    switch (vlcf->pass) {
+    status = ngx_http_vantoro_run(h, vlcf->pass, (char *) ctx->data, ctx->len,
+                                  &result, &result_len);
+
+    ngx_http_vantoro_keep(r, ctx, h, status, result, result_len, marking);
+
+    return ngx_http_vantoro_output(r, ctx);
+}
+
+
+/* The location's passes over one page; called in pool threads too. */
+
+static vantoro_status
+ngx_http_vantoro_run(vantoro_handle *h, ngx_uint_t pass, const char *data,
+    size_t len, char **result, size_t *result_len)
+{
+    switch (pass) {
 
     case NGX_HTTP_VANTORO_PAGE:
-        status = vantoro_protect_page(h, (char *) ctx->data, ctx->len,
-                                      &result, &result_len);
-        break;
+        return vantoro_protect_page(h, data, len, result, result_len);
 
     case NGX_HTTP_VANTORO_CONTENT:
-        status = vantoro_protect_content(h, (char *) ctx->data, ctx->len,
-                                         &result, &result_len);
-        break;
+        return vantoro_protect_content(h, data, len, result, result_len);
 
     default: /* NGX_HTTP_VANTORO_PROTECT */
-        status = vantoro_protect(h, (char *) ctx->data, ctx->len,
-                                 &result, &result_len);
-        break;
+        return vantoro_protect(h, data, len, result, result_len);
     }
+}
 
+
+/*
+ * The engine's answer, in the worker: the result replaces the body held, or
+ * the failure is logged and the body goes out as it came.
+ */
+
+static void
+ngx_http_vantoro_keep(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx,
+    vantoro_handle *h, vantoro_status status, char *result, size_t result_len,
+    ngx_uint_t marking)
+{
     if (status != VANTORO_OK) {
         ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
                       "vantoro: %s: %s, sent unprotected",
                       vantoro_status_name(status), vantoro_last_error(h));
         ctx->verdict = VANTORO_VERDICT_ERROR;
-        return ngx_http_vantoro_unchanged(r, ctx, NULL);
+        return;
     }
 
     ctx->marked = marking;
@@ -1394,10 +1509,26 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 
     ctx->result = result;
     ctx->result_len = result_len;
-    ctx->collecting = 0;
     ngx_http_vantoro_held += result_len;
+}
 
-    if (ngx_http_vantoro_edit_headers(r, (off_t) result_len) != NGX_OK) {
+
+/* The protected page with its headers, or the page as it came. */
+
+static ngx_int_t
+ngx_http_vantoro_output(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
+{
+    ngx_int_t     rc;
+    ngx_buf_t    *b;
+    ngx_chain_t   out;
+
+    if (ctx->result == NULL) {
+        return ngx_http_vantoro_unchanged(r, ctx, NULL);
+    }
+
+    ctx->collecting = 0;
+
+    if (ngx_http_vantoro_edit_headers(r, (off_t) ctx->result_len) != NGX_OK) {
         return NGX_ERROR;
     }
 
@@ -1412,9 +1543,9 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
         return NGX_ERROR;
     }
 
-    b->pos = (u_char *) result;
-    b->last = (u_char *) result + result_len;
-    b->memory = result_len ? 1 : 0;
+    b->pos = (u_char *) ctx->result;
+    b->last = (u_char *) ctx->result + ctx->result_len;
+    b->memory = ctx->result_len ? 1 : 0;
     b->last_buf = 1;
 
     ctx->out = b;
@@ -1428,6 +1559,225 @@ ngx_http_vantoro_send(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 
     return rc;
 }
+
+
+/* The id of the response's marks, given to the handle that makes them. */
+
+static ngx_int_t
+ngx_http_vantoro_set_mark(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx,
+    vantoro_handle *h)
+{
+    uint64_t        id;
+    ngx_uint_t      i;
+    vantoro_status  status;
+    unsigned char   bytes[8];
+
+    id = ngx_http_vantoro_mark_id(r, vlcf);
+
+    for (i = 0; i < 8; i++) {
+        bytes[i] = (unsigned char) (id >> (56 - 8 * i));
+    }
+
+    status = vantoro_set_mark_id(h, bytes);
+
+    if (status != VANTORO_OK) {
+        ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                      "vantoro: %s: %s, sent unprotected",
+                      vantoro_status_name(status), vantoro_last_error(h));
+        return NGX_ERROR;
+    }
+
+    ctx->mark_id = id;
+
+    return NGX_OK;
+}
+
+
+#if (NGX_THREADS)
+
+/*
+ * The page goes to vantoro_thread_pool, and the worker serves other
+ * requests meanwhile.  The request waits as for nginx's own thread tasks:
+ * r->main->blocked keeps it from being freed (a client that goes away only
+ * marks it for termination), r->aio keeps ngx_http_writer() from writing, and
+ * r->buffered keeps it from being finalized before the result is sent.
+ * Everything the thread needs is set up here, in the worker.
+ */
+
+static ngx_int_t
+ngx_http_vantoro_post(ngx_http_request_t *r, ngx_http_vantoro_loc_conf_t *vlcf,
+    ngx_http_vantoro_ctx_t *ctx)
+{
+    u_char                   tdm;
+    ngx_uint_t               marking;
+    vantoro_handle          *h;
+    ngx_thread_task_t       *task;
+    ngx_http_vantoro_job_t  *job;
+
+    h = ngx_http_vantoro_spare(r, vlcf, ctx, &tdm);
+    if (h == NULL) {
+        ctx->verdict = VANTORO_VERDICT_ERROR;
+        return ngx_http_vantoro_unchanged(r, ctx, NULL);
+    }
+
+    marking = vlcf->marking && vlcf->pass != NGX_HTTP_VANTORO_PAGE;
+
+    if (marking && ngx_http_vantoro_set_mark(r, vlcf, ctx, h) != NGX_OK) {
+        ngx_http_vantoro_unspare(vlcf->engine, ctx->way, h, tdm);
+        ctx->verdict = VANTORO_VERDICT_ERROR;
+        return ngx_http_vantoro_unchanged(r, ctx, NULL);
+    }
+
+    /* in the request's pool, which outlives the task (r->main->blocked) */
+
+    task = ngx_thread_task_alloc(r->pool, sizeof(ngx_http_vantoro_job_t));
+    if (task == NULL) {
+        ngx_http_vantoro_unspare(vlcf->engine, ctx->way, h, tdm);
+        return NGX_ERROR;
+    }
+
+    job = task->ctx;
+
+    job->handle = h;
+    job->data = (char *) ctx->data;
+    job->len = ctx->len;
+    job->pass = vlcf->pass;
+#if (NGX_HTTP_VANTORO_TEST)
+    if (vlcf->replay) {
+        job->replay = vlcf->replay->elts;
+        job->replay_len = vlcf->replay->nelts;
+    }
+#endif
+    job->request = r;
+    job->ctx = ctx;
+    job->engine = vlcf->engine;
+    job->way = ctx->way;
+    job->tdm = tdm;
+    job->marking = marking;
+
+    task->handler = ngx_http_vantoro_thread_handler;
+    task->event.data = job;
+    task->event.handler = ngx_http_vantoro_thread_event_handler;
+
+    if (ngx_thread_task_post(vlcf->thread_pool, task) != NGX_OK) {
+
+        /* the pool's queue is full (logged): the worker does it itself */
+
+        ngx_http_vantoro_thread_handler(job, r->connection->log);
+        ngx_http_vantoro_job_done(job);
+
+        return ngx_http_vantoro_output(r, ctx);
+    }
+
+    ngx_log_debug3(NGX_LOG_DEBUG_HTTP, r->connection->log, 0,
+                   "vantoro thread task: \"%V?%V\" %uz bytes",
+                   &r->uri, &r->args, ctx->len);
+
+    /* the result is about the page's size: counted while it is made */
+
+    ctx->reserved = ctx->len;
+    ngx_http_vantoro_held += ctx->reserved;
+
+    ctx->in_thread = 1;
+
+    r->main->blocked++;
+    r->aio = 1;
+    r->buffered |= NGX_HTTP_VANTORO_BUFFERED;
+
+    return NGX_AGAIN;
+}
+
+
+/*
+ * In a pool thread: the task's own handle and body, and nothing else; not
+ * the request, its pool or its log, nor the module's globals.  The worker
+ * reports what came of it.
+ */
+
+static void
+ngx_http_vantoro_thread_handler(void *data, ngx_log_t *log)
+{
+    ngx_http_vantoro_job_t *job = data;
+
+#if (NGX_HTTP_VANTORO_TEST)
+    if (job->replay) {
+        (void) vantoro_replay(job->handle, job->replay, job->replay_len);
+    }
+#endif
+
+    job->status = ngx_http_vantoro_run(job->handle, job->pass, job->data,
+                                       job->len, &job->result,
+                                       &job->result_len);
+}
+
+
+/*
+ * Back in the worker, the task done.  The filters before this one have
+ * passed the whole body, and some pass no empty calls on (postpone), so the
+ * result is sent from here, as ngx_http_vantoro_send() would have sent it;
+ * then the request goes on where it waited (ngx_http_writer()).  A request
+ * terminated meanwhile (the client went away) is finalized instead, and its
+ * pool's cleanup frees the result.
+ */
+
+static void
+ngx_http_vantoro_thread_event_handler(ngx_event_t *ev)
+{
+    ngx_int_t                rc;
+    ngx_connection_t        *c;
+    ngx_http_request_t      *r;
+    ngx_http_vantoro_ctx_t  *ctx;
+    ngx_http_vantoro_job_t  *job;
+
+    job = ev->data;
+    r = job->request;
+    ctx = job->ctx;
+    c = r->connection;
+
+    ngx_http_set_log_request(c->log, r);
+
+    ngx_log_debug2(NGX_LOG_DEBUG_HTTP, c->log, 0,
+                   "vantoro thread done: \"%V?%V\"", &r->uri, &r->args);
+
+    r->main->blocked--;
+    r->aio = 0;
+    r->buffered &= ~NGX_HTTP_VANTORO_BUFFERED;
+
+    ngx_http_vantoro_held -= ctx->reserved;
+    ctx->reserved = 0;
+    ctx->in_thread = 0;
+
+    ngx_http_vantoro_job_done(job);
+
+    if (!c->error) {
+        rc = ngx_http_vantoro_output(r, ctx);
+
+        if (rc == NGX_ERROR || rc > NGX_OK) {
+            ngx_http_finalize_request(r, rc);
+            ngx_http_run_posted_requests(c);
+            return;
+        }
+    }
+
+    r->write_event_handler(r);
+    ngx_http_run_posted_requests(c);
+}
+
+
+static void
+ngx_http_vantoro_job_done(ngx_http_vantoro_job_t *job)
+{
+    ngx_http_vantoro_keep(job->request, job->ctx, job->handle, job->status,
+                          job->result, job->result_len, job->marking);
+
+    ngx_http_vantoro_unspare(job->engine, job->way, job->handle, job->tdm);
+
+    job->handle = NULL;
+    job->result = NULL;
+}
+
+#endif
 
 
 /*
@@ -1464,22 +1814,17 @@ ngx_http_vantoro_release(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx)
 
 /*
  * The handle of the location for the response's way of hiding, made in the
- * worker on first use, so that workers never share a random state; set up
- * for the response's TDM reservation and the charset its Content-Type names.
- * One handle a way: switching one handle would rebuild its engine whenever
- * responses with and without a strict policy alternate.
+ * worker on first use, so that workers never share a random state, and used
+ * by the worker alone.  One handle a way: switching one handle would rebuild
+ * its engine whenever responses with and without a strict policy alternate.
  */
 
 static vantoro_handle *
 ngx_http_vantoro_handle(ngx_http_request_t *r,
     ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx)
 {
-    u_char                     *p, *last;
-    size_t                      len;
     vantoro_handle             *h;
-    vantoro_status              status;
     ngx_http_vantoro_engine_t  *engine;
-    u_char                      label[NGX_HTTP_VANTORO_LABEL_LEN];
 
     engine = vlcf->engine;
 
@@ -1495,19 +1840,110 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
 
     h = engine->handles[ctx->way];
 
+    if (ngx_http_vantoro_prepare(r, ctx, h, &engine->tdm[ctx->way])
+        != NGX_OK)
+    {
+        return NULL;
+    }
+
+    return h;
+}
+
+
+#if (NGX_THREADS)
+
+/*
+ * A handle of the location for a page that goes to a pool thread: an idle
+ * one of the worker's spares, or a new one.  It is the task's until the task
+ * is done, so the thread never shares it with the worker or another thread.
+ */
+
+static vantoro_handle *
+ngx_http_vantoro_spare(ngx_http_request_t *r,
+    ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx,
+    u_char *tdm)
+{
+    ngx_uint_t                  n;
+    vantoro_handle             *h;
+    ngx_http_vantoro_engine_t  *engine;
+
+    engine = vlcf->engine;
+    n = engine->nspares[ctx->way];
+
+    if (n) {
+        n--;
+        h = engine->spares[ctx->way][n];
+        *tdm = engine->spare_tdm[ctx->way][n];
+        engine->nspares[ctx->way] = n;
+
+    } else {
+        h = ngx_http_vantoro_new_handle(r, vlcf, ctx->way);
+        if (h == NULL) {
+            return NULL;
+        }
+
+        *tdm = 0;
+    }
+
+    if (ngx_http_vantoro_prepare(r, ctx, h, tdm) != NGX_OK) {
+        ngx_http_vantoro_unspare(engine, ctx->way, h, *tdm);
+        return NULL;
+    }
+
+    return h;
+}
+
+
+/* A handle back from a task: kept for the next, unless enough are idle. */
+
+static void
+ngx_http_vantoro_unspare(ngx_http_vantoro_engine_t *engine, ngx_uint_t way,
+    vantoro_handle *h, u_char tdm)
+{
+    ngx_uint_t  n;
+
+    n = engine->nspares[way];
+
+    if (n == NGX_HTTP_VANTORO_SPARES) {
+        vantoro_destroy(h);
+        return;
+    }
+
+    engine->spares[way][n] = h;
+    engine->spare_tdm[way][n] = tdm;
+    engine->nspares[way] = n + 1;
+}
+
+#endif
+
+
+/*
+ * A handle set up for the response: its TDM reservation (*tdm says what
+ * the handle has) and the charset its Content-Type names.
+ */
+
+static ngx_int_t
+ngx_http_vantoro_prepare(ngx_http_request_t *r, ngx_http_vantoro_ctx_t *ctx,
+    vantoro_handle *h, u_char *tdm)
+{
+    u_char          *p, *last;
+    size_t           len;
+    vantoro_status   status;
+    u_char           label[NGX_HTTP_VANTORO_LABEL_LEN];
+
     /* off where the source made its own reservation, or none */
 
-    if (engine->tdm[ctx->way] != ctx->tdm) {
+    if (*tdm != ctx->tdm) {
         status = vantoro_set_tdm_reservation(h, (int) ctx->tdm);
 
         if (status != VANTORO_OK) {
             ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
                           "vantoro: %s: %s, sent unprotected",
                           vantoro_status_name(status), vantoro_last_error(h));
-            return NULL;
+            return NGX_ERROR;
         }
 
-        engine->tdm[ctx->way] = (u_char) ctx->tdm;
+        *tdm = (u_char) ctx->tdm;
     }
 
     /* the charset parameter of Content-Type, as nginx or the source set it */
@@ -1555,10 +1991,10 @@ ngx_http_vantoro_handle(ngx_http_request_t *r,
         ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
                       "vantoro: %s: %s, sent unprotected",
                       vantoro_status_name(status), vantoro_last_error(h));
-        return NULL;
+        return NGX_ERROR;
     }
 
-    return h;
+    return NGX_OK;
 }
 
 
@@ -1789,10 +2225,21 @@ ngx_http_vantoro_destroy_engine(void *data)
     ngx_http_vantoro_engine_t *engine = data;
 
     ngx_uint_t  i;
+#if (NGX_THREADS)
+    ngx_uint_t  n;
+#endif
 
     for (i = 0; i < NGX_HTTP_VANTORO_WAYS; i++) {
         vantoro_destroy(engine->handles[i]);
         engine->handles[i] = NULL;
+
+#if (NGX_THREADS)
+        for (n = 0; n < engine->nspares[i]; n++) {
+            vantoro_destroy(engine->spares[i][n]);
+        }
+
+        engine->nspares[i] = 0;
+#endif
     }
 }
 
@@ -2306,6 +2753,70 @@ ngx_http_vantoro_tdm_policy(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
 }
 
 
+/* vantoro_thread_pool NAME [SIZE] | off */
+
+static char *
+ngx_http_vantoro_thread_pool(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
+{
+#if (NGX_THREADS)
+    ngx_http_vantoro_loc_conf_t *vlcf = conf;
+
+    ssize_t     size;
+    ngx_str_t  *value;
+
+    if (vlcf->thread_pool != NGX_CONF_UNSET_PTR) {
+        return "is duplicate";
+    }
+
+    value = cf->args->elts;
+
+    if (ngx_strcmp(value[1].data, "off") == 0) {
+        if (cf->args->nelts > 2) {
+            ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                               "\"vantoro_thread_pool off\" takes no size");
+            return NGX_CONF_ERROR;
+        }
+
+        vlcf->thread_pool = NULL;
+        return NGX_CONF_OK;
+    }
+
+    /* a pool no "thread_pool" defines stops nginx -t, naming this line */
+
+    vlcf->thread_pool = ngx_thread_pool_add(cf, &value[1]);
+    if (vlcf->thread_pool == NULL) {
+        return NGX_CONF_ERROR;
+    }
+
+    vlcf->thread_size = NGX_HTTP_VANTORO_THREAD_SIZE;
+
+    if (cf->args->nelts > 2) {
+        size = ngx_parse_size(&value[2]);
+
+        if (size == NGX_ERROR) {
+            ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                               "invalid size \"%V\" in \"vantoro_thread_pool\"",
+                               &value[2]);
+            return NGX_CONF_ERROR;
+        }
+
+        vlcf->thread_size = (size_t) size;
+    }
+
+    return NGX_CONF_OK;
+
+#else
+
+    ngx_conf_log_error(NGX_LOG_EMERG, cf, 0,
+                       "\"vantoro_thread_pool\" needs an nginx built with "
+                       "thread pools (--with-threads); this one has none");
+
+    return NGX_CONF_ERROR;
+
+#endif
+}
+
+
 #if (NGX_HTTP_VANTORO_TEST)
 
 static char *
@@ -2474,6 +2985,11 @@ ngx_http_vantoro_create_conf(ngx_conf_t *cf)
     conf->bypass = NGX_CONF_UNSET_PTR;
     conf->stylesheet = NGX_CONF_UNSET;
 
+#if (NGX_THREADS)
+    conf->thread_pool = NGX_CONF_UNSET_PTR;
+    conf->thread_size = NGX_CONF_UNSET_SIZE;
+#endif
+
 #if (NGX_HTTP_VANTORO_TEST)
     conf->replay = NGX_CONF_UNSET_PTR;
 #endif
@@ -2558,6 +3074,12 @@ ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent, void *child)
     if (conf->stylesheet == NGX_CONF_UNSET) {
         conf->stylesheet = 0;
     }
+
+#if (NGX_THREADS)
+    ngx_conf_merge_ptr_value(conf->thread_pool, prev->thread_pool, NULL);
+    ngx_conf_merge_size_value(conf->thread_size, prev->thread_size,
+                              NGX_HTTP_VANTORO_THREAD_SIZE);
+#endif
 
 #if (NGX_HTTP_VANTORO_TEST)
     ngx_conf_merge_ptr_value(conf->replay, prev->replay, NULL);

@@ -2,6 +2,8 @@
 nginx in one process, with no memory error and no leak."""
 import pathlib
 import shutil
+import socket
+import time
 
 import pytest
 
@@ -18,7 +20,9 @@ def test_no_memory_errors_or_leaks(nginx, site):
                "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite",
                "--suppressions=%s" % pathlib.Path(__file__).with_name("nginx.supp"),
                "--log-file=%s" % log]
+    access = nginx.prefix / "access.log"
     nginx.start(f"""
+        access_log {access};
         vantoro on;
         vantoro_copyright "{COPYRIGHT}";
         vantoro_site_key k1;
@@ -34,7 +38,9 @@ def test_no_memory_errors_or_leaks(nginx, site):
         location /small/ {{ vantoro_max_size 4k; proxy_pass http://UPSTREAM/; }}
         location /zip/ {{ proxy_pass http://UPSTREAM/; gunzip on; gzip on; }}
         location = /v.css {{ vantoro_stylesheet; }}
-    """, module=RELEASE_MODULE, wrapper=wrapper, timeout=120)
+        location /pool/ {{ vantoro_thread_pool vp 1k; alias {site}/; }}
+        location /pool-u/ {{ vantoro_thread_pool vp 1k; proxy_pass http://UPSTREAM/; }}
+    """, module=RELEASE_MODULE, wrapper=wrapper, main="thread_pool vp threads=2;", timeout=120)
 
     kinds = [
         ("/s/article.html", {}, True),
@@ -59,6 +65,10 @@ def test_no_memory_errors_or_leaks(nginx, site):
         ("/u/article.html?status=404", {}, False),
         ("/u/empty.html", {}, False),
         ("/v.css", {}, False),
+        ("/pool/long.html", {}, True),  # protected in a pool thread
+        ("/pool/empty.html", {}, False),
+        ("/pool-u/article.html?chunks=random&csp=default-src%20'self'", {}, True),
+        ("/pool-u/article.html?ct=text/html;%20charset=iso-2022-kr", {}, False),
     ]
     try:
         for i in range(300):
@@ -68,6 +78,16 @@ def test_no_memory_errors_or_leaks(nginx, site):
             assert (WATERMARK in r.body) == protected, path
         head = nginx.request("/s/article.html", method="HEAD", timeout=60)
         assert head.status == 200 and head.body == b""
+        # clients that go away while their page is in a pool thread; each
+        # request is logged once freed, after its task
+        for _ in range(5):
+            with socket.create_connection(("127.0.0.1", nginx.port)) as s:
+                s.sendall(b"GET /pool/long.html HTTP/1.1\r\nHost: x\r\n\r\n")
+                time.sleep(0.05)
+        deadline = time.monotonic() + 120
+        while len(access.read_text().splitlines()) < 306:
+            assert time.monotonic() < deadline, "the requests did not end"
+            time.sleep(0.1)
     finally:
         output = nginx.stop(timeout=300)
     report = log.read_text() if log.exists() else ""
