@@ -218,6 +218,14 @@ std::string_view DetectCharset(std::string_view page, std::string_view transport
 // set that keeps ASCII. The content pass leaves no watermark.
 bool IsProtected(std::string_view page) noexcept;
 
+// The memory each thread keeps between calls for the passes' working buffers,
+// per buffer (4 MB at first), for every thread at once. A page that needs more
+// frees the rest after its call; a server that protects large pages one after
+// another sets it above their size, so that their buffers are reused instead
+// of faulted in afresh on every page.
+void SetRetainedMemory(std::size_t bytes) noexcept;
+std::size_t RetainedMemory() noexcept;
+
 // The library's version, "MAJOR.MINOR.PATCH".
 const char* Version() noexcept;
 

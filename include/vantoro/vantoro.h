@@ -173,6 +173,12 @@ int vantoro_is_protected(const char *page, size_t length) VANTORO_NOEXCEPT;
 /* Releases a result; NULL is allowed. */
 void vantoro_free(char *result) VANTORO_NOEXCEPT;
 
+/* The memory each thread keeps between calls for the passes' working buffers,
+ * per buffer (4 MB at first), for every thread at once: a server protecting
+ * large pages one after another sets it above their size, so that their
+ * buffers are reused instead of faulted in afresh. */
+void vantoro_set_retained_memory(size_t bytes) VANTORO_NOEXCEPT;
+
 /* The following calls on this handle take their random values, each in [0, 1),
  * from `values` in order (copied), until they run out
  * (VANTORO_REPLAY_EXHAUSTED) or replay is set again. A count of 0 goes back to

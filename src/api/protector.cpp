@@ -336,6 +336,10 @@ std::vector<MarkFound> Trace(std::string_view text, std::string_view site_key) {
 
 bool IsProtected(std::string_view page) noexcept { return internal::StartsWithWatermark(page); }
 
+void SetRetainedMemory(std::size_t bytes) noexcept { internal::SetRetainedLimit(bytes); }
+
+std::size_t RetainedMemory() noexcept { return internal::RetainedLimit(); }
+
 const char* Version() noexcept { return VANTORO_VERSION_STRING; }
 
 }  // namespace vantoro

@@ -342,6 +342,10 @@ int vantoro_is_protected(const char* page, std::size_t length) VANTORO_NOEXCEPT 
 
 void vantoro_free(char* result) VANTORO_NOEXCEPT { std::free(result); }
 
+void vantoro_set_retained_memory(std::size_t bytes) VANTORO_NOEXCEPT {
+  vantoro::SetRetainedMemory(bytes);
+}
+
 vantoro_status vantoro_replay(vantoro_handle* handle, const double* values,
                               std::size_t count) VANTORO_NOEXCEPT {
   if (handle == nullptr) return VANTORO_NULL_ARGUMENT;

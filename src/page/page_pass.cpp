@@ -1,6 +1,7 @@
 #include "page/page_pass.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "html/declaration.h"
@@ -40,7 +41,7 @@ std::string Watermark(std::string_view version_text, std::string_view mark) {
 
 // The working buffers of the page pass, kept per thread between calls: freeing
 // and faulting in page-sized buffers on every call costs more than the pass's
-// own scanning. Buffers above kKeepBytes are released after the call.
+// own scanning. Buffers above the retained limit are released after the call.
 struct PassBuffers {
   std::string text;
   TagIndex index;
@@ -49,20 +50,21 @@ struct PassBuffers {
   bool busy = false;
 };
 
-constexpr std::size_t kKeepBytes = 4 << 20;
+std::atomic<std::size_t> retained_limit{4 << 20};
 
 class BorrowedBuffers {
  public:
   BorrowedBuffers() : buffers_(Cached().busy ? own_ : Cached()) { buffers_.busy = true; }
   ~BorrowedBuffers() {
     buffers_.busy = false;
-    if (buffers_.text.capacity() > kKeepBytes) std::string().swap(buffers_.text);
-    if (buffers_.index.scratch.capacity() > kKeepBytes) std::string().swap(buffers_.index.scratch);
-    if (buffers_.index.markup.unprotected.capacity() > kKeepBytes / sizeof(std::size_t)) {
+    const std::size_t keep = RetainedLimit();
+    if (buffers_.text.capacity() > keep) std::string().swap(buffers_.text);
+    if (buffers_.index.scratch.capacity() > keep) std::string().swap(buffers_.index.scratch);
+    if (buffers_.index.markup.unprotected.capacity() > keep / sizeof(std::size_t)) {
       buffers_.index.markup = MarkupIndex();
     }
-    buffers_.sweep.Trim(kKeepBytes);
-    if (buffers_.probes.capacity() > kKeepBytes / sizeof(std::size_t)) {
+    buffers_.sweep.Trim(keep);
+    if (buffers_.probes.capacity() > keep / sizeof(std::size_t)) {
       std::vector<std::size_t>().swap(buffers_.probes);
     }
   }
@@ -210,6 +212,10 @@ std::string PagePass(std::string&& page, const PageSettings& settings) {
   buffers->text = std::move(page);
   return RulesOneByOne(buffers, Prefix(bom), settings);
 }
+
+void SetRetainedLimit(std::size_t bytes) { retained_limit.store(bytes, std::memory_order_relaxed); }
+
+std::size_t RetainedLimit() { return retained_limit.load(std::memory_order_relaxed); }
 
 std::size_t PagePassRetainedBytes() {
   BorrowedBuffers buffers;

@@ -35,8 +35,11 @@ std::string PagePass(std::string_view page, const PageSettings& settings);
 // The same on a page the caller gives up: its memory becomes the working text.
 std::string PagePass(std::string&& page, const PageSettings& settings);
 // The memory the current thread keeps for the page pass between calls: buffers
-// of up to 4 MB each; what a larger page needed is freed after its call.
+// of up to the retained limit each (4 MB at first; set for every thread at
+// once); what a larger page needed is freed after its call.
 std::size_t PagePassRetainedBytes();
+void SetRetainedLimit(std::size_t bytes);
+std::size_t RetainedLimit();
 
 // The same with the rules always one after the other: the same bytes for the
 // same draws, more slowly.
