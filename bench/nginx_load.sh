@@ -64,6 +64,7 @@ error_log $work/error.log warn;
 events { worker_connections 1024; }
 http {
     include /etc/nginx/mime.types;
+    vantoro_keep_memory ${VANTORO_KEEP_MEMORY:-32m};
     access_log off;
     sendfile on;
     keepalive_requests 1000000;

@@ -93,6 +93,7 @@ typedef struct {
 
 typedef struct {
     size_t                     worker_memory;
+    size_t                     keep_memory;
     ngx_int_t                  request_id;  /* $request_id's index */
 } ngx_http_vantoro_main_conf_t;
 
@@ -290,6 +291,9 @@ static char *ngx_http_vantoro_replay(ngx_conf_t *cf, ngx_command_t *cmd,
 #endif
 static ngx_int_t ngx_http_vantoro_add_variables(ngx_conf_t *cf);
 static void *ngx_http_vantoro_create_main_conf(ngx_conf_t *cf);
+static char *ngx_http_vantoro_keep_memory(ngx_conf_t *cf, ngx_command_t *cmd,
+    void *conf);
+static ngx_int_t ngx_http_vantoro_init_process(ngx_cycle_t *cycle);
 static char *ngx_http_vantoro_init_main_conf(ngx_conf_t *cf, void *conf);
 static void *ngx_http_vantoro_create_conf(ngx_conf_t *cf);
 static char *ngx_http_vantoro_merge_conf(ngx_conf_t *cf, void *parent,
@@ -385,6 +389,13 @@ static ngx_command_t  ngx_http_vantoro_filter_commands[] = {
       ngx_conf_set_size_slot,
       NGX_HTTP_MAIN_CONF_OFFSET,
       offsetof(ngx_http_vantoro_main_conf_t, worker_memory),
+      NULL },
+
+    { ngx_string("vantoro_keep_memory"),
+      NGX_HTTP_MAIN_CONF|NGX_CONF_TAKE1,
+      ngx_http_vantoro_keep_memory,
+      NGX_HTTP_MAIN_CONF_OFFSET,
+      offsetof(ngx_http_vantoro_main_conf_t, keep_memory),
       NULL },
 
     { ngx_string("vantoro_hide"),
@@ -503,7 +514,7 @@ ngx_module_t  ngx_http_vantoro_filter_module = {
     NGX_HTTP_MODULE,                       /* module type */
     NULL,                                  /* init master */
     NULL,                                  /* init module */
-    NULL,                                  /* init process */
+    ngx_http_vantoro_init_process,         /* init process */
     NULL,                                  /* init thread */
     NULL,                                  /* exit thread */
     NULL,                                  /* exit process */
@@ -2930,6 +2941,7 @@ ngx_http_vantoro_create_main_conf(ngx_conf_t *cf)
     }
 
     conf->worker_memory = NGX_CONF_UNSET_SIZE;
+    conf->keep_memory = NGX_CONF_UNSET_SIZE;
     conf->request_id = NGX_ERROR;
 
     return conf;
@@ -2942,8 +2954,68 @@ ngx_http_vantoro_init_main_conf(ngx_conf_t *cf, void *conf)
     ngx_http_vantoro_main_conf_t *vmcf = conf;
 
     ngx_conf_init_size_value(vmcf->worker_memory, 256 * 1024 * 1024);
+    ngx_conf_init_size_value(vmcf->keep_memory, 32 * 1024 * 1024);
 
     return NGX_CONF_OK;
+}
+
+
+/* "vantoro_keep_memory SIZE | off" */
+
+static char *
+ngx_http_vantoro_keep_memory(ngx_conf_t *cf, ngx_command_t *cmd, void *conf)
+{
+    ngx_http_vantoro_main_conf_t *vmcf = conf;
+
+    ngx_str_t  *value;
+
+    if (vmcf->keep_memory != NGX_CONF_UNSET_SIZE) {
+        return "is duplicate";
+    }
+
+    value = cf->args->elts;
+
+    if (ngx_strcmp(value[1].data, "off") == 0) {
+        vmcf->keep_memory = 0;
+        return NGX_CONF_OK;
+    }
+
+    return ngx_conf_set_size_slot(cf, cmd, conf);
+}
+
+
+/*
+ * A page's buffers (the held body, the engine's work, the result) are as
+ * large as the page.  Freed, they go back to the system, and the next page
+ * faults them in afresh, a page fault per 4 KB: on a virtual machine that
+ * costs more than protecting the page.  The worker keeps up to
+ * vantoro_keep_memory of them instead: the engine's buffers per thread, and
+ * what the allocator would otherwise return.
+ */
+
+static ngx_int_t
+ngx_http_vantoro_init_process(ngx_cycle_t *cycle)
+{
+    size_t                         keep;
+    ngx_http_vantoro_main_conf_t  *vmcf;
+
+    vmcf = ngx_http_cycle_get_module_main_conf(cycle,
+                                               ngx_http_vantoro_filter_module);
+    if (vmcf == NULL || vmcf->keep_memory == 0) {
+        return NGX_OK;
+    }
+
+    keep = vmcf->keep_memory;
+
+    vantoro_set_retained_memory(keep);
+
+#if (NGX_LINUX) && defined(M_TRIM_THRESHOLD) && defined(M_MMAP_THRESHOLD)
+    /* the allocator takes no mapping threshold above 32 MB */
+    (void) mallopt(M_MMAP_THRESHOLD, (int) ngx_min(keep, 32 * 1024 * 1024));
+    (void) mallopt(M_TRIM_THRESHOLD, (int) ngx_min(keep, (size_t) NGX_MAX_INT32_VALUE));
+#endif
+
+    return NGX_OK;
 }
 
 

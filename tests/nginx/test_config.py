@@ -44,6 +44,11 @@ def test_a_full_configuration_is_accepted(nginx):
     status, output = nginx.test_config("vantoro on; vantoro_copyright x;",
                                        http="vantoro_worker_memory 64m;", module=RELEASE_MODULE)
     assert status == 0, output
+    for keep in ("64m", "off"):
+        status, output = nginx.test_config("vantoro on; vantoro_copyright x;",
+                                           http=f"vantoro_keep_memory {keep};",
+                                           module=RELEASE_MODULE)
+        assert status == 0, output
 
 
 @pytest.mark.parametrize("server, message", [
@@ -84,6 +89,7 @@ def test_a_full_configuration_is_accepted(nginx):
     ("vantoro_charset UTF-16;", "does not keep ASCII as ASCII"),
     ("location /a/ { vantoro_worker_memory 2m; }",
      '"vantoro_worker_memory" directive is not allowed here'),
+    ("vantoro_keep_memory 8m;", '"vantoro_keep_memory" directive is not allowed here'),
     ("location = /v.css { vantoro_stylesheet; }", '"vantoro_stylesheet" needs "vantoro_site_key"'),
     # marks are keyed; a linked stylesheet is named after the key
     ("vantoro on; vantoro_copyright x; vantoro_marks on;",
