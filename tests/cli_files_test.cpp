@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -56,6 +57,24 @@ std::string LargePage(std::size_t bytes) {
   page.reserve(bytes + unit.size());
   while (page.size() < bytes) page += unit;
   return page;
+}
+
+// Paragraphs "<p>TAG line 0</p>", "<p>TAG line 1</p>", ... one a line: text that
+// every pass keeps, in order.
+std::string Lines(const std::string& tag, std::size_t n) {
+  std::string text;
+  for (std::size_t i = 0; i < n; ++i) text += "<p>" + tag + " line " + std::to_string(i) + "</p>\n";
+  return text;
+}
+
+// Whether `text` holds the n lines of `tag` in order, each once, and no others.
+bool HasTheLines(const std::string& text, const std::string& tag, std::size_t n) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    at = text.find(tag + " line " + std::to_string(i) + "<", at);
+    if (at == std::string::npos) return false;
+  }
+  return Occurrences(text, " line ") == n;
 }
 
 TEST_F(Cli, OutputThroughALinkReplacesItsTargetAndKeepsTheLink) {
@@ -148,6 +167,53 @@ TEST_F(Cli, WalkSkipsLinksInsideFoldersAndFollowsNamedOnes) {
   EXPECT_TRUE(HasWatermark(Slurp(dir_ / "site/sub/b.html")));
   EXPECT_EQ(Slurp(dir_ / "elsewhere/c.html"), kPage);
   EXPECT_FALSE(fs::exists(dir_ / "site/nothing.html"));
+}
+
+TEST_F(Cli, APageNamedTwiceIsProtectedOnce) {
+  fs::create_directories(dir_ / "site");
+  Put(dir_ / "site/a.html", kPage);
+  Put(dir_ / "site/b.html", kPage);
+  Result r = Run("page --in-place site site/a.html ./site/a.html");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("vantoro: 2 files: 2 protected ("), std::string::npos) << r.err;
+  for (const char* page : {"site/a.html", "site/b.html"}) {
+    EXPECT_EQ(Occurrences(Slurp(dir_ / page), "v2.0正式版"), 1u) << page;
+  }
+}
+
+TEST_F(Cli, PagesOfEverySizeInTurnEachKeepTheirOwnText) {
+  // Small pages after large ones (some above what a worker keeps between
+  // pages), empty ones, large after small: every result holds all of its own
+  // page and nothing of another's.
+  const std::size_t lines[] = {200000, 3, 0, 12000, 1, 200000, 5, 40, 12000, 0, 2, 200000, 7};
+  const std::size_t pages = std::size(lines);
+  fs::create_directories(dir_ / "site");
+  auto name = [](std::size_t k) { return "p" + std::to_string(k / 10) + std::to_string(k % 10); };
+  for (std::size_t k = 0; k < pages; ++k) Put(dir_ / "site" / (name(k) + ".html"), Lines(name(k), lines[k]));
+  for (const char* command : {"page", "protect --copyright Site"}) {
+    SCOPED_TRACE(command);
+    Result r = Run(std::string(command) + " --in-place --force site");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("vantoro: 13 files: 13 protected ("), std::string::npos) << r.err;
+    for (std::size_t k = 0; k < pages; ++k) {
+      std::string text = Slurp(dir_ / "site" / (name(k) + ".html"));
+      EXPECT_TRUE(HasWatermark(text)) << name(k);
+      EXPECT_TRUE(HasTheLines(text, name(k), lines[k])) << name(k);
+      EXPECT_EQ(text.find('\0'), std::string::npos) << name(k);
+      EXPECT_TRUE(lines[k] == 0 || text.ends_with('\n')) << name(k);
+    }
+  }
+}
+
+TEST_F(Cli, ALargePageFromStandardInputIsReadWhole) {
+  // Standard input gives no size beforehand: it is read in growing steps.
+  const std::string page = Lines("in", 60000);
+  for (const char* command : {"page", "protect --copyright Site"}) {
+    Result r = Run(command, page);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(HasTheLines(r.out, "in", 60000)) << command;
+    EXPECT_TRUE(r.out.ends_with('\n') && r.out.find('\0') == std::string::npos) << command;
+  }
 }
 
 TEST_F(Cli, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {

@@ -216,6 +216,17 @@ TEST_F(Cli, OutputFileAndWriteErrors) {
                                 "beside it: No such file or directory"),
             std::string::npos)
       << unwritable.err;
+  Put(dir_ / "page.html", "old");
+  Result below_a_file = Run("page -o page.html/out.html", "<p>x</p>");
+  EXPECT_EQ(below_a_file.status, 1);
+  EXPECT_NE(below_a_file.err.find("vantoro: page.html/out.html: Not a directory"), std::string::npos)
+      << below_a_file.err;
+  fs::create_symlink("loop.html", dir_ / "loop.html");
+  Result loop = Run("page -o loop.html", "<p>x</p>");
+  EXPECT_EQ(loop.status, 1);
+  EXPECT_NE(loop.err.find("vantoro: loop.html: Too many levels of symbolic links"), std::string::npos)
+      << loop.err;
+  EXPECT_EQ(Slurp(dir_ / "page.html"), "old");
 }
 
 TEST_F(Cli, CopyrightFileDropsTheFinalLineBreak) {
