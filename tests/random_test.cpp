@@ -135,6 +135,33 @@ TEST(RndCase, RandomModeDrawsOncePerCharacter) {
   EXPECT_EQ(T::RndCase(Marquel(), "", 3), Variant("")) << "no draw for the empty text";
 }
 
+// Draws are taken in batches; across batch ends they must stay those of one
+// draw per character, in order: 150 letters and a 150-character mixed text.
+TEST(RndCase, BatchedDrawsAreTheSingleDrawsInOrder) {
+  std::vector<double> draws;
+  for (int i = 0; i < 300; ++i) draws.push_back(((i * 37) % 100) / 100.0);
+  const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  std::string chars_expected;
+  for (std::size_t i = 0; i < 150; ++i) chars_expected += letters[static_cast<std::size_t>(52 * draws[i])];
+  std::string text, case_expected;
+  for (int i = 0; i < 150; ++i) {
+    const bool upper = 2 * draws[150 + static_cast<std::size_t>(i)] >= 1;
+    if (i % 3 == 2) {
+      text += "\xC3\xA9";  // one character, no case, one draw
+      case_expected += "\xC3\xA9";
+    } else {
+      text += 'q';
+      case_expected += upper ? 'Q' : 'q';
+    }
+  }
+  ScriptedRandomSource values(draws);
+  ScopedRandomSource use(values);
+  Variant set(letters);
+  EXPECT_EQ(T::RndChars(Marquel(), 150, set), Variant(chars_expected));
+  EXPECT_EQ(T::RndCase(Marquel(), text, 3), Variant(case_expected));
+  EXPECT_EQ(values.remaining(), 0u);
+}
+
 TEST(RndCase, RandomModeIsFairPerLetter) {
   ScriptedRandomSource values(testing::SeededValues(20 * 2000));
   ScopedRandomSource use(values);

@@ -1,5 +1,6 @@
 #include "random/draws.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "text/ascii.h"
@@ -21,18 +22,48 @@ char RandomChar(std::string_view charset) {
   return charset[static_cast<std::size_t>(DrawIndex(static_cast<std::int64_t>(charset.size())))];
 }
 
-std::string RandomChars(std::int64_t count, std::string_view charset) {
-  std::string result;
-  if (count < 1) return result;
+namespace {
+
+// Draws are taken in batches of this many: one look-up of the source each.
+constexpr std::size_t kBatch = 64;
+
+// floor(n * r), as DrawIndex takes it from one draw.
+std::size_t IndexOf(double r, std::size_t n) {
+  auto index = static_cast<std::size_t>(static_cast<double>(n) * r);
+  return index < n ? index : n - 1;  // guards a scripted value that rounds up
+}
+
+// Calls each(k, index) for `count` draws of an index below n, in order.
+template <class Each>
+void DrawIndices(std::size_t count, std::size_t n, Each&& each) {
+  double values[kBatch];
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t batch = std::min(kBatch, count - done);
+    FreshDraws(values, batch);
+    for (std::size_t k = 0; k < batch; ++k) each(done + k, IndexOf(values[k], n));
+    done += batch;
+  }
+}
+
+}  // namespace
+
+void AppendRandomChars(std::string& out, std::int64_t count, std::string_view charset) {
+  if (count < 1) return;
+  const auto n = static_cast<std::size_t>(count);
   if (IsAscii(charset)) {
-    result.reserve(static_cast<std::size_t>(count));
-    for (std::int64_t i = 0; i < count; ++i) result += RandomChar(charset);
-    return result;
+    const std::size_t start = out.size();
+    out.resize(start + n);
+    char* chars = out.data() + start;
+    DrawIndices(n, charset.size(), [&](std::size_t k, std::size_t index) { chars[k] = charset[index]; });
+    return;
   }
   std::vector<std::string_view> chars = SplitChars(charset);
-  for (std::int64_t i = 0; i < count; ++i) {
-    result += chars[static_cast<std::size_t>(DrawIndex(static_cast<std::int64_t>(chars.size())))];
-  }
+  DrawIndices(n, chars.size(), [&](std::size_t, std::size_t index) { out += chars[index]; });
+}
+
+std::string RandomChars(std::int64_t count, std::string_view charset) {
+  std::string result;
+  AppendRandomChars(result, count, charset);
   return result;
 }
 
@@ -43,12 +74,17 @@ std::string RandomChars(const Range& range, std::string_view charset) {
 std::string Recase(std::string_view text, CaseMode mode) {
   std::string result(text);
   if (mode == CaseMode::kRandom) {
-    for (std::size_t i = 0; i < result.size();) {
-      std::size_t length = CharLengthAt(result, i);
-      bool upper = DrawIndex(2) == 1;
-      if (length == 1) result[i] = upper ? AsciiUpper(result[i]) : AsciiLower(result[i]);
-      i += length;
+    // One draw per character, letters or not, in order.
+    std::vector<std::size_t> starts;
+    const bool ascii = IsAscii(text);
+    if (!ascii) {
+      for (std::size_t i = 0; i < result.size(); i += CharLengthAt(result, i)) starts.push_back(i);
     }
+    const std::size_t count = ascii ? result.size() : starts.size();
+    DrawIndices(count, 2, [&](std::size_t k, std::size_t upper) {
+      char& c = result[ascii ? k : starts[k]];
+      if (ascii || CharLengthAt(result, starts[k]) == 1) c = upper == 1 ? AsciiUpper(c) : AsciiLower(c);
+    });
   } else {
     for (char& c : result) c = mode == CaseMode::kUpper ? AsciiUpper(c) : AsciiLower(c);
   }

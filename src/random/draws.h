@@ -3,6 +3,7 @@
 #ifndef VANTORO_RANDOM_DRAWS_H_
 #define VANTORO_RANDOM_DRAWS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,9 +22,15 @@ enum class CaseMode {
   kRandom = 3,  // one draw per character, also for characters without case
 };
 
+// `count` fresh draws, the same values in the same order as `count` calls of
+// FreshDraw, with one look-up of the thread's source.
+void FreshDraws(double* values, std::size_t count);
+
 // `count` characters of `charset` (a non-empty UTF-8 text), one draw each; the
 // empty text for a count below 1.
 std::string RandomChars(std::int64_t count, std::string_view charset);
+// The same, appended to `out`.
+void AppendRandomChars(std::string& out, std::int64_t count, std::string_view charset);
 
 // One character of `charset`, which must be ASCII and not empty: one draw.
 char RandomChar(std::string_view charset);

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "random/draws.h"
 #include "vantoro/error.h"
 
 namespace vantoro {
@@ -91,6 +92,27 @@ ScopedRandomSource::~ScopedRandomSource() { current_override = previous_; }
 RandomSource& CurrentRandomSource() {
   return current_override != nullptr ? *current_override : DefaultSource();
 }
+
+namespace internal {
+
+void FreshDraws(double* values, std::size_t count) {
+  if (current_override == nullptr) {
+    // One lookup of the thread's source for all of them.
+    DefaultRandomSource& source = DefaultSource();
+    for (std::size_t i = 0; i < count; ++i) {
+      source.Reseed();
+      values[i] = source.Draw();
+    }
+    return;
+  }
+  RandomSource& source = *current_override;
+  for (std::size_t i = 0; i < count; ++i) {
+    source.Reseed();
+    values[i] = source.Draw();
+  }
+}
+
+}  // namespace internal
 
 double FreshDraw() {
   if (current_override == nullptr) {
