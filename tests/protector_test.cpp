@@ -92,6 +92,45 @@ TEST(Protector, APageHandedOverGivesTheSameBytes) {
   EXPECT_TRUE(IsProtected(protector.protect("<p>x</p>")));  // a literal still chooses a view
 }
 
+// Written into a caller's string: the same bytes for the same draws, its
+// memory reused from call to call, and nothing left behind by a failed call.
+TEST(Protector, ResultsWrittenIntoAStringAreTheSameAndReuseIt) {
+  auto draws = testing::SeededValues(400000, 10);
+  Options options;
+  options.content.copyright = "Site:Rights";
+  options.content.hide = HideMethod::kLayered;
+  options.page.tdm_reservation = true;
+  Protector protector(options);
+  const std::string large = kPage + std::string(1u << 20, 'x') + kPage;
+  std::string out;
+  for (const std::string& page : {large, kPage, "\xEF\xBB\xBF" + kPage, std::string()}) {
+    for (int pass = 0; pass < 3; ++pass) {
+      std::string returned;
+      {
+        ScriptedRandomSource values(draws);
+        ScopedRandomSource use(values);
+        returned = pass == 0   ? protector.protect_page(std::string_view(page))
+                   : pass == 1 ? protector.protect_content(std::string_view(page))
+                               : protector.protect(std::string_view(page));
+      }
+      const char* before = out.data();
+      const bool room = out.capacity() >= returned.size();
+      ScriptedRandomSource values(draws);
+      ScopedRandomSource use(values);
+      if (pass == 0) protector.protect_page(page, out);
+      if (pass == 1) protector.protect_content(page, out);
+      if (pass == 2) protector.protect(page, out);
+      EXPECT_EQ(out, returned) << page.size() << " " << pass;
+      if (room) {
+        EXPECT_EQ(out.data(), before) << "a result that fits is written where the last one was";
+      }
+    }
+  }
+  Protector refusing;  // copyright decoys without a text
+  EXPECT_THROW(refusing.protect(kPage, out), Error);
+  EXPECT_TRUE(out.empty());
+}
+
 TEST(Protector, IsProtectedFindsTheWatermarkAtTheStart) {
   Protector protector;
   Protector gbk;

@@ -177,6 +177,12 @@ class Protector {
   // afterwards, also when the call throws.
   std::string protect_page(std::string&& page) const;
   std::string protect(std::string&& page) const;
+  // The same, written into `out`, whose memory is reused: a caller protecting
+  // page after page into one string allocates nothing once it is large enough.
+  // `page` must not lie in `out`; a failed call leaves `out` empty.
+  void protect_page(std::string_view page, std::string& out) const;
+  void protect_content(std::string_view article, std::string& out) const;
+  void protect(std::string_view page, std::string& out) const;
   std::string protect_page(const char* page) const { return protect_page(std::string_view(page)); }
   std::string protect(const char* page) const { return protect(std::string_view(page)); }
 

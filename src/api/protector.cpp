@@ -179,6 +179,11 @@ struct Protector::State {
   // The content pass over `page`: the stylesheet linked (or put in) first,
   // then the sentence marks, then the decoys.
   std::string Content(std::string_view page, const Charset& charset) const {
+    std::string out;
+    Content(page, charset, out);
+    return out;
+  }
+  void Content(std::string_view page, const Charset& charset, std::string& out) const {
     CheckNotices();
     internal::ContentSettings settings = content_settings(charset);
     std::string text;
@@ -188,7 +193,7 @@ struct Protector::State {
       text.append(page.substr(0, at)).append(link).append(page.substr(at));
       page = text;
     }
-    if (!mark_key) return internal::ContentPass(page, settings);
+    if (!mark_key) return internal::ContentPass(page, settings, out);
     // The sentence marks are found in the content pass's own scan.
     const internal::MarkSettings marks{mark_key.get(), &codeword, &charset.encoder};
     internal::SentenceMarker marker(page, marks);
@@ -200,7 +205,7 @@ struct Protector::State {
     };
     settings.hiding.notice_mark = &notice_mark;
     settings.copy_visible.notice_mark = &notice_mark;
-    return internal::ContentPass(page, settings);
+    internal::ContentPass(page, settings, out);
   }
 };
 
@@ -314,6 +319,71 @@ std::string Protector::protect(std::string&& page) const {
   std::string article = state_->Content(page, charset);
   std::string().swap(page);  // the page pass needs room more than the original
   return internal::PagePass(std::move(article), state_->page_settings(charset));
+}
+
+namespace {
+
+// The content pass's result within protect, kept per thread up to the retained
+// memory: the page pass reads it and it is not needed after.
+class WorkBuffer {
+ public:
+  WorkBuffer() : text_(Cached().busy ? own_ : Cached().text) {
+    if (&text_ == &Cached().text) Cached().busy = true;
+  }
+  ~WorkBuffer() {
+    if (&text_ != &Cached().text) return;
+    Cached().busy = false;
+    if (text_.capacity() > RetainedMemory()) std::string().swap(text_);
+  }
+  WorkBuffer(const WorkBuffer&) = delete;
+  WorkBuffer& operator=(const WorkBuffer&) = delete;
+  std::string& text() { return text_; }
+
+ private:
+  struct Kept {
+    std::string text;
+    bool busy = false;
+  };
+  static Kept& Cached() {
+    thread_local Kept kept;
+    return kept;
+  }
+  std::string own_;  // when the kept one is in use further up this thread
+  std::string& text_;
+};
+
+// Runs `pass` into `out`; a failed call leaves `out` empty.
+template <class Pass>
+void Into(std::string& out, Pass&& pass) {
+  try {
+    pass();
+  } catch (...) {
+    out.clear();
+    throw;
+  }
+}
+
+}  // namespace
+
+void Protector::protect_page(std::string_view page, std::string& out) const {
+  Into(out, [&] {
+    if (NeedsTdmMeta(state_->options, page)) return protect_page(WithTdmMeta(page), out);
+    internal::PagePass(page, state_->page_settings(state_->For(page)), out);
+  });
+}
+
+void Protector::protect_content(std::string_view article, std::string& out) const {
+  Into(out, [&] { state_->Content(article, state_->For(article), out); });
+}
+
+void Protector::protect(std::string_view page, std::string& out) const {
+  Into(out, [&] {
+    if (NeedsTdmMeta(state_->options, page)) return protect(WithTdmMeta(page), out);
+    const State::Charset& charset = state_->For(page);
+    WorkBuffer work;
+    state_->Content(page, charset, work.text());
+    internal::PagePass(work.text(), state_->page_settings(charset), out);
+  });
 }
 
 std::string Stylesheet(std::string_view site_key) {

@@ -43,7 +43,7 @@ class Inserter {
 
 }  // namespace
 
-std::string ContentPass(std::string_view article, const ContentSettings& settings) {
+void ContentPass(std::string_view article, const ContentSettings& settings, std::string& out) {
   constexpr std::optional<Range> kRange = kZeroToSixteen;
   constexpr CaseMode kMode = CaseMode::kRandom;
   // Encoded once, not per decoy.
@@ -123,20 +123,20 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
   // (those of the first sweep's text, given for it).
   auto sweep = [&](std::string_view text, const std::vector<std::size_t>& at,
                    std::string_view marker, const Inserts& also) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 4);
+    std::string swept;
+    swept.reserve(text.size() + text.size() / 4);
     std::size_t pos = 0;
-    Inserter insert(text, out, also, pos);
+    Inserter insert(text, swept, also, pos);
     for (std::size_t lt : at) {
       insert.Until(lt);
-      out.append(text, pos, lt - pos);
-      out += decoy();
-      out += marker;  // the marker's letters come out in lower case
+      swept.append(text, pos, lt - pos);
+      swept += decoy();
+      swept += marker;  // the marker's letters come out in lower case
       pos = lt + marker.size();
     }
     insert.Until(text.size());
-    out.append(text, pos);
-    return out;
+    swept.append(text, pos);
+    return swept;
   };
   // A decoy between tags is complete markup: the line breaks of the paragraph
   // sweep's result are those of the article, moved, unless a decoy's text holds
@@ -153,7 +153,8 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
     std::string paragraphs = sweep(article, first.paragraph_ends, "</p", inserts);
     Markers second(paragraphs, nullptr);
     ScanMarkup(paragraphs, RegionSet::kContent, false, second);
-    return sweep(paragraphs, second.line_breaks, "<br", kNoInserts);
+    out = sweep(paragraphs, second.line_breaks, "<br", kNoInserts);
+    return;
   }
 
   // Both sweeps at once: the markers of the article, taken as the scan meets
@@ -174,7 +175,7 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
 
   std::size_t inserted = 0;
   for (const auto& insert : inserts) inserted += insert.second.size();
-  std::string out;
+  out.clear();
   out.reserve(article.size() + decoys.size() + inserted);
   std::size_t pos = 0, p = 0, b = 0;
   Inserter insert(article, out, inserts, pos);
@@ -192,6 +193,11 @@ std::string ContentPass(std::string_view article, const ContentSettings& setting
   }
   insert.Until(article.size());
   out.append(article, pos);
+}
+
+std::string ContentPass(std::string_view article, const ContentSettings& settings) {
+  std::string out;
+  ContentPass(article, settings, out);
   return out;
 }
 

@@ -44,6 +44,8 @@ struct ContentSettings {
 };
 
 std::string ContentPass(std::string_view article, const ContentSettings& settings);
+// The same, written into `out` (its capacity reused; `article` must not lie in it).
+void ContentPass(std::string_view article, const ContentSettings& settings, std::string& out);
 
 }  // namespace vantoro::internal
 

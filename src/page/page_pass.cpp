@@ -132,8 +132,8 @@ constexpr TagDraws kDraws{true, std::nullopt, CaseMode::kRandom, kZeroToSixteen}
 
 // The rules one after the other, each over the whole text: for texts the sweep
 // does not apply to.
-std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
-                          const PageSettings& settings) {
+void RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix, const PageSettings& settings,
+                   std::string& out) {
   std::string& text = buffers->text;
   TagIndex& index = buffers->index;  // carried from rule to rule
   index.stale = true;
@@ -143,11 +143,8 @@ std::string RulesOneByOne(BorrowedBuffers& buffers, std::string_view prefix,
   if (index.stale || index.has_nul) ScanMarkup(text, RegionSet::kPage, false, index.markup);
   std::string watermark = Watermark(settings);
   // The watermark is two whole comments: no declaration in it, no region left
-  // open, so the unprotected tags of the text stay what they are. The result is
-  // written into the scratch buffer, which is as large as the text already.
-  std::string& out = index.scratch;
+  // open, so the unprotected tags of the text stay what they are.
   JoinWithDeclarationFirst(prefix, watermark, text, index.markup, out);
-  return std::move(out);  // the caller keeps it; the next call allocates afresh
 }
 
 bool SweepApplies(std::string_view text, const PageSettings& settings) {
@@ -156,8 +153,8 @@ bool SweepApplies(std::string_view text, const PageSettings& settings) {
 
 // The pass over `text`, the page without its byte order mark, in one sweep (see
 // SweepApplies). The page is only read: it needs no copy.
-std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
-                  const PageSettings& settings) {
+void Swept(BorrowedBuffers& buffers, std::string_view text, bool bom, const PageSettings& settings,
+           std::string& out) {
   std::string_view prefix = Prefix(bom);
   // One scan, the rules' draws, the watermark's, then one write of the page with
   // what goes in front of it.
@@ -165,7 +162,6 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
   std::vector<std::size_t>& probes = buffers->probes;
   sweep.Plan(text, TagTable(), settings.common_attributes, kDraws, probes);
   std::string watermark = Watermark(settings);
-  std::string& out = buffers->index.scratch;
   // The join is laid out on the page as it came, which holds as long as no rule
   // edits inside a declaration (only malformed pages have tags there:
   // "<!DOCTYPE <a ...>"); else the text is written first and joined after.
@@ -175,7 +171,7 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
   if (plain) {
     JoinLayout layout = LayOutJoin(prefix, watermark, text, probes);
     sweep.Write(out, layout.front, layout.kept, nullptr);
-    return std::move(out);
+    return;
   }
   // Rules may put comments inside a declaration's span: room for a few.
   std::size_t room = prefix.size() + watermark.size() + DeclarationRoom(text, probes) + 4 + 256;
@@ -185,21 +181,26 @@ std::string Swept(BorrowedBuffers& buffers, std::string_view text, bool bom,
     std::string joined;
     JoinWithDeclarationFirst(prefix, watermark, std::string_view(out).substr(room), probes,
                              joined);
-    return joined;
+    out.swap(joined);
   }
-  return std::move(out);
 }
 
 }  // namespace
 
-std::string PagePass(std::string_view page, const PageSettings& settings) {
+void PagePass(std::string_view page, const PageSettings& settings, std::string& out) {
   // A byte order mark only works as the very first bytes: keep it there.
   bool bom = page.starts_with(kByteOrderMark);
   if (bom) page.remove_prefix(kByteOrderMark.size());
   BorrowedBuffers buffers;
-  if (SweepApplies(page, settings)) return Swept(buffers, page, bom, settings);
+  if (SweepApplies(page, settings)) return Swept(buffers, page, bom, settings, out);
   buffers->text.assign(page);
-  return RulesOneByOne(buffers, Prefix(bom), settings);
+  RulesOneByOne(buffers, Prefix(bom), settings, out);
+}
+
+std::string PagePass(std::string_view page, const PageSettings& settings) {
+  std::string out;
+  PagePass(page, settings, out);
+  return out;
 }
 
 std::string PagePass(std::string&& page, const PageSettings& settings) {
@@ -207,10 +208,15 @@ std::string PagePass(std::string&& page, const PageSettings& settings) {
   std::string_view text = page;
   if (bom) text.remove_prefix(kByteOrderMark.size());
   BorrowedBuffers buffers;
-  if (SweepApplies(text, settings)) return Swept(buffers, text, bom, settings);
+  std::string out;
+  if (SweepApplies(text, settings)) {
+    Swept(buffers, text, bom, settings, out);
+    return out;
+  }
   if (bom) page.erase(0, kByteOrderMark.size());
   buffers->text = std::move(page);
-  return RulesOneByOne(buffers, Prefix(bom), settings);
+  RulesOneByOne(buffers, Prefix(bom), settings, out);
+  return out;
 }
 
 void SetRetainedLimit(std::size_t bytes) { retained_limit.store(bytes, std::memory_order_relaxed); }
@@ -231,7 +237,9 @@ std::string PagePassRuleByRule(std::string_view page, const PageSettings& settin
   if (bom) page.remove_prefix(kByteOrderMark.size());
   BorrowedBuffers buffers;
   buffers->text.assign(page);
-  return RulesOneByOne(buffers, Prefix(bom), settings);
+  std::string out;
+  RulesOneByOne(buffers, Prefix(bom), settings, out);
+  return out;
 }
 
 }  // namespace vantoro::internal

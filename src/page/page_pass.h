@@ -34,6 +34,8 @@ std::string_view DefaultVersionText();
 std::string PagePass(std::string_view page, const PageSettings& settings);
 // The same on a page the caller gives up: its memory becomes the working text.
 std::string PagePass(std::string&& page, const PageSettings& settings);
+// The same, written into `out` (its capacity reused; `page` must not lie in it).
+void PagePass(std::string_view page, const PageSettings& settings, std::string& out);
 // The memory the current thread keeps for the page pass between calls: buffers
 // of up to the retained limit each (4 MB at first; set for every thread at
 // once); what a larger page needed is freed after its call.
