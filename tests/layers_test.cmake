@@ -9,7 +9,7 @@ set(allowed_page "text;html;random;vantoro/version.h")
 set(allowed_content "text;html;random;vantoro/random.h")
 set(allowed_mark "text;html;vantoro/error.h")
 set(allowed_api "text;html;random;page;content;mark;vantoro")
-set(allowed_c_api "vantoro")
+set(allowed_c_api "text;vantoro")  # text: the buffers kept per thread
 set(allowed_component "text;html;random;page;content;vantoro/error.h")
 set(allowed_cli "vantoro")
 set(allowed_windows "component;text")

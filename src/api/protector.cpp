@@ -18,6 +18,7 @@
 #include "page/page_pass.h"
 #include "page/tag_rule.h"
 #include "text/ascii.h"
+#include "text/kept_string.h"
 
 namespace vantoro {
 
@@ -323,34 +324,9 @@ std::string Protector::protect(std::string&& page) const {
 
 namespace {
 
-// The content pass's result within protect, kept per thread up to the retained
-// memory: the page pass reads it and it is not needed after.
-class WorkBuffer {
- public:
-  WorkBuffer() : text_(Cached().busy ? own_ : Cached().text) {
-    if (&text_ == &Cached().text) Cached().busy = true;
-  }
-  ~WorkBuffer() {
-    if (&text_ != &Cached().text) return;
-    Cached().busy = false;
-    if (text_.capacity() > RetainedMemory()) std::string().swap(text_);
-  }
-  WorkBuffer(const WorkBuffer&) = delete;
-  WorkBuffer& operator=(const WorkBuffer&) = delete;
-  std::string& text() { return text_; }
-
- private:
-  struct Kept {
-    std::string text;
-    bool busy = false;
-  };
-  static Kept& Cached() {
-    thread_local Kept kept;
-    return kept;
-  }
-  std::string own_;  // when the kept one is in use further up this thread
-  std::string& text_;
-};
+// The content pass's result within protect: the page pass reads it, and it is
+// not needed after.
+struct ContentResult {};
 
 // Runs `pass` into `out`; a failed call leaves `out` empty.
 template <class Pass>
@@ -380,7 +356,7 @@ void Protector::protect(std::string_view page, std::string& out) const {
   Into(out, [&] {
     if (NeedsTdmMeta(state_->options, page)) return protect(WithTdmMeta(page), out);
     const State::Charset& charset = state_->For(page);
-    WorkBuffer work;
+    internal::KeptString<ContentResult> work(RetainedMemory());
     state_->Content(page, charset, work.text());
     internal::PagePass(work.text(), state_->page_settings(charset), out);
   });

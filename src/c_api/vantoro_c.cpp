@@ -18,6 +18,7 @@
 #include "vantoro/random.h"
 #include "vantoro/response.h"
 #include "vantoro/version.h"
+#include "text/kept_string.h"
 
 struct vantoro_handle {
   vantoro::Protector protector;
@@ -109,32 +110,7 @@ using Pass = void (vantoro::Protector::*)(std::string_view, std::string&) const;
 
 // The result is written into a string kept per thread (up to the retained
 // memory) and copied out: the pass allocates nothing afresh for it.
-class ResultBuffer {
- public:
-  ResultBuffer() : text_(Cached().busy ? own_ : Cached().text) {
-    if (&text_ == &Cached().text) Cached().busy = true;
-  }
-  ~ResultBuffer() {
-    if (&text_ != &Cached().text) return;
-    Cached().busy = false;
-    if (text_.capacity() > vantoro::RetainedMemory()) std::string().swap(text_);
-  }
-  ResultBuffer(const ResultBuffer&) = delete;
-  ResultBuffer& operator=(const ResultBuffer&) = delete;
-  std::string& text() { return text_; }
-
- private:
-  struct Kept {
-    std::string text;
-    bool busy = false;
-  };
-  static Kept& Cached() {
-    thread_local Kept kept;
-    return kept;
-  }
-  std::string own_;
-  std::string& text_;
-};
+struct PassResult {};
 
 vantoro_status Protect(vantoro_handle* handle, Pass pass, const char* text, std::size_t length,
                        char** out, std::size_t* out_length) noexcept {
@@ -148,7 +124,7 @@ vantoro_status Protect(vantoro_handle* handle, Pass pass, const char* text, std:
     return Fail(handle, VANTORO_NULL_ARGUMENT, "the text is NULL but its length is not 0");
   }
   return Guarded(handle, [&] {
-    ResultBuffer kept;
+    vantoro::internal::KeptString<PassResult> kept(vantoro::RetainedMemory());
     std::string& result = kept.text();
     // The pass draws from a copy, so a failed call leaves the replay where it was.
     std::optional<vantoro::ScriptedRandomSource> replay = handle->replay;
