@@ -19,41 +19,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 seconds=${1:-60}
 connections=${2:-50}
-corpus=${VANTORO_CORPUS:-/work/shared/corpus}
-[[ -d $corpus ]] || corpus=$root/../shared/corpus
-for tool in nginx wrk taskset cc; do
-  command -v "$tool" >/dev/null || { echo "$0: $tool is not installed" >&2; exit 1; }
-done
-(( $(nproc) >= 2 )) || { echo "$0: needs two cores (one for nginx, one for wrk)" >&2; exit 1; }
-
-out=$root/build/nginx-bench
-mkdir -p "$out"
-module=${VANTORO_NGINX_MODULE:-$(VANTORO_NGINX_BUILD=$out/module "$root/src/nginx/build.sh" | tail -1)}
+# shellcheck source=bench/nginx_bench_setup.sh
+source "$here/nginx_bench_setup.sh"
+bench_setup cc
 lib=${VANTORO_LIBRARY_DIR:-$out/module/lib}
 
-work=$(mktemp -d)
-chmod 755 "$work"
-nginx_pid=
-cleanup() {
-  [[ -z $nginx_pid ]] || { kill -QUIT "$nginx_pid" 2>/dev/null; wait "$nginx_pid" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 # The pages: copies in the temporary folder only.
-mkdir "$work/html"
 cp "$corpus/lwn-1.html" "$work/html/small.html"
-while (( $(stat -c %s "$work/html/large.html" 2>/dev/null || echo 0) < 1250000 )); do
-  for page in "$corpus"/*.html; do
-    cat "$page" >> "$work/html/large.html"
-    (( $(stat -c %s "$work/html/large.html") < 1250000 )) || break
-  done
-done
+bench_large_page
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-user=
-((EUID != 0)) || user="user root;"
-mkdir "$work/tmp"
 cat > "$work/nginx.conf" <<EOF
 load_module $module;
 $user
