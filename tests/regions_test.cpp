@@ -9,6 +9,7 @@
 #include <iterator>
 #include <random>
 
+#include "html/head_start.h"
 #include "html/protected_regions.h"
 #include "html_model.h"
 
@@ -320,6 +321,28 @@ TEST(ProtectedRegions, AgreesWithTheModelOnGeneratedMarkup) {
   EXPECT_GT(comments, 15000u) << "comments";
   for (int state = 0; state < static_cast<int>(testing::model::State::kStates); ++state) {
     EXPECT_TRUE(states >> state & 1) << "tokenizer state " << state << " never reached";
+  }
+}
+
+// A page without "<head" anywhere is decided by its first start tag, however
+// far the prefixes would have to grow: the same place as when a "<head" that
+// does not count (in a comment at the end) makes the whole page be read.
+TEST(HeadStart, PagesWithoutAHeadTagAreDecidedByTheirFirstStartTag) {
+  const std::vector<std::string> pieces = {
+      "text ", "<!-- x <p> -->", "<script>a<b</script>", "</div>", "<!DOCTYPE html>",
+      "<a href='<x'>", "<br/>", "<title>t<p></title>", "<?x <p>?>", "<p>", std::string(3000, 'w')};
+  std::mt19937 engine(24);
+  for (int round = 0; round < 400; ++round) {
+    std::string page;
+    const int count = static_cast<int>(engine() % 30);
+    for (int k = 0; k < count; ++k) {
+      // Start tags are rarer than the rest, so that some come late or never.
+      std::size_t piece = engine() % pieces.size();
+      if ((piece == 5 || piece == 6 || piece == 7 || piece == 9) && engine() % 4 != 0) piece = 10;
+      page += pieces[piece];
+    }
+    const std::size_t read_whole = HeadStart(page + "<!--<head-->");
+    EXPECT_EQ(HeadStart(page), std::min(read_whole, page.size())) << page.size() << " round " << round;
   }
 }
 
