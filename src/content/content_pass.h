@@ -4,6 +4,7 @@
 #ifndef VANTORO_CONTENT_CONTENT_PASS_H_
 #define VANTORO_CONTENT_CONTENT_PASS_H_
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,6 +47,70 @@ struct ContentSettings {
 std::string ContentPass(std::string_view article, const ContentSettings& settings);
 // The same, written into `out` (its capacity reused; `article` must not lie in it).
 void ContentPass(std::string_view article, const ContentSettings& settings, std::string& out);
+
+// The pass in steps, for a caller that scans the article itself (for another
+// pass at the same time): told of the scan as a visitor, then drawing every
+// decoy, then writing. ContentPass takes these steps when one scan finds every
+// marker.
+class DecoyPlan final : public MarkupVisitor {
+ public:
+  // `article` and `settings` must outlive the plan.
+  DecoyPlan(std::string_view article, const ContentSettings& settings);
+  DecoyPlan(const DecoyPlan&) = delete;
+  DecoyPlan& operator=(const DecoyPlan&) = delete;
+
+  // Whether one scan of the article finds every marker: no decoy holds a "<"
+  // (only copyright texts can), so none can hide a line break from the scan
+  // that follows the paragraph ends'.
+  bool OneScan() const { return one_scan_; }
+
+  // The scan of the article, from left to right (ScanMarkup).
+  void Visit(std::size_t lt, const TreeBuilder& tree) override;
+
+  // Draws every decoy, in the order of the sweeps: the paragraph ends', then
+  // the line breaks'.
+  void Draw();
+
+  // The article with the decoys (and the other pass's insertions), into `out`
+  // (cleared first; its capacity reused), at its exact size. Besides what is
+  // put in, only the markers' letters change: they come out in lower case.
+  void Write(std::string& out) const;
+
+  // Both sweeps one after the other, the second with a scan of its own, for a
+  // plan that is not OneScan: drawing as it writes.
+  void TwoSweeps(std::string& out);
+
+  // The decoys, in the order drawn, one after the other.
+  std::string_view decoys() const { return decoys_; }
+  // Where the decoys go, in the order of the article: in front of its byte
+  // `at`, the decoys' bytes [from, to).
+  struct Placement {
+    std::size_t at, from, to;
+  };
+  void Placements(std::vector<Placement>& out) const;
+
+ private:
+  bool FramesetFollows(std::size_t lt);
+  std::string PlainDecoy();
+  std::string Decoy();
+  // Calls `put(at, k, paragraph_end)` for every marker in the order of the
+  // article, `k` its decoy.
+  template <class Put>
+  void InOrder(Put&& put) const;
+
+  std::string_view article_;
+  const ContentSettings& settings_;
+  MarkupVisitor* also_;
+  std::string euro_;  // encoded once, not per decoy
+  bool copy_visible_;
+  bool one_scan_;
+  std::size_t drawn_ = 0;
+  bool looked_ = false;
+  std::size_t last_frameset_ = std::string_view::npos;
+  std::vector<std::size_t> paragraph_ends_, line_breaks_;
+  std::string decoys_;
+  std::vector<std::size_t> decoy_ends_;  // in the order drawn
+};
 
 }  // namespace vantoro::internal
 
