@@ -208,6 +208,39 @@ struct Protector::State {
     settings.copy_visible.notice_mark = &notice_mark;
     internal::ContentPass(page, settings, out);
   }
+
+  // Both passes over `page` with one scan of it, where they can share it: the
+  // same bytes and draws as the content pass and then the page pass. False,
+  // with nothing drawn or written, where they cannot: the sentence marks' own
+  // insertions are not placed by the page pass.
+  bool BothPasses(std::string_view page, const Charset& charset, std::string& out) const {
+    if (mark_key) return false;
+    CheckNotices();
+    internal::ContentSettings settings = content_settings(charset);
+    std::string text;
+    if (!link.empty()) {
+      const std::size_t at = internal::HeadStart(page);
+      text.reserve(page.size() + link.size());
+      text.append(page.substr(0, at)).append(link).append(page.substr(at));
+      page = text;
+    }
+    internal::DecoyPlan plan(page, settings);
+    if (!plan.OneScan()) return false;
+    struct Decoys final : internal::InsertingPass {
+      explicit Decoys(internal::DecoyPlan& plan) : plan_(plan) {}
+      void Visit(std::size_t lt, const internal::TreeBuilder& tree) override {
+        plan_.Visit(lt, tree);
+      }
+      void Draw() override { plan_.Draw(); }
+      void Write(std::string& out) override { plan_.Write(out); }
+      std::string_view pieces() const override { return plan_.decoys(); }
+      void Placements(std::vector<internal::Insertion>& out) const override {
+        plan_.Placements(out);
+      }
+      internal::DecoyPlan& plan_;
+    } decoys(plan);
+    return internal::PagePassWith(page, decoys, page_settings(charset), out);
+  }
 };
 
 Protector::Protector() : Protector(Options()) {}
@@ -303,9 +336,9 @@ std::string Protector::protect_content(std::string_view article) const {
 }
 
 std::string Protector::protect(std::string_view page) const {
-  if (NeedsTdmMeta(state_->options, page)) return protect(WithTdmMeta(page));
-  const State::Charset& charset = state_->For(page);
-  return internal::PagePass(state_->Content(page, charset), state_->page_settings(charset));
+  std::string out;
+  protect(page, out);
+  return out;
 }
 
 std::string Protector::protect_page(std::string&& page) const {
@@ -317,6 +350,8 @@ std::string Protector::protect_page(std::string&& page) const {
 std::string Protector::protect(std::string&& page) const {
   if (NeedsTdmMeta(state_->options, page)) page = WithTdmMeta(page);
   const State::Charset& charset = state_->For(page);
+  std::string out;
+  if (state_->BothPasses(page, charset, out)) return out;
   std::string article = state_->Content(page, charset);
   std::string().swap(page);  // the page pass needs room more than the original
   return internal::PagePass(std::move(article), state_->page_settings(charset));
@@ -356,6 +391,7 @@ void Protector::protect(std::string_view page, std::string& out) const {
   Into(out, [&] {
     if (NeedsTdmMeta(state_->options, page)) return protect(WithTdmMeta(page), out);
     const State::Charset& charset = state_->For(page);
+    if (state_->BothPasses(page, charset, out)) return;
     internal::KeptString<ContentResult> work(RetainedMemory());
     state_->Content(page, charset, work.text());
     internal::PagePass(work.text(), state_->page_settings(charset), out);

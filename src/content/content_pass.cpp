@@ -150,7 +150,7 @@ void DecoyPlan::InOrder(Put&& put) const {
   }
 }
 
-void DecoyPlan::Placements(std::vector<Placement>& out) const {
+void DecoyPlan::Placements(std::vector<Insertion>& out) const {
   out.clear();
   out.reserve(decoy_ends_.size());
   InOrder([&](std::size_t lt, std::size_t k, bool) {

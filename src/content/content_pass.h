@@ -13,6 +13,7 @@
 
 #include "content/copyright.h"
 #include "content/decoys.h"
+#include "html/insertion.h"
 #include "html/protected_regions.h"
 #include "text/encoder.h"
 
@@ -82,12 +83,8 @@ class DecoyPlan final : public MarkupVisitor {
 
   // The decoys, in the order drawn, one after the other.
   std::string_view decoys() const { return decoys_; }
-  // Where the decoys go, in the order of the article: in front of its byte
-  // `at`, the decoys' bytes [from, to).
-  struct Placement {
-    std::size_t at, from, to;
-  };
-  void Placements(std::vector<Placement>& out) const;
+  // Where the decoys go, in the order of the article (positions in decoys()).
+  void Placements(std::vector<Insertion>& out) const;
 
  private:
   bool FramesetFollows(std::size_t lt);

@@ -47,6 +47,7 @@ struct PassBuffers {
   TagIndex index;
   TagSweep sweep;
   std::vector<std::size_t> probes;
+  std::vector<Insertion> placements;
   bool busy = false;
 };
 
@@ -66,6 +67,9 @@ class BorrowedBuffers {
     buffers_.sweep.Trim(keep);
     if (buffers_.probes.capacity() > keep / sizeof(std::size_t)) {
       std::vector<std::size_t>().swap(buffers_.probes);
+    }
+    if (buffers_.placements.capacity() > keep / sizeof(Insertion)) {
+      std::vector<Insertion>().swap(buffers_.placements);
     }
   }
   BorrowedBuffers(const BorrowedBuffers&) = delete;
@@ -151,16 +155,13 @@ bool SweepApplies(std::string_view text, const PageSettings& settings) {
   return TagSweep::Applies(text, TagTable(), settings.common_attributes, kDraws);
 }
 
-// The pass over `text`, the page without its byte order mark, in one sweep (see
-// SweepApplies). The page is only read: it needs no copy.
-void Swept(BorrowedBuffers& buffers, std::string_view text, bool bom, const PageSettings& settings,
-           std::string& out) {
+// The rest of the pass over `text` once the sweep is planned: the watermark's
+// draw, then one write of the page with what goes in front of it.
+void WriteSwept(BorrowedBuffers& buffers, std::string_view text, bool bom,
+                const PageSettings& settings, std::string& out) {
   std::string_view prefix = Prefix(bom);
-  // One scan, the rules' draws, the watermark's, then one write of the page with
-  // what goes in front of it.
   TagSweep& sweep = buffers->sweep;
   std::vector<std::size_t>& probes = buffers->probes;
-  sweep.Plan(text, TagTable(), settings.common_attributes, kDraws, probes);
   std::string watermark = Watermark(settings);
   // The join is laid out on the page as it came, which holds as long as no rule
   // edits inside a declaration (only malformed pages have tags there:
@@ -185,7 +186,50 @@ void Swept(BorrowedBuffers& buffers, std::string_view text, bool bom, const Page
   }
 }
 
+// The pass over `text`, the page without its byte order mark, in one sweep (see
+// SweepApplies). The page is only read: it needs no copy.
+void Swept(BorrowedBuffers& buffers, std::string_view text, bool bom, const PageSettings& settings,
+           std::string& out) {
+  buffers->sweep.Plan(text, TagTable(), settings.common_attributes, kDraws, buffers->probes);
+  WriteSwept(buffers, text, bom, settings, out);
+}
+
 }  // namespace
+
+bool PagePassWith(std::string_view page, InsertingPass& insertions, const PageSettings& settings,
+                  std::string& out) {
+  if (page.starts_with(kByteOrderMark) || !SweepApplies(page, settings)) return false;
+  BorrowedBuffers buffers;
+  TagSweep& sweep = buffers->sweep;
+  sweep.Begin(page, TagTable(), settings.common_attributes, buffers->probes);
+  struct Both final : MarkupVisitor {
+    Both(InsertingPass& insertions, TagSweep& sweep) : insertions_(insertions), sweep_(sweep) {}
+    void Visit(std::size_t lt, const TreeBuilder& tree) override {
+      insertions_.Visit(lt, tree);
+      sweep_.Visit(lt);
+    }
+    InsertingPass& insertions_;
+    TagSweep& sweep_;
+  } both(insertions, sweep);
+  ScanMarkup(page, RegionSet::kPage, false, both);
+  // The other pass draws first, as it would running first.
+  insertions.Draw();
+  std::string& text = buffers->text;
+  insertions.Write(text);
+  std::vector<Insertion>& placements = buffers->placements;
+  insertions.Placements(placements);
+  if (!SweepApplies(text, settings)) {
+    RulesOneByOne(buffers, Prefix(false), settings, out);
+    return true;
+  }
+  if (sweep.Insert(text, insertions.pieces(), placements)) {
+    sweep.Draw(settings.common_attributes, kDraws);
+    WriteSwept(buffers, text, false, settings, out);
+  } else {
+    Swept(buffers, text, false, settings, out);
+  }
+  return true;
+}
 
 void PagePass(std::string_view page, const PageSettings& settings, std::string& out) {
   // A byte order mark only works as the very first bytes: keep it there.
@@ -229,6 +273,7 @@ std::size_t PagePassRetainedBytes() {
   return buffers->text.capacity() + buffers->index.scratch.capacity() +
          (markup.unprotected.capacity() + markup.in_tag.capacity() + buffers->probes.capacity()) *
              sizeof(std::size_t) +
+         buffers->placements.capacity() * sizeof(Insertion) +
          buffers->sweep.RecordBytes();
 }
 

@@ -95,7 +95,21 @@ bool TagSweep::Applies(std::string_view text, std::span<const TagRule> rules,
 void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
                     std::span<const std::string_view> common_attributes, const TagDraws& draws,
                     std::vector<std::size_t>& probes) {
+  Begin(text, rules, common_attributes, probes);
+  struct Visitor final : MarkupVisitor {
+    explicit Visitor(TagSweep& owner) : owner_(owner) {}
+    void Visit(std::size_t lt, const TreeBuilder&) override { owner_.Visit(lt); }
+    TagSweep& owner_;
+  } visitor(*this);
+  ScanMarkup(text, RegionSet::kPage, false, visitor);
+  Draw(common_attributes, draws);
+}
+
+void TagSweep::Begin(std::string_view text, std::span<const TagRule> rules,
+                     std::span<const std::string_view> common_attributes,
+                     std::vector<std::size_t>& probes) {
   text_ = text;
+  reached_ = false;
   rules_ = rules;
   probes_ = &probes;
   probes.clear();
@@ -141,16 +155,13 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
     tags_.reserve(most);
     AdviseHugePages(tags_.data(), tags_.capacity() * sizeof(Tag));
   }
-  struct Visitor final : MarkupVisitor {
-    explicit Visitor(TagSweep& owner) : owner_(owner) {}
-    void Visit(std::size_t lt, const TreeBuilder&) override { owner_.Visit(lt); }
-    TagSweep& owner_;
-  } visitor(*this);
-  ScanMarkup(text, RegionSet::kPage, false, visitor);
-  if (!rewriting_) return;
+}
 
+void TagSweep::Draw(std::span<const std::string_view> common_attributes, const TagDraws& draws) {
+  if (!rewriting_) return;
   // The draws, rule after rule: the rule's texts, then one filler per gap run
   // from left to right.
+  std::span<const TagRule> rules = rules_;
   for (std::size_t r = 0; r < rules.size(); ++r) {
     texts_.push_back(DrawRuleTexts(rules[r], common_attributes, draws));
     first_fill_.push_back(fills_.size());
@@ -224,6 +235,7 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
         if (value == gt) {  // the tag's own ">" opens the value
           end = FindByte(text, '>', gt + 1);
           if (end == npos) break;
+          reached_ = true;
         }
         offers_.push_back({space, end, static_cast<std::uint8_t>(k), false});
         break;  // one name per space
@@ -261,6 +273,88 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
   tags_.push_back({static_cast<std::uint32_t>(lt), static_cast<std::uint16_t>(count), rule, flags});
   state.gap_runs += 1 + count;
   if (count != 0 && spaces_[first_space].joined) --state.gap_runs;
+}
+
+bool TagSweep::Insert(std::string_view text, std::string_view pieces,
+                      std::span<const Insertion> insertions) {
+  if (reached_ || HasNul(pieces) || text.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return false;
+  }
+  // The pieces' records, behind the text's, in positions of the pieces. No
+  // match of the text reached past its tag: what the text's tags covered ends
+  // in front of every piece.
+  for (RuleState& state : states_) std::fill(state.resume.begin(), state.resume.end(), 0);
+  const std::size_t text_tags = tags_.size(), text_spaces = spaces_.size();
+  std::vector<std::size_t>* probes = probes_;
+  piece_probes_.clear();
+  probes_ = &piece_probes_;
+  text_ = pieces;
+  struct Visitor final : MarkupVisitor {
+    explicit Visitor(TagSweep& owner) : owner_(owner) {}
+    void Visit(std::size_t lt, const TreeBuilder&) override { owner_.Visit(lt); }
+    TagSweep& owner_;
+  } visitor(*this);
+  ScanMarkup(pieces, RegionSet::kPage, false, visitor);
+  text_ = text;
+  probes_ = probes;
+  if (reached_ || !piece_probes_.empty()) return false;
+
+  // Every record where it stands in `text`: a byte of the text begun with
+  // moves by the pieces put in front of it, a piece's byte to where its piece
+  // goes. A tag's spaces lie in front of its ">", so in the same stretch.
+  merged_tags_.clear();
+  merged_spaces_.clear();
+  merged_tags_.reserve(tags_.size());
+  merged_spaces_.reserve(spaces_.size());
+  auto add = [&](std::size_t t, std::size_t s, std::int64_t move) {
+    Tag tag = tags_[t];
+    tag.lt = static_cast<std::uint32_t>(static_cast<std::int64_t>(tag.lt) + move);
+    merged_tags_.push_back(tag);
+    for (std::size_t k = s; k < s + tag.space_count; ++k) {
+      Space space = spaces_[k];
+      space.pos = static_cast<std::uint32_t>(static_cast<std::int64_t>(space.pos) + move);
+      merged_spaces_.push_back(space);
+    }
+    return s + tag.space_count;
+  };
+  // The pieces' tags in order of their position in the pieces, and where each
+  // one's spaces begin.
+  std::span<const Tag> piece_tags(tags_.data() + text_tags, tags_.size() - text_tags);
+  std::vector<std::size_t>& first_space = piece_probes_;  // empty: reused
+  first_space.resize(piece_tags.size());
+  for (std::size_t t = 0, s = text_spaces; t < piece_tags.size(); ++t) {
+    first_space[t] = s;
+    s += piece_tags[t].space_count;
+  }
+  std::size_t t = 0, s = 0;
+  std::int64_t moved = 0;  // the pieces' bytes put in so far
+  for (const Insertion& insertion : insertions) {
+    for (; t < text_tags && tags_[t].lt < insertion.at; ++t) s = add(t, s, moved);
+    auto first = std::lower_bound(piece_tags.begin(), piece_tags.end(), insertion.from,
+                                  [](const Tag& tag, std::size_t pos) { return tag.lt < pos; });
+    const std::int64_t move = static_cast<std::int64_t>(insertion.at) + moved -
+                              static_cast<std::int64_t>(insertion.from);
+    for (auto tag = first; tag != piece_tags.end() && tag->lt < insertion.to; ++tag) {
+      const auto p = static_cast<std::size_t>(tag - piece_tags.begin());
+      add(text_tags + p, first_space[p], move);
+    }
+    moved += static_cast<std::int64_t>(insertion.to - insertion.from);
+  }
+  for (; t < text_tags; ++t) s = add(t, s, moved);
+  piece_probes_.clear();
+  tags_.swap(merged_tags_);
+  spaces_.swap(merged_spaces_);
+
+  // The declarations, all of the text begun with, move alike.
+  std::size_t next = 0;
+  moved = 0;
+  for (std::size_t& probe : *probes_) {
+    for (; next < insertions.size() && insertions[next].at <= probe; ++next) {
+      moved += static_cast<std::int64_t>(insertions[next].to - insertions[next].from);
+    }
+    probe = static_cast<std::size_t>(static_cast<std::int64_t>(probe) + moved);
+  }
+  return true;
 }
 
 bool TagSweep::EditsWithin(std::size_t from, std::size_t to) const {
@@ -345,8 +439,9 @@ void TagSweep::Write(std::string& out, std::string_view front,
 }
 
 std::size_t TagSweep::RecordBytes() const {
-  return tags_.capacity() * sizeof(Tag) + spaces_.capacity() * sizeof(Space) +
-         fills_.capacity() + offers_.capacity() * sizeof(Offer);
+  return (tags_.capacity() + merged_tags_.capacity()) * sizeof(Tag) +
+         (spaces_.capacity() + merged_spaces_.capacity()) * sizeof(Space) + fills_.capacity() +
+         offers_.capacity() * sizeof(Offer) + piece_probes_.capacity() * sizeof(std::size_t);
 }
 
 void TagSweep::Trim(std::size_t bytes) {
@@ -355,6 +450,9 @@ void TagSweep::Trim(std::size_t bytes) {
   std::vector<Space>().swap(spaces_);
   std::vector<char>().swap(fills_);
   std::vector<Offer>().swap(offers_);
+  std::vector<Tag>().swap(merged_tags_);
+  std::vector<Space>().swap(merged_spaces_);
+  std::vector<std::size_t>().swap(piece_probes_);
 }
 
 }  // namespace vantoro::internal

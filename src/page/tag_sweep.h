@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "html/insertion.h"
 #include "html/protected_regions.h"
 #include "page/tag_rewriter.h"
 #include "page/tag_rule.h"
@@ -52,6 +53,28 @@ class TagSweep {
   void Plan(std::string_view text, std::span<const TagRule> rules,
             std::span<const std::string_view> common_attributes, const TagDraws& draws,
             std::vector<std::size_t>& probes);
+
+  // Plan in steps, for a caller that scans `text` itself (with another pass)
+  // and may put complete markup into it before the draws: Begin, Visit for
+  // every "<" the scan reports between tags, then Insert (when markup goes
+  // in), then Draw.
+  void Begin(std::string_view text, std::span<const TagRule> rules,
+             std::span<const std::string_view> common_attributes,
+             std::vector<std::size_t>& probes);
+  void Visit(std::size_t lt);
+  void Draw(std::span<const std::string_view> common_attributes, const TagDraws& draws);
+
+  // Makes the plan that of `text`: the text begun with and the pieces put in
+  // as `insertions` say (sorted by position, at most one per position), with nothing else changed but the case of letters in
+  // tag names. Each piece must be complete markup that reads the same wherever
+  // it goes (elements that switch no raw text), put in only where the scan
+  // reported a "<" between tags. Only the pieces are scanned; the records of
+  // the text begun with move along. False when the plan cannot be carried
+  // over: a match that ran past its tag's ">" (it would end in a piece), NUL
+  // bytes or a declaration in the pieces, a text of 4 GB. The caller then
+  // plans `text` afresh.
+  bool Insert(std::string_view text, std::string_view pieces,
+              std::span<const Insertion> insertions);
 
   // Writes `front` and then the rewritten text's `kept` ranges (sorted, not
   // overlapping, in positions of the text) into `out` (cleared first; its
@@ -110,13 +133,13 @@ class TagSweep {
     std::size_t gap_runs = 0;
   };
 
-  void Visit(std::size_t lt);
   void MatchOpenTag(std::size_t lt, std::uint8_t rule);
 
   std::string_view text_;
   std::span<const TagRule> rules_;
   bool rewriting_ = false;
   std::vector<std::size_t>* probes_ = nullptr;
+  bool reached_ = false;  // a match ran past its tag's ">"
   // The rules by their name's first byte (in lower case).
   static constexpr std::size_t kSameFirstByte = 7;
   struct FirstByte {
@@ -131,6 +154,10 @@ class TagSweep {
   std::vector<Offer> offers_;           // of the tag at work
   std::vector<char> fills_;             // every rule's gap fillers, rule after rule
   std::vector<std::size_t> first_fill_;  // per rule
+  // Insert's work: the pieces' declarations (none expected), the merged records.
+  std::vector<std::size_t> piece_probes_;
+  std::vector<Tag> merged_tags_;
+  std::vector<Space> merged_spaces_;
 };
 
 }  // namespace vantoro::internal
