@@ -65,7 +65,8 @@ const std::vector<std::string>& Pieces() {
       "<!doctype x>", "<frameset>", "<head>", "<body>", "<html>", "<pre>", "<plaintext>",
       "=>", "=", ">", " ", "\n", "x", "\"", "'", " id=", " name=", " style=", "<", "</", "<!",
       "text ", "&amp;", "<input type=text>", "<label>", "<b>", "</b>", "<span class=>",
-      "<span ", " class=", "<span id=>"};
+      "<span ", " class=", "<span id=>", "One two three. ", "Four five six! ", "a b c.",
+      "x y z?\n", "<code>", "</code>"};
   return pieces;
 }
 
@@ -84,7 +85,7 @@ struct Decoys final : internal::InsertingPass {
   void Visit(std::size_t lt, const internal::TreeBuilder& tree) override { plan_.Visit(lt, tree); }
   void Draw() override { plan_.Draw(); }
   void Write(std::string& out) override { plan_.Write(out); }
-  std::string_view pieces() const override { return plan_.decoys(); }
+  std::string_view pieces() const override { return plan_.pieces(); }
   void Placements(std::vector<internal::Insertion>& out) const override { plan_.Placements(out); }
   internal::DecoyPlan& plan_;
 };
@@ -121,7 +122,7 @@ bool CarriedOver(const std::string& page, const internal::ContentSettings& setti
   const std::size_t content_draws = source.draws();
   std::vector<internal::Insertion> placements;
   plan.Placements(placements);
-  if (!carried.Insert(text, plan.decoys(), placements)) return false;
+  if (!carried.Insert(text, plan.pieces(), placements)) return false;
   carried.Draw(common, kDraws);
   const std::pair<std::size_t, std::size_t> whole[] = {{0, text.size()}};
   std::string out;
@@ -202,6 +203,10 @@ std::vector<Setting> Settings() {
   layered.content.site_key = "both-passes-key";
   layered.content.nosnippet = true;
   settings.push_back({"layered", layered});
+  Options marks = layered;
+  marks.content.marks = true;
+  marks.content.copy_notices = 2;
+  settings.push_back({"marks", marks});
   // A notice that holds a "<": the decoys are scanned again, so both passes
   // run one after the other.
   Options markup = plain;
@@ -213,6 +218,7 @@ std::vector<Setting> Settings() {
 void ExpectSameAsOneAfterTheOther(const Setting& setting, const std::string& page,
                                   std::uint64_t seed) {
   Protector protector(setting.options);
+  protector.set_mark_id(0x0123456789ABCDEFull);
   CountingSource source(seed);
   ScopedRandomSource use(source);
   std::string once;

@@ -2,6 +2,8 @@
 // entries parsed, the character set opened), passes run on the typed engine.
 #include "vantoro/protector.h"
 
+#include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -177,54 +179,63 @@ struct Protector::State {
     return settings;
   }
 
-  // The content pass over `page`: the stylesheet linked (or put in) first,
-  // then the sentence marks, then the decoys.
+  // The content pass's work on one page: the stylesheet linked (or put in)
+  // first, then the sentence marks, found in the pass's own scan, then the
+  // decoys.
+  class ContentRun {
+   public:
+    ContentRun(const State& state, std::string_view page, const Charset& charset)
+        : page(page),
+          settings(state.content_settings(charset)),
+          marks_{state.mark_key.get(), &state.codeword, &charset.encoder} {
+      state.CheckNotices();
+      if (!state.link.empty()) {
+        const std::size_t at = internal::HeadStart(page);
+        text_.reserve(page.size() + state.link.size());
+        text_.append(page.substr(0, at)).append(state.link).append(page.substr(at));
+        this->page = text_;
+      }
+      if (!state.mark_key) return;
+      marker_.emplace(this->page, marks_);
+      settings.also = &*marker_;
+      settings.also_inserts = &marker_->marks;
+      notice_mark_ = [&state, &charset] {
+        const auto start = static_cast<std::size_t>(internal::DrawIndex(internal::kCodeLength));
+        return internal::Encoded(charset.encoder,
+                                 internal::NoticeMark(*state.mark_key, state.codeword, start));
+      };
+      settings.hiding.notice_mark = &notice_mark_;
+      settings.copy_visible.notice_mark = &notice_mark_;
+    }
+    ContentRun(const ContentRun&) = delete;
+    ContentRun& operator=(const ContentRun&) = delete;
+
+    std::string_view page;
+    internal::ContentSettings settings;
+
+   private:
+    std::string text_;
+    internal::MarkSettings marks_;
+    std::optional<internal::SentenceMarker> marker_;
+    std::function<std::string()> notice_mark_;
+  };
+
   std::string Content(std::string_view page, const Charset& charset) const {
     std::string out;
     Content(page, charset, out);
     return out;
   }
   void Content(std::string_view page, const Charset& charset, std::string& out) const {
-    CheckNotices();
-    internal::ContentSettings settings = content_settings(charset);
-    std::string text;
-    if (!link.empty()) {
-      const std::size_t at = internal::HeadStart(page);
-      text.reserve(page.size() + link.size());
-      text.append(page.substr(0, at)).append(link).append(page.substr(at));
-      page = text;
-    }
-    if (!mark_key) return internal::ContentPass(page, settings, out);
-    // The sentence marks are found in the content pass's own scan.
-    const internal::MarkSettings marks{mark_key.get(), &codeword, &charset.encoder};
-    internal::SentenceMarker marker(page, marks);
-    settings.also = &marker;
-    settings.also_inserts = &marker.marks;
-    const std::function<std::string()> notice_mark = [&] {
-      const auto start = static_cast<std::size_t>(internal::DrawIndex(internal::kCodeLength));
-      return internal::Encoded(charset.encoder, internal::NoticeMark(*mark_key, codeword, start));
-    };
-    settings.hiding.notice_mark = &notice_mark;
-    settings.copy_visible.notice_mark = &notice_mark;
-    internal::ContentPass(page, settings, out);
+    ContentRun run(*this, page, charset);
+    internal::ContentPass(run.page, run.settings, out);
   }
 
   // Both passes over `page` with one scan of it, where they can share it: the
   // same bytes and draws as the content pass and then the page pass. False,
-  // with nothing drawn or written, where they cannot: the sentence marks' own
-  // insertions are not placed by the page pass.
+  // with nothing drawn or written, where they cannot.
   bool BothPasses(std::string_view page, const Charset& charset, std::string& out) const {
-    if (mark_key) return false;
-    CheckNotices();
-    internal::ContentSettings settings = content_settings(charset);
-    std::string text;
-    if (!link.empty()) {
-      const std::size_t at = internal::HeadStart(page);
-      text.reserve(page.size() + link.size());
-      text.append(page.substr(0, at)).append(link).append(page.substr(at));
-      page = text;
-    }
-    internal::DecoyPlan plan(page, settings);
+    ContentRun run(*this, page, charset);
+    internal::DecoyPlan plan(run.page, run.settings);
     if (!plan.OneScan()) return false;
     struct Decoys final : internal::InsertingPass {
       explicit Decoys(internal::DecoyPlan& plan) : plan_(plan) {}
@@ -233,13 +244,13 @@ struct Protector::State {
       }
       void Draw() override { plan_.Draw(); }
       void Write(std::string& out) override { plan_.Write(out); }
-      std::string_view pieces() const override { return plan_.decoys(); }
+      std::string_view pieces() const override { return plan_.pieces(); }
       void Placements(std::vector<internal::Insertion>& out) const override {
         plan_.Placements(out);
       }
       internal::DecoyPlan& plan_;
     } decoys(plan);
-    return internal::PagePassWith(page, decoys, page_settings(charset), out);
+    return internal::PagePassWith(run.page, decoys, page_settings(charset), out);
   }
 };
 

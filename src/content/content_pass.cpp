@@ -129,12 +129,16 @@ bool DecoyPlan::FramesetFollows(std::size_t lt) {
 }
 
 void DecoyPlan::Draw() {
-  decoys_.clear();
+  pieces_.clear();
   decoy_ends_.clear();
   decoy_ends_.reserve(paragraph_ends_.size() + line_breaks_.size());
   for (std::size_t k = 0; k < paragraph_ends_.size() + line_breaks_.size(); ++k) {
-    decoys_ += Decoy();
-    decoy_ends_.push_back(decoys_.size());
+    pieces_ += Decoy();
+    decoy_ends_.push_back(pieces_.size());
+  }
+  // The other pass's insertions behind them, so that all that goes in is in one text.
+  if (settings_.also_inserts != nullptr) {
+    for (const auto& insert : *settings_.also_inserts) pieces_ += insert.second;
   }
 }
 
@@ -151,29 +155,42 @@ void DecoyPlan::InOrder(Put&& put) const {
 }
 
 void DecoyPlan::Placements(std::vector<Insertion>& out) const {
+  static const Inserts kNoInserts;
+  const Inserts& inserts =
+      settings_.also_inserts != nullptr ? *settings_.also_inserts : kNoInserts;
   out.clear();
-  out.reserve(decoy_ends_.size());
+  out.reserve(decoy_ends_.size() + inserts.size());
+  // As Write puts them in: another pass's insertion in front of a decoy at the
+  // same position.
+  auto next = inserts.begin();
+  std::size_t from = decoy_ends_.empty() ? 0 : decoy_ends_.back();
+  auto inserts_until = [&](std::size_t end) {
+    for (; next != inserts.end() && next->first <= end; ++next) {
+      out.push_back({next->first, from, from + next->second.size()});
+      from += next->second.size();
+    }
+  };
   InOrder([&](std::size_t lt, std::size_t k, bool) {
+    inserts_until(lt);
     out.push_back({lt, k == 0 ? 0 : decoy_ends_[k - 1], decoy_ends_[k]});
   });
+  inserts_until(article_.size());
 }
 
 void DecoyPlan::Write(std::string& out) const {
   static const Inserts kNoInserts;
   const Inserts& inserts =
       settings_.also_inserts != nullptr ? *settings_.also_inserts : kNoInserts;
-  std::size_t inserted = 0;
-  for (const auto& insert : inserts) inserted += insert.second.size();
   std::string_view article = article_;
   out.clear();
-  out.reserve(article.size() + decoys_.size() + inserted);
+  out.reserve(article.size() + pieces_.size());
   std::size_t pos = 0;
   Inserter insert(article, out, inserts, pos);
   InOrder([&](std::size_t lt, std::size_t k, bool paragraph) {
     std::size_t from = k == 0 ? 0 : decoy_ends_[k - 1];
     insert.Until(lt);
     out.append(article, pos, lt - pos);
-    out.append(decoys_, from, decoy_ends_[k] - from);
+    out.append(pieces_, from, decoy_ends_[k] - from);
     out += paragraph ? "</p" : "<br";  // the marker's letters come out in lower case
     pos = lt + 3;
   });

@@ -81,9 +81,10 @@ class DecoyPlan final : public MarkupVisitor {
   // plan that is not OneScan: drawing as it writes.
   void TwoSweeps(std::string& out);
 
-  // The decoys, in the order drawn, one after the other.
-  std::string_view decoys() const { return decoys_; }
-  // Where the decoys go, in the order of the article (positions in decoys()).
+  // All that goes in, in one text: the decoys in the order drawn, then the
+  // other pass's insertions.
+  std::string_view pieces() const { return pieces_; }
+  // Where each goes, in the order of the article (positions in pieces()).
   void Placements(std::vector<Insertion>& out) const;
 
  private:
@@ -105,8 +106,8 @@ class DecoyPlan final : public MarkupVisitor {
   bool looked_ = false;
   std::size_t last_frameset_ = std::string_view::npos;
   std::vector<std::size_t> paragraph_ends_, line_breaks_;
-  std::string decoys_;
-  std::vector<std::size_t> decoy_ends_;  // in the order drawn
+  std::string pieces_;
+  std::vector<std::size_t> decoy_ends_;  // in the order drawn, in pieces_
 };
 
 }  // namespace vantoro::internal
