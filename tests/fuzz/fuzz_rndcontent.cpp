@@ -3,6 +3,8 @@
 // letter case changes; with a copyright text that cannot occur in the article,
 // taking the decoys out gives the article back (letter case aside); with one that
 // holds no markup, attribute values, comments and raw text read as before.
+// protect, which scans the page once for both passes, gives the bytes and draws
+// of the content pass and then the page pass, under each way of hiding.
 #include "../html_model.h"
 #include "fuzz_support.h"
 #include "vantoro/protector.h"
@@ -43,7 +45,8 @@ std::string WithoutDecoys(const std::string& out) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kMaxInput) return 0;
   Input input(data, size);
-  auto kind = static_cast<vantoro::DecoyKind>(input.Byte() % 3 + 1);
+  const std::uint8_t flags = input.Byte();
+  auto kind = static_cast<vantoro::DecoyKind>(flags % 3 + 1);
   std::string copyright = input.Text(64);
   CyclingSource source(input.Text(255));
   std::string article = input.Rest();
@@ -69,6 +72,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(after.quoted == before.quoted);
     FUZZ_CHECK(after.comments == before.comments);
     FUZZ_CHECK(after.raw == before.raw);
+  }
+
+  {
+    vantoro::Options hidden = options;
+    hidden.content.site_key = "fuzz-site-key";
+    switch (flags / 3 % 4) {
+      case 0: break;
+      case 1:
+        hidden.content.hide = vantoro::HideMethod::kClass;
+        hidden.content.copy_notices = 2;
+        break;
+      case 2: hidden.content.hide = vantoro::HideMethod::kLayered; break;
+      default:
+        hidden.content.hide = vantoro::HideMethod::kLayered;
+        hidden.content.marks = true;
+        break;
+    }
+    vantoro::Protector both(hidden);
+    both.set_copyright(copyright);
+    both.set_decoy_kind(kind);
+    source.Restart();
+    const std::string once = both.protect(article);
+    const std::size_t drawn = source.drawn();
+    source.Restart();
+    FUZZ_CHECK(both.protect_page(both.protect_content(article)) == once);
+    FUZZ_CHECK(source.drawn() == drawn);
   }
 
   vantoro::Protector plain(options);  // no copyright texts: empty decoys

@@ -84,13 +84,20 @@ class CyclingSource final : public RandomSource {
   double Draw() override {
     double v = values_[next_];
     next_ = (next_ + 1) % values_.size();
+    ++drawn_;
     return v;
   }
-  void Restart() { next_ = 0; }
+  void Restart() {
+    next_ = 0;
+    drawn_ = 0;
+  }
+  // The values drawn since the start.
+  std::size_t drawn() const { return drawn_; }
 
  private:
   std::vector<double> values_;
   std::size_t next_ = 0;
+  std::size_t drawn_ = 0;
 };
 
 inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
