@@ -104,6 +104,8 @@ std::string DecoyPlan::Decoy() {
 void DecoyPlan::Visit(std::size_t lt, const TreeBuilder& tree) {
   if (also_ != nullptr) also_->Visit(lt, tree);
   std::string_view text = article_;
+  // Most tags are neither: one byte tells.
+  if (lt + 1 >= text.size() || (text[lt + 1] != '/' && AsciiLower(text[lt + 1]) != 'b')) return;
   const bool paragraph_end = MatchesAt(text, lt, "</p");
   if (!paragraph_end && !MatchesAt(text, lt, "<br")) return;
   const std::size_t name = lt + (paragraph_end ? 2 : 1);

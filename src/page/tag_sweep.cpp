@@ -386,8 +386,12 @@ void TagSweep::Write(std::string& out, std::string_view front,
     }
     first_space += tag.space_count;
   }
-  out.clear();
-  ReserveExactly(out, size);
+  // A buffer written before keeps its bytes: only what it grows by is zeroed
+  // first.
+  if (out.capacity() < size) {
+    out.clear();
+    ReserveExactly(out, size);
+  }
   out.resize(size);
   if (!front.empty()) std::memcpy(out.data(), front.data(), front.size());
   Writer w(text, out.data() + front.size(), out.data() + size, anchors);

@@ -77,7 +77,7 @@ class TagSweep {
               std::span<const Insertion> insertions);
 
   // Writes `front` and then the rewritten text's `kept` ranges (sorted, not
-  // overlapping, in positions of the text) into `out` (cleared first; its
+  // overlapping, in positions of the text) into `out` (its bytes replaced; its
   // capacity is reused). No edit may lie outside the kept ranges but text put in
   // at the end of one. `anchors`, when given: sorted positions in the text of
   // bytes no edit removes, moved to where they stand in the text written behind
