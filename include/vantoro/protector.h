@@ -169,7 +169,11 @@ class Protector {
   // text, unless empty_notices; (kUnknownCharset) when charset "auto" finds a
   // set the system cannot convert to, or one whose markup is not ASCII.
   std::string protect_content(std::string_view article) const;
-  // Both, as a site does with a whole page: the content pass, then the page pass.
+  // Both, as a site does with a whole page: the bytes of the content pass
+  // followed by the page pass, with the same random draws in the same order.
+  // The page is scanned once for both (the page pass then reads only the
+  // decoys), except when a copyright text holds markup or the page holds NUL
+  // bytes: then the passes run one after the other.
   std::string protect(std::string_view page) const;
 
   // The same passes on a page the caller gives up (std::move): its memory is

@@ -198,35 +198,44 @@ void Swept(BorrowedBuffers& buffers, std::string_view text, bool bom, const Page
 
 bool PagePassWith(std::string_view page, InsertingPass& insertions, const PageSettings& settings,
                   std::string& out) {
-  if (page.starts_with(kByteOrderMark) || !SweepApplies(page, settings)) return false;
+  // The pass works on the page behind its byte order mark; the scan steps over
+  // the mark itself, so the other pass reads the same page with it.
+  const bool bom = page.starts_with(kByteOrderMark);
+  const std::size_t skip = bom ? kByteOrderMark.size() : 0;
+  if (!SweepApplies(page.substr(skip), settings)) return false;
   BorrowedBuffers buffers;
   TagSweep& sweep = buffers->sweep;
-  sweep.Begin(page, TagTable(), settings.common_attributes, buffers->probes);
+  sweep.Begin(page.substr(skip), TagTable(), settings.common_attributes, buffers->probes);
   struct Both final : MarkupVisitor {
-    Both(InsertingPass& insertions, TagSweep& sweep) : insertions_(insertions), sweep_(sweep) {}
+    Both(InsertingPass& insertions, TagSweep& sweep, std::size_t skip)
+        : insertions_(insertions), sweep_(sweep), skip_(skip) {}
     void Visit(std::size_t lt, const TreeBuilder& tree) override {
       insertions_.Visit(lt, tree);
-      sweep_.Visit(lt);
+      sweep_.Visit(lt - skip_);
     }
     InsertingPass& insertions_;
     TagSweep& sweep_;
-  } both(insertions, sweep);
+    std::size_t skip_;
+  } both(insertions, sweep, skip);
   ScanMarkup(page, RegionSet::kPage, false, both);
   // The other pass draws first, as it would running first.
   insertions.Draw();
-  std::string& text = buffers->text;
-  insertions.Write(text);
-  std::vector<Insertion>& placements = buffers->placements;
-  insertions.Placements(placements);
+  std::string& written = buffers->text;
+  insertions.Write(written);
+  const std::string_view text = std::string_view(written).substr(skip);
   if (!SweepApplies(text, settings)) {
-    RulesOneByOne(buffers, Prefix(false), settings, out);
+    written.erase(0, skip);
+    RulesOneByOne(buffers, Prefix(bom), settings, out);
     return true;
   }
+  std::vector<Insertion>& placements = buffers->placements;
+  insertions.Placements(placements);
+  for (Insertion& placement : placements) placement.at -= skip;
   if (sweep.Insert(text, insertions.pieces(), placements)) {
     sweep.Draw(settings.common_attributes, kDraws);
-    WriteSwept(buffers, text, false, settings, out);
+    WriteSwept(buffers, text, bom, settings, out);
   } else {
-    Swept(buffers, text, false, settings, out);
+    Swept(buffers, text, bom, settings, out);
   }
   return true;
 }

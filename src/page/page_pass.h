@@ -61,8 +61,8 @@ class InsertingPass : public MarkupVisitor {
 // the two passes one after the other gives, bytes and draws alike: the page is
 // scanned once for both, and of the other pass's markup only that is scanned
 // again. False, with nothing drawn or written, where the scan cannot be shared
-// (a byte order mark, or a page the sweep does not apply to): the caller runs
-// the passes one after the other.
+// (a page the sweep does not apply to): the caller runs the passes one after
+// the other.
 bool PagePassWith(std::string_view page, InsertingPass& insertions, const PageSettings& settings,
                   std::string& out);
 
