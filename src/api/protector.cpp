@@ -184,19 +184,19 @@ struct Protector::State {
   // decoys.
   class ContentRun {
    public:
-    ContentRun(const State& state, std::string_view page, const Charset& charset)
-        : page(page),
+    ContentRun(const State& state, std::string_view original, const Charset& charset)
+        : page(original),
           settings(state.content_settings(charset)),
           marks_{state.mark_key.get(), &state.codeword, &charset.encoder} {
       state.CheckNotices();
       if (!state.link.empty()) {
-        const std::size_t at = internal::HeadStart(page);
-        text_.reserve(page.size() + state.link.size());
-        text_.append(page.substr(0, at)).append(state.link).append(page.substr(at));
-        this->page = text_;
+        const std::size_t at = internal::HeadStart(original);
+        text_.reserve(original.size() + state.link.size());
+        text_.append(original.substr(0, at)).append(state.link).append(original.substr(at));
+        page = text_;
       }
       if (!state.mark_key) return;
-      marker_.emplace(this->page, marks_);
+      marker_.emplace(page, marks_);
       settings.also = &*marker_;
       settings.also_inserts = &marker_->marks;
       notice_mark_ = [&state, &charset] {

@@ -88,13 +88,16 @@ std::string DecoyPlan::PlainDecoy() {
   return CopyrightDecoy(settings_.copyright, kRange, kMode, settings_.hiding);
 }
 
-std::string DecoyPlan::Decoy() {
-  std::string d = PlainDecoy();
+void DecoyPlan::AppendDecoy(std::string& out) {
+  if (settings_.decoy == DecoyContent::kCopyright) {
+    AppendCopyrightDecoy(out, settings_.copyright, kRange, kMode, settings_.hiding);
+  } else {
+    out += PlainDecoy();
+  }
   const std::size_t k = drawn_++;
   if (copy_visible_ && (k == 0 || (settings_.copy_every > 0 && k % settings_.copy_every == 0))) {
-    d += CopyrightDecoy(settings_.copyright, kRange, kMode, settings_.copy_visible);
+    AppendCopyrightDecoy(out, settings_.copyright, kRange, kMode, settings_.copy_visible);
   }
-  return d;
 }
 
 // The markers where a decoy may go, as the scan meets them: between tags (a
@@ -135,7 +138,7 @@ void DecoyPlan::Draw() {
   decoy_ends_.clear();
   decoy_ends_.reserve(paragraph_ends_.size() + line_breaks_.size());
   for (std::size_t k = 0; k < paragraph_ends_.size() + line_breaks_.size(); ++k) {
-    pieces_ += Decoy();
+    AppendDecoy(pieces_);
     decoy_ends_.push_back(pieces_.size());
   }
   // The other pass's insertions behind them, so that all that goes in is in one text.
@@ -231,7 +234,7 @@ void DecoyPlan::TwoSweeps(std::string& out) {
     for (std::size_t lt : at) {
       insert.Until(lt);
       swept.append(text, pos, lt - pos);
-      swept += Decoy();
+      AppendDecoy(swept);
       swept += marker;  // the marker's letters come out in lower case
       pos = lt + marker.size();
     }

@@ -90,7 +90,7 @@ class DecoyPlan final : public MarkupVisitor {
  private:
   bool FramesetFollows(std::size_t lt);
   std::string PlainDecoy();
-  std::string Decoy();
+  void AppendDecoy(std::string& out);
   // Calls `put(at, k, paragraph_end)` for every marker in the order of the
   // article, `k` its decoy.
   template <class Put>

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "random/draws.h"
 #include "vantoro/random.h"
 
 namespace vantoro::internal {
@@ -43,33 +44,61 @@ std::uint64_t Mix(std::uint64_t& state) {
 
 }  // namespace
 
+void AppendHidingStyle(std::string& out, const std::optional<Range>& range, CaseMode mode) {
+  // The re-casing is drawn first and written between the runs.
+  std::string recased;  // short enough to need no memory of its own
+  AppendRecased(recased, "display:none;", mode);
+  if (range) AppendRandomChars(out, *range, kLetters);
+  out += ';';
+  out += recased;
+  if (range) AppendRandomChars(out, *range, kLetters);
+  out += ';';
+}
+
 std::string HidingStyle(const std::optional<Range>& range, CaseMode mode) {
-  std::string recased = Recase("display:none;", mode);
-  std::string first = range ? RandomChars(*range, kLetters) : std::string();
-  std::string second = range ? RandomChars(*range, kLetters) : std::string();
-  return first + ";" + recased + second + ";";
+  std::string style;
+  AppendHidingStyle(style, range, mode);
+  return style;
+}
+
+void AppendHidingAttribute(std::string& out, const std::optional<Range>& range, CaseMode mode,
+                           const Hiding& hiding) {
+  if (hiding.nosnippet) out += " data-nosnippet";
+  if (hiding.aria_hidden) out += " aria-hidden='true'";
+  if (hiding.class_names.empty()) {
+    out += " style='";
+    AppendHidingStyle(out, range, mode);
+  } else {
+    const std::string& name = hiding.class_names[static_cast<std::size_t>(
+        DrawIndex(static_cast<std::int64_t>(hiding.class_names.size())))];
+    // The class, the first run, the second run, drawn in that order and
+    // written first run, class, second run, a space between those not empty.
+    out += " class='";
+    const std::size_t open = out.size();
+    auto part = [&](auto&& append) {
+      const std::size_t before = out.size();
+      if (before != open) out += ' ';
+      const std::size_t spaced = out.size();
+      append();
+      if (out.size() == spaced) out.resize(before);  // empty: no space either
+    };
+    part([&] {
+      if (range) AppendRandomChars(out, *range, kJunkLetters);
+    });
+    // The second run is drawn before the class is written, as the class came
+    // between the runs.
+    std::string second;
+    if (range) AppendRandomChars(second, *range, kJunkLetters);
+    part([&] { out += name; });
+    part([&] { out += second; });
+  }
+  out += '\'';
 }
 
 std::string HidingAttribute(const std::optional<Range>& range, CaseMode mode,
                             const Hiding& hiding) {
-  std::string attribute = hiding.nosnippet ? " data-nosnippet" : "";
-  if (hiding.aria_hidden) attribute += " aria-hidden='true'";
-  if (hiding.class_names.empty()) {
-    attribute += " style='";
-    attribute += HidingStyle(range, mode);
-  } else {
-    const std::string& name = hiding.class_names[static_cast<std::size_t>(
-        DrawIndex(static_cast<std::int64_t>(hiding.class_names.size())))];
-    std::string first = range ? RandomChars(*range, kJunkLetters) : std::string();
-    std::string second = range ? RandomChars(*range, kJunkLetters) : std::string();
-    attribute += " class='";
-    for (const std::string* part : std::array<const std::string*, 3>{&first, &name, &second}) {
-      if (part->empty()) continue;
-      if (attribute.back() != '\'') attribute += ' ';
-      attribute += *part;
-    }
-  }
-  attribute += '\'';
+  std::string attribute;
+  AppendHidingAttribute(attribute, range, mode, hiding);
   return attribute;
 }
 
@@ -141,31 +170,47 @@ std::string DecoyElement(std::string_view name, std::string_view attribute,
   return element;
 }
 
-std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
-                           const std::optional<Range>& range, CaseMode mode,
-                           const Hiding& hiding) {
-  if (entries.empty()) return {};
+void AppendCopyrightDecoy(std::string& out, std::span<const CopyrightEntry> entries,
+                          const std::optional<Range>& range, CaseMode mode, const Hiding& hiding) {
+  if (entries.empty()) return;
   const CopyrightEntry& entry =
       entries.size() == 1
           ? entries[0]
           : entries[static_cast<std::size_t>(DrawIndex(static_cast<std::int64_t>(entries.size())))];
-  std::string text;
-  if (entry.size() == 1) {
-    text = entry[0];
-  } else {
-    // Every part, the first included, gets one separator in front of it.
-    for (const std::string& part : entry) {
-      text += RandomChars(1, kSeparators);
-      text += part;
-    }
-  }
+  // The separators are drawn before the name and the attribute, and written
+  // after them: kept until then (a few characters).
+  std::string separators;
+  if (entry.size() > 1) AppendRandomChars(separators, static_cast<std::int64_t>(entry.size()), kSeparators);
   std::string leading = RandomChars(kZeroOrOne, kSeparators);
   std::string trailing = RandomChars(kZeroOrOne, kSeparators);
   std::string_view name = DrawName(kCopyrightNames);
-  std::string attribute = HidingAttribute(range, mode, hiding);
-  std::string content = leading + text + trailing;
-  if (hiding.notice_mark != nullptr && *hiding.notice_mark) content += (*hiding.notice_mark)();
-  return DecoyElement(name, attribute, content);
+  out += '<';
+  out += name;
+  AppendHidingAttribute(out, range, mode, hiding);
+  out += '>';
+  out += leading;
+  if (entry.size() == 1) {
+    out += entry[0];
+  } else {
+    // Every part, the first included, gets one separator in front of it.
+    for (std::size_t k = 0; k < entry.size(); ++k) {
+      out += separators[k];
+      out += entry[k];
+    }
+  }
+  out += trailing;
+  if (hiding.notice_mark != nullptr && *hiding.notice_mark) out += (*hiding.notice_mark)();
+  out += "</";
+  out += name;
+  out += '>';
+}
+
+std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
+                           const std::optional<Range>& range, CaseMode mode,
+                           const Hiding& hiding) {
+  std::string decoy;
+  AppendCopyrightDecoy(decoy, entries, range, mode, hiding);
+  return decoy;
 }
 
 std::string RandomTextDecoy(const std::optional<Range>& range, CaseMode mode,

@@ -40,11 +40,14 @@ struct Hiding {
 // Draws the re-casing, then the first and the second letter run (lengths from
 // `range`; none gives empty runs).
 std::string HidingStyle(const std::optional<Range>& range, CaseMode mode);
+void AppendHidingStyle(std::string& out, const std::optional<Range>& range, CaseMode mode);
 
 // The hiding attribute and what precedes it, " style='...'" or " class='...'":
 // for the class, draws the class, then the first and the second run.
 std::string HidingAttribute(const std::optional<Range>& range, CaseMode mode,
                             const Hiding& hiding);
+void AppendHidingAttribute(std::string& out, const std::optional<Range>& range, CaseMode mode,
+                           const Hiding& hiding);
 
 // Four class names derived from `site_key` alone, the same on every run and in
 // every version: lower-case letters without "i", so that no name holds "hid",
@@ -70,6 +73,10 @@ std::string DecoyElement(std::string_view name, std::string_view attribute,
 std::string CopyrightDecoy(std::span<const CopyrightEntry> entries,
                            const std::optional<Range>& range, CaseMode mode,
                            const Hiding& hiding = {});
+// The same, appended to `out`, with no text of its own on the way.
+void AppendCopyrightDecoy(std::string& out, std::span<const CopyrightEntry> entries,
+                          const std::optional<Range>& range, CaseMode mode,
+                          const Hiding& hiding = {});
 
 // Which characters a random-text decoy draws from.
 enum class RandomAlphabet {

@@ -71,6 +71,25 @@ std::string RandomChars(const Range& range, std::string_view charset) {
   return RandomChars(DrawCount(range), charset);
 }
 
+void AppendRandomChars(std::string& out, const Range& range, std::string_view charset) {
+  AppendRandomChars(out, DrawCount(range), charset);
+}
+
+void AppendRecased(std::string& out, std::string_view text, CaseMode mode) {
+  const std::size_t start = out.size();
+  out += text;
+  if (mode == CaseMode::kRandom && IsAscii(text)) {
+    // One draw per character, letters or not, in order.
+    char* chars = out.data() + start;
+    DrawIndices(text.size(), 2, [&](std::size_t k, std::size_t upper) {
+      chars[k] = upper == 1 ? AsciiUpper(chars[k]) : AsciiLower(chars[k]);
+    });
+    return;
+  }
+  out.resize(start);
+  out += Recase(text, mode);
+}
+
 std::string Recase(std::string_view text, CaseMode mode) {
   std::string result(text);
   if (mode == CaseMode::kRandom) {

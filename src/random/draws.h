@@ -38,8 +38,13 @@ char RandomChar(std::string_view charset);
 // RandomChars with the count drawn from `range` first.
 std::string RandomChars(const Range& range, std::string_view charset);
 
+// The same, appended to `out`.
+void AppendRandomChars(std::string& out, const Range& range, std::string_view charset);
+
 // Re-cases the ASCII letters of `text`.
 std::string Recase(std::string_view text, CaseMode mode);
+// The same, appended to `out`.
+void AppendRecased(std::string& out, std::string_view text, CaseMode mode);
 
 // A random comment "<!--" + one of "gjrwxyz" + random letters and digits (as many
 // as `range` gives) + "-->". A range whose top exceeds 2 first draws whether to
