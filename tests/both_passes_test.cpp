@@ -207,6 +207,11 @@ std::vector<Setting> Settings() {
   marks.content.marks = true;
   marks.content.copy_notices = 2;
   settings.push_back({"marks", marks});
+  // A NUL byte in the notice: the page with the decoys in takes the rules one
+  // after the other.
+  Options nul = plain;
+  nul.content.copyright = std::string("(c) a\0b|site", 13);
+  settings.push_back({"NUL in the notice", nul});
   // A notice that holds a "<": the decoys are scanned again, so both passes
   // run one after the other.
   Options markup = plain;
@@ -271,6 +276,21 @@ TEST(BothPasses, ProtectIsTheContentPassThenThePagePassOnSavedRealPages) {
   }
 }
 #endif
+
+TEST(BothPasses, ALargePageLeavesNoLargeBuffersBehind) {
+  // A quarter of a million paragraphs and line breaks: the page with its
+  // decoys, the records and where the decoys go each take more than the 4 MB a
+  // thread keeps per buffer.
+  std::string page;
+  for (int i = 0; i < 250000; ++i) page += "<p id=a>x<br></p>";
+  Options options;
+  options.charset = "UTF-8";
+  options.content.copyright = "(c) site";
+  Protector protector(options);
+  std::string out = protector.protect(page);
+  EXPECT_GT(out.size(), 2 * page.size());
+  EXPECT_LE(internal::PagePassRetainedBytes(), std::size_t{2} * (4 << 20));
+}
 
 }  // namespace
 }  // namespace vantoro
