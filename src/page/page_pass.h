@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "html/protected_regions.h"
 #include "html/insertion.h"
+#include "html/protected_regions.h"
 #include "text/encoder.h"
 
 namespace vantoro::internal {
@@ -43,8 +43,9 @@ void PagePass(std::string_view page, const PageSettings& settings, std::string& 
 // (the content pass's decoys). It is told of the page pass's scan of the page,
 // then draws, then writes the page with its markup in; besides that markup,
 // only letters in tag names may change case. The markup must read the same
-// wherever it goes (elements that switch no raw text), and go only in front of
-// a "<" the scan reported, where it leaves the reading of the rest unchanged.
+// wherever it goes (text, or elements that switch no raw text), and go between
+// tags (in text, or in front of a "<" the scan reported), where it leaves the
+// reading of the rest unchanged.
 class InsertingPass : public MarkupVisitor {
  public:
   virtual void Draw() = 0;

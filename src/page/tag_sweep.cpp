@@ -67,6 +67,13 @@ class Writer {
   std::size_t pos_ = 0, next_ = 0;
 };
 
+// Tells the sweep of the scan's reports.
+struct Reader final : MarkupVisitor {
+  explicit Reader(TagSweep& sweep) : sweep_(sweep) {}
+  void Visit(std::size_t lt, const TreeBuilder&) override { sweep_.Visit(lt); }
+  TagSweep& sweep_;
+};
+
 }  // namespace
 
 bool TagSweep::Applies(std::string_view text, std::span<const TagRule> rules,
@@ -96,11 +103,7 @@ void TagSweep::Plan(std::string_view text, std::span<const TagRule> rules,
                     std::span<const std::string_view> common_attributes, const TagDraws& draws,
                     std::vector<std::size_t>& probes) {
   Begin(text, rules, common_attributes, probes);
-  struct Visitor final : MarkupVisitor {
-    explicit Visitor(TagSweep& owner) : owner_(owner) {}
-    void Visit(std::size_t lt, const TreeBuilder&) override { owner_.Visit(lt); }
-    TagSweep& owner_;
-  } visitor(*this);
+  Reader visitor(*this);
   ScanMarkup(text, RegionSet::kPage, false, visitor);
   Draw(common_attributes, draws);
 }
@@ -289,11 +292,7 @@ bool TagSweep::Insert(std::string_view text, std::string_view pieces,
   piece_probes_.clear();
   probes_ = &piece_probes_;
   text_ = pieces;
-  struct Visitor final : MarkupVisitor {
-    explicit Visitor(TagSweep& owner) : owner_(owner) {}
-    void Visit(std::size_t lt, const TreeBuilder&) override { owner_.Visit(lt); }
-    TagSweep& owner_;
-  } visitor(*this);
+  Reader visitor(*this);
   ScanMarkup(pieces, RegionSet::kPage, false, visitor);
   text_ = text;
   probes_ = probes;

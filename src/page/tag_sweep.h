@@ -65,14 +65,15 @@ class TagSweep {
   void Draw(std::span<const std::string_view> common_attributes, const TagDraws& draws);
 
   // Makes the plan that of `text`: the text begun with and the pieces put in
-  // as `insertions` say (sorted by position, at most one per position), with nothing else changed but the case of letters in
-  // tag names. Each piece must be complete markup that reads the same wherever
-  // it goes (elements that switch no raw text), put in only where the scan
-  // reported a "<" between tags. Only the pieces are scanned; the records of
-  // the text begun with move along. False when the plan cannot be carried
-  // over: a match that ran past its tag's ">" (it would end in a piece), NUL
-  // bytes or a declaration in the pieces, a text of 4 GB. The caller then
-  // plans `text` afresh.
+  // as `insertions` say (in order of position; at one position, in the order
+  // given), with nothing else changed but the case of letters in tag names.
+  // Each piece must be complete markup that reads the same wherever it goes
+  // (text, or elements that switch no raw text), put in between tags: in text,
+  // or in front of a "<" the scan reported. Only the pieces are scanned; the
+  // records of the text begun with move along. False when the plan cannot be
+  // carried over: a match that ran past its tag's ">" (it would end in a
+  // piece), NUL bytes or a declaration in the pieces, a text of 4 GB. The
+  // caller then plans `text` afresh.
   bool Insert(std::string_view text, std::string_view pieces,
               std::span<const Insertion> insertions);
 
