@@ -71,8 +71,7 @@ void AppendHidingAttribute(std::string& out, const std::optional<Range>& range, 
   } else {
     const std::string& name = hiding.class_names[static_cast<std::size_t>(
         DrawIndex(static_cast<std::int64_t>(hiding.class_names.size())))];
-    // The class, the first run, the second run, drawn in that order and
-    // written first run, class, second run, a space between those not empty.
+    // The first run, the class, the second run, a space between those not empty.
     out += " class='";
     const std::size_t open = out.size();
     auto part = [&](auto&& append) {
@@ -85,12 +84,10 @@ void AppendHidingAttribute(std::string& out, const std::optional<Range>& range, 
     part([&] {
       if (range) AppendRandomChars(out, *range, kJunkLetters);
     });
-    // The second run is drawn before the class is written, as the class came
-    // between the runs.
-    std::string second;
-    if (range) AppendRandomChars(second, *range, kJunkLetters);
     part([&] { out += name; });
-    part([&] { out += second; });
+    part([&] {
+      if (range) AppendRandomChars(out, *range, kJunkLetters);
+    });
   }
   out += '\'';
 }
