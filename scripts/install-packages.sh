@@ -38,7 +38,7 @@ case $1 in
   *) usage ;;
 esac
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+installed() { [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *"install ok installed"* ]]; }
 
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
@@ -55,7 +55,7 @@ echo "installing: ${missing[*]}"
 # 32-bit Wine, for the x86 DLL's tests, comes from the i386 architecture.
 for p in "${missing[@]}"; do
   if [[ $p == *:i386 ]]; then
-    dpkg --print-foreign-architectures | grep -qx i386 || "${as_root[@]}" dpkg --add-architecture i386
+    grep -qx i386 <<<"$(dpkg --print-foreign-architectures)" || "${as_root[@]}" dpkg --add-architecture i386
     break
   fi
 done

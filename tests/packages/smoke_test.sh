@@ -71,7 +71,9 @@ int main(void) {
 C
 # shellcheck disable=SC2046
 cc -Wall -Werror -o "$work/consumer" "$work/consumer.c" $(pkg-config --cflags --libs vantoro)
-ldd "$work/consumer" | grep -Eq "libvantoro\.so\.2 => (/usr)?/lib/" || fail "the C program is not linked with libvantoro.so.2"
+# The listings are read whole first: "grep -q" stops at its match, and under
+# pipefail the writer cut short by it would fail the check.
+grep -Eq "libvantoro\.so\.2 => (/usr)?/lib/" <<<"$(ldd "$work/consumer")" || fail "the C program is not linked with libvantoro.so.2"
 out=$("$work/consumer") || fail "the C program failed"
 grep -q "Packaged Site" <<<"$out" || fail "the C program's output: $out"
 pass "C program through pkg-config $(pkg-config --modversion vantoro)"
@@ -86,7 +88,7 @@ assert "Packaged Site" in out and "Vantoro" in out, out
 pass "python3-vantoro"
 
 # PHP, with the extension enabled by the package (no -n: php.ini's conf.d).
-php -m | grep -qx vantoro || fail "php8.2-vantoro is not enabled (php -m)"
+grep -qx vantoro <<<"$(php -m)" || fail "php8.2-vantoro is not enabled (php -m)"
 out=$(php -r 'echo Vantoro\protect("<p>x</p>", ["copyright" => "Packaged Site"]);')
 grep -q "Packaged Site" <<<"$out" || fail "php8.2-vantoro: $out"
 pass "php8.2-vantoro"
@@ -180,7 +182,7 @@ for left in /etc/nginx/modules-enabled/50-mod-http-vantoro.conf /etc/apache2/mod
             /etc/php/8.2/cli/conf.d/20-vantoro.ini /usr/bin/vantoro; do
   [[ ! -e $left && ! -L $left ]] || fail "$left is left after purging the packages"
 done
-! php -m | grep -qx vantoro || fail "php still loads vantoro after purging php8.2-vantoro"
+! grep -qx vantoro <<<"$(php -m)" || fail "php still loads vantoro after purging php8.2-vantoro"
 /usr/sbin/nginx -t -q 2>/dev/null || fail "Debian's nginx configuration fails after purging the module"
 pass "purged, nothing left enabled"
 echo "all 7 packages installed, working and removed"

@@ -17,7 +17,7 @@ missing() {
 
 [[ -x $(command -v wine || true) ]] || missing "wine is not installed (packages wine, wine64)"
 if [[ $arch == win32 ]]; then
-  if ! dpkg-query -W -f='${Status}' wine32 2>/dev/null | grep -q "ok installed"; then
+  if [[ $(dpkg-query -W -f='${Status}' wine32 2>/dev/null) != *"ok installed"* ]]; then
     # Set by a caller that tried to install it and could not (a mirror without
     # its i386 lists): that is the machine's network, not a missing step.
     if [[ -n ${VANTORO_WINE32_UNAVAILABLE:-} ]]; then
@@ -68,7 +68,7 @@ run_script() {  # script
     > "$work/out.txt" 2> "$work/err.txt" || true
   tr -d '\r' < "$work/out.txt"
   if grep -q OnScriptError "$work/err.txt"; then fail "$1: script error: $(grep OnScriptError "$work/err.txt" | head -3)"; fi
-  tr -d '\r' < "$work/out.txt" | grep -qE "^[0-9]+ passed, 0 failed$" || fail "$1 did not pass"
+  grep -qE "^[0-9]+ passed, 0 failed$" <<<"$(tr -d '\r' < "$work/out.txt")" || fail "$1 did not pass"
 }
 run_script marquel_test.vbs
 run_script conversions_test.vbs
@@ -77,9 +77,9 @@ from16() { iconv -f UTF-16 -t UTF-8 "$work/$1"; }
 checks=0
 cmp -s "$work/lone.txt" "$work/lone.out" || fail "lone surrogates did not round-trip: $(od -An -tx1 "$work/lone.out")"; checks=$((checks+1))
 [[ "$(from16 copyrstr.out)" == "$notice" ]] || fail "CopyRStr did not round-trip: $(from16 copyrstr.out)"; checks=$((checks+1))
-from16 rndstr.out | grep -q "<!--.Vantoro.防.采.集 v2.0正式版.-->" || fail "no watermark with the version text"; checks=$((checks+1))
-from16 rndstr.out | grep -q "文字" || fail "page text lost"; checks=$((checks+1))
-from16 rndcontent.out | grep -qE "(版权所有.Example 😀|第二)" || fail "no copyright decoy"; checks=$((checks+1))
+grep -q "<!--.Vantoro.防.采.集 v2.0正式版.-->" <<<"$(from16 rndstr.out)" || fail "no watermark with the version text"; checks=$((checks+1))
+grep -q "文字" <<<"$(from16 rndstr.out)" || fail "page text lost"; checks=$((checks+1))
+grep -qE "(版权所有.Example 😀|第二)" <<<"$(from16 rndcontent.out)" || fail "no copyright decoy"; checks=$((checks+1))
 
 timeout 120 "$wine" regsvr32 /u /s "$(win "$work/Marquel.dll")" || fail "regsvr32 /u"
 run_script unregistered_test.vbs
