@@ -54,6 +54,9 @@
 #define NGX_HTTP_VANTORO_LABEL_LEN    64
 #define NGX_HTTP_VANTORO_REPLAY_MAX   (16 * 1024 * 1024)
 
+/* the priority pool threads run pages at: the lowest */
+#define NGX_HTTP_VANTORO_POOL_NICE  19
+
 /* pages of at least this size go to vantoro_thread_pool by default */
 #define NGX_HTTP_VANTORO_THREAD_SIZE  (256 * 1024)
 
@@ -235,6 +238,7 @@ static ngx_int_t ngx_http_vantoro_set_mark(ngx_http_request_t *r,
 static ngx_int_t ngx_http_vantoro_post(ngx_http_request_t *r,
     ngx_http_vantoro_loc_conf_t *vlcf, ngx_http_vantoro_ctx_t *ctx);
 static void ngx_http_vantoro_thread_handler(void *data, ngx_log_t *log);
+static void ngx_http_vantoro_pool_handler(void *data, ngx_log_t *log);
 static void ngx_http_vantoro_thread_event_handler(ngx_event_t *ev);
 static void ngx_http_vantoro_job_done(ngx_http_vantoro_job_t *job);
 static vantoro_handle *ngx_http_vantoro_spare(ngx_http_request_t *r,
@@ -1667,7 +1671,7 @@ ngx_http_vantoro_post(ngx_http_request_t *r, ngx_http_vantoro_loc_conf_t *vlcf,
     job->tdm = tdm;
     job->marking = marking;
 
-    task->handler = ngx_http_vantoro_thread_handler;
+    task->handler = ngx_http_vantoro_pool_handler;
     task->event.data = job;
     task->event.handler = ngx_http_vantoro_thread_event_handler;
 
@@ -1720,6 +1724,32 @@ ngx_http_vantoro_thread_handler(void *data, ngx_log_t *log)
     job->status = ngx_http_vantoro_run(job->handle, job->pass, job->data,
                                        job->len, &job->result,
                                        &job->result_len);
+}
+
+
+/*
+ * A page in a pool thread.  The thread gives way to the worker: it runs at
+ * the lowest priority (nice 19; on Linux a thread's nice value is its own),
+ * so that where the two share a core the event loop comes first and the
+ * engine takes what is left.  Set once per thread, the first time it runs a
+ * page; never in the worker, which runs the handler itself when the pool's
+ * queue is full.
+ */
+
+static void
+ngx_http_vantoro_pool_handler(void *data, ngx_log_t *log)
+{
+#if (NGX_LINUX)
+    static __thread ngx_uint_t  lowered;
+
+    if (!lowered) {
+        lowered = 1;
+        (void) setpriority(PRIO_PROCESS, (id_t) ngx_thread_tid(),
+                           NGX_HTTP_VANTORO_POOL_NICE);
+    }
+#endif
+
+    ngx_http_vantoro_thread_handler(data, log);
 }
 
 
