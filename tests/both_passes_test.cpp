@@ -71,12 +71,7 @@ const std::vector<std::string>& Pieces() {
 }
 
 std::string Generated(std::mt19937& engine, int max_pieces) {
-  const auto& pieces = Pieces();
-  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
-  std::uniform_int_distribution<int> length(1, max_pieces);
-  std::string page;
-  for (int n = length(engine); n > 0; --n) page += pieces[pick(engine)];
-  return page;
+  return testing::JoinedPieces(engine, Pieces(), max_pieces);
 }
 
 // The decoys of a content plan, for the page pass.

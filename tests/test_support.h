@@ -68,6 +68,17 @@ inline std::vector<double> SeededValues(std::size_t count, unsigned seed = 20261
   return values;
 }
 
+// Between 1 and `max_pieces` of `pieces`, drawn from `engine` and joined: the
+// generated markup of the property tests.
+inline std::string JoinedPieces(std::mt19937& engine, const std::vector<std::string>& pieces,
+                                int max_pieces) {
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  std::uniform_int_distribution<int> length(1, max_pieces);
+  std::string page;
+  for (int n = length(engine); n > 0; --n) page += pieces[pick(engine)];
+  return page;
+}
+
 #ifdef VANTORO_TEST_CORPUS
 // The saved real pages (".html" files of the corpus folder), or nothing when
 // the folder is missing.
