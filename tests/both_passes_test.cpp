@@ -74,17 +74,6 @@ std::string Generated(std::mt19937& engine, int max_pieces) {
   return testing::JoinedPieces(engine, Pieces(), max_pieces);
 }
 
-// The decoys of a content plan, for the page pass.
-struct Decoys final : internal::InsertingPass {
-  explicit Decoys(internal::DecoyPlan& plan) : plan_(plan) {}
-  void Visit(std::size_t lt, const internal::TreeBuilder& tree) override { plan_.Visit(lt, tree); }
-  void Draw() override { plan_.Draw(); }
-  void Write(std::string& out) override { plan_.Write(out); }
-  std::string_view pieces() const override { return plan_.pieces(); }
-  void Placements(std::vector<internal::Insertion>& out) const override { plan_.Placements(out); }
-  internal::DecoyPlan& plan_;
-};
-
 constexpr internal::TagDraws kDraws{true, std::nullopt, internal::CaseMode::kRandom,
                                     internal::kZeroToSixteen};
 

@@ -237,20 +237,7 @@ struct Protector::State {
     ContentRun run(*this, page, charset);
     internal::DecoyPlan plan(run.page, run.settings);
     if (!plan.OneScan()) return false;
-    struct Decoys final : internal::InsertingPass {
-      explicit Decoys(internal::DecoyPlan& plan) : plan_(plan) {}
-      void Visit(std::size_t lt, const internal::TreeBuilder& tree) override {
-        plan_.Visit(lt, tree);
-      }
-      void Draw() override { plan_.Draw(); }
-      void Write(std::string& out) override { plan_.Write(out); }
-      std::string_view pieces() const override { return plan_.pieces(); }
-      void Placements(std::vector<internal::Insertion>& out) const override {
-        plan_.Placements(out);
-      }
-      internal::DecoyPlan& plan_;
-    } decoys(plan);
-    return internal::PagePassWith(run.page, decoys, page_settings(charset), out);
+    return internal::PagePassWith(run.page, plan, page_settings(charset), out);
   }
 };
 

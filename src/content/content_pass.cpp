@@ -182,7 +182,7 @@ void DecoyPlan::Placements(std::vector<Insertion>& out) const {
   inserts_until(article_.size());
 }
 
-void DecoyPlan::Write(std::string& out) const {
+void DecoyPlan::Write(std::string& out) {
   static const Inserts kNoInserts;
   const Inserts& inserts =
       settings_.also_inserts != nullptr ? *settings_.also_inserts : kNoInserts;

@@ -53,7 +53,7 @@ void ContentPass(std::string_view article, const ContentSettings& settings, std:
 // pass at the same time): told of the scan as a visitor, then drawing every
 // decoy, then writing. ContentPass takes these steps when one scan finds every
 // marker.
-class DecoyPlan final : public MarkupVisitor {
+class DecoyPlan final : public InsertingPass {
  public:
   // `article` and `settings` must outlive the plan.
   DecoyPlan(std::string_view article, const ContentSettings& settings);
@@ -70,12 +70,12 @@ class DecoyPlan final : public MarkupVisitor {
 
   // Draws every decoy, in the order of the sweeps: the paragraph ends', then
   // the line breaks'.
-  void Draw();
+  void Draw() override;
 
   // The article with the decoys (and the other pass's insertions), into `out`
   // (cleared first; its capacity reused), at its exact size. Besides what is
   // put in, only the markers' letters change: they come out in lower case.
-  void Write(std::string& out) const;
+  void Write(std::string& out) override;
 
   // Both sweeps one after the other, the second with a scan of its own, for a
   // plan that is not OneScan: drawing as it writes.
@@ -83,9 +83,9 @@ class DecoyPlan final : public MarkupVisitor {
 
   // All that goes in, in one text: the decoys in the order drawn, then the
   // other pass's insertions.
-  std::string_view pieces() const { return pieces_; }
+  std::string_view pieces() const override { return pieces_; }
   // Where each goes, in the order of the article (positions in pieces()).
-  void Placements(std::vector<Insertion>& out) const;
+  void Placements(std::vector<Insertion>& out) const override;
 
  private:
   bool FramesetFollows(std::size_t lt);

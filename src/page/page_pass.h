@@ -7,10 +7,8 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "html/insertion.h"
-#include "html/protected_regions.h"
 #include "text/encoder.h"
 
 namespace vantoro::internal {
@@ -39,25 +37,6 @@ std::string PagePass(std::string_view page, const PageSettings& settings);
 std::string PagePass(std::string&& page, const PageSettings& settings);
 // The same, written into `out` (its capacity reused; `page` must not lie in it).
 void PagePass(std::string_view page, const PageSettings& settings, std::string& out);
-// Complete markup another pass puts into the page in front of some of its tags
-// (the content pass's decoys). It is told of the page pass's scan of the page,
-// then draws, then writes the page with its markup in; besides that markup,
-// only letters in tag names may change case. The markup must read the same
-// wherever it goes (text, or elements that switch no raw text), and go between
-// tags (in text, or in front of a "<" the scan reported), where it leaves the
-// reading of the rest unchanged.
-class InsertingPass : public MarkupVisitor {
- public:
-  virtual void Draw() = 0;
-  virtual void Write(std::string& out) = 0;
-  // What is put in, in one text, and where each part goes.
-  virtual std::string_view pieces() const = 0;
-  virtual void Placements(std::vector<Insertion>& out) const = 0;
-
- protected:
-  ~InsertingPass() = default;
-};
-
 // The page pass over the page as `insertions` writes it, which is what running
 // the two passes one after the other gives, bytes and draws alike: the page is
 // scanned once for both, and of the other pass's markup only that is scanned
