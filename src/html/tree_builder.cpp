@@ -58,7 +58,7 @@ constexpr std::array<std::string_view, kTagCount> kTagNames = {
 
 
 // The tag a name (any case) stands for: one probe or two in a table made
-// when the program starts, as every tag of every page is looked up. Names are
+// by the compiler, as every tag of every page is looked up. Names are
 // compared as two 8-byte words, zero-padded.
 constexpr std::size_t kLongestName = 14;  // "annotation-xml"
 constexpr std::size_t kSlots = 512;
@@ -73,7 +73,7 @@ struct Words {
 };
 
 // ASCII upper-case letters of eight bytes to lower case, other bytes as they are.
-std::uint64_t LowerWord(std::uint64_t x) {
+constexpr std::uint64_t LowerWord(std::uint64_t x) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   const std::uint64_t heptets = x & (0x7F * kOnes);
   const std::uint64_t above_z = heptets + (0x7F - 'Z') * kOnes;
@@ -83,42 +83,39 @@ std::uint64_t LowerWord(std::uint64_t x) {
 }
 
 // The lower-case name as two words, or false for a name too long to be known.
-bool ToWords(std::string_view name, Words& words) {
+constexpr bool ToWords(std::string_view name, Words& words) {
   const std::size_t n = name.size();
   if (n == 0 || n > kLongestName) return false;
   std::uint64_t first = 0, second = 0;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
-  for (std::size_t i = 0; i < n && i < 8; ++i) first |= std::uint64_t{bytes[i]} << (8 * i);
-  for (std::size_t i = 8; i < n; ++i) second |= std::uint64_t{bytes[i]} << (8 * (i - 8));
+  auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(name[i])}; };
+  for (std::size_t i = 0; i < n && i < 8; ++i) first |= byte(i) << (8 * i);
+  for (std::size_t i = 8; i < n; ++i) second |= byte(i) << (8 * (i - 8));
   words.first = LowerWord(first);
   words.second = LowerWord(second);
   return true;
 }
 
-std::size_t SlotOf(const Words& w) {
+constexpr std::size_t SlotOf(const Words& w) {
   std::uint64_t h = (w.first * 0x9E3779B97F4A7C15ull) ^ (w.second * 0xC2B2AE3D27D4EB4Full);
   return static_cast<std::size_t>(h >> 55);  // 9 bits
 }
 
-const std::array<Slot, kSlots>& TagTable() {
-  static const std::array<Slot, kSlots> table = [] {
-    std::array<Slot, kSlots> t{};
-    for (std::uint16_t tag = 1; tag < kTagCount; ++tag) {
-      Words w{};
-      ToWords(kTagNames[tag], w);
-      std::size_t slot = SlotOf(w);
-      while (t[slot].tag != 0) slot = (slot + 1) % kSlots;
-      t[slot] = {w.first, w.second, tag};
-    }
-    return t;
-  }();
-  return table;
-}
+constexpr std::array<Slot, kSlots> kTagTable = [] {
+  std::array<Slot, kSlots> t{};
+  for (std::uint16_t tag = 1; tag < kTagCount; ++tag) {
+    Words w{};
+    ToWords(kTagNames[tag], w);
+    std::size_t slot = SlotOf(w);
+    while (t[slot].tag != 0) slot = (slot + 1) % kSlots;
+    t[slot] = {w.first, w.second, tag};
+  }
+  return t;
+}();
 
 std::uint16_t TagOf(std::string_view name) {
   Words w{};
   if (!ToWords(name, w)) return kOther;
-  const std::array<Slot, kSlots>& table = TagTable();
+  const std::array<Slot, kSlots>& table = kTagTable;
   for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
     const Slot& entry = table[slot];
     if (entry.tag == 0) return kOther;
@@ -318,7 +315,7 @@ std::uint16_t TreeBuilder::Lookup(std::string_view name, std::size_t readable) {
   }
   w.first = LowerWord(w.first);
   w.second = LowerWord(w.second);
-  const std::array<Slot, kSlots>& table = TagTable();
+  const std::array<Slot, kSlots>& table = kTagTable;
   for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
     const Slot& entry = table[slot];
     if (entry.tag == 0) return kOther;
@@ -333,6 +330,9 @@ TextState TreeBuilder::StartTag(const StartTagToken& token) {
   t.attributes = token.attributes;
   t.self_closing = token.self_closing;
   text_state_ = TextState::kData;
+  // Most tags stand in the body under an HTML element: the rules of "in body"
+  // at once, as the first round of Process would apply them.
+  if (InBodyUnderHtml() && InBodyStart(t)) return text_state_;
   Process(t);
   return text_state_;
 }
@@ -341,7 +341,12 @@ void TreeBuilder::EndTag(std::string_view name, std::uint16_t tag) {
   Token t(Token::kEnd);
   t.name = name;
   t.tag = tag;
+  if (InBodyUnderHtml() && InBodyEnd(t)) return;
   Process(t);
+}
+
+bool TreeBuilder::InBodyUnderHtml() const {
+  return mode_ == Mode::kInBody && !stack_.empty() && stack_.back().ns == Ns::kHtml;
 }
 
 void TreeBuilder::Characters(std::string_view text) {

@@ -149,6 +149,7 @@ class TreeBuilder {
   bool AfterAfterFrameset(Token& t);
   bool ForeignContent(Token& t);
   bool UseForeignRules(const Token& t) const;
+  bool InBodyUnderHtml() const;  // "in body", foreign rules not in use
   static bool Special(const Element& e);
 
   // The stack.
