@@ -8,10 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace vantoro::internal {
 
 inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -47,20 +43,9 @@ inline std::size_t FindIgnoringCase(std::string_view text, std::string_view need
   return std::string_view::npos;
 }
 
-// Position of byte `c` at or after `from`, or npos. Most searches end within a
-// few bytes (a tag's ">", a value's closing quote): the first sixteen are
-// looked at here, before a call.
+// Position of byte `c` at or after `from`, or npos.
 inline std::size_t FindByte(std::string_view text, char c, std::size_t from) {
   if (from >= text.size()) return std::string_view::npos;
-#if defined(__SSE2__)
-  if (text.size() - from >= 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
-    const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)));
-    if (bits != 0) return from + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
-    from += 16;
-    if (from == text.size()) return std::string_view::npos;
-  }
-#endif
   const void* hit = std::memchr(text.data() + from, c, text.size() - from);
   return hit == nullptr ? std::string_view::npos
                         : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
