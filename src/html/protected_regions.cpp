@@ -48,6 +48,25 @@ std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, S
   const std::size_t size = text.size();
   stop = std::min(stop, size);
   while (pos < stop) {
+    // The usual attribute in one step: whitespace, a name, "=" and a quoted
+    // value, read as the steps below would read them.
+    if ((state == State::kBeforeName || state == State::kAfterName) && IsSpace(text[pos])) {
+      std::size_t equals = pos + 1;
+      while (equals < stop && (ClassOf(text[equals]) & kSpecialBit) == 0) ++equals;
+      if (equals != pos + 1 && equals + 1 < stop && text[equals] == '=' &&
+          (text[equals + 1] == '"' || text[equals + 1] == '\'')) {
+        const std::size_t open = equals + 1;
+        const std::size_t close = FindByte(text, text[open], open + 1);
+        on_quote(open, close == npos ? size - 1 : close);
+        if (close == npos) {
+          pos = size;
+          return npos;
+        }
+        pos = close + 1;
+        state = State::kBeforeName;
+        continue;
+      }
+    }
     std::size_t run = pos;
     while (run < stop && (ClassOf(text[run]) & kSpecialBit) == 0) ++run;
     if (run != pos) {
