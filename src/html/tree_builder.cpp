@@ -1834,9 +1834,10 @@ bool TreeBuilder::DecoyFits(std::string_view tag, bool end_tag, bool frameset_fo
       return false;
   }
   if (stack_.empty() || Current().ns != Ns::kHtml || foreign_left_by_end_tag_) return false;
-  for (const Element& e : stack_) {
-    if (e.ns != Ns::kHtml) return false;  // foreign content, even behind an integration point
-    if (IsOneOf(e.tag, {kSelect, kOption, kOptgroup, kDatalist, kTemplate})) return false;
+  // Foreign content, even behind an integration point.
+  if (stack_.foreign_count() != 0) return false;
+  for (std::uint16_t dropping : {kSelect, kOption, kOptgroup, kDatalist, kTemplate}) {
+    if (OnStack(dropping)) return false;
   }
   // A formatting element that would be rebuilt around it would be a new
   // element of the page.
@@ -1857,10 +1858,7 @@ bool TreeBuilder::InProse() const {
                             kTemplate, kCode, kKbd, kSamp, kXmp, kPlaintext, kTt}) {
     if (OnStack(tag)) return false;
   }
-  for (const Element& e : stack_) {
-    if (e.ns != Ns::kHtml) return false;
-  }
-  return true;
+  return stack_.foreign_count() == 0;
 }
 
 void TreeBuilder::Process(Token& t) {

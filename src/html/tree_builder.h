@@ -192,8 +192,9 @@ class TreeBuilder {
 
   void RawText(const Token& t, TextState state);
 
-  // The stack of open elements, which counts its HTML elements by tag: most
-  // scope checks look for an element that is not there at all.
+  // The stack of open elements, which counts its HTML elements by tag and its
+  // foreign ones: most scope checks look for an element that is not there at
+  // all.
   class Stack {
    public:
     static constexpr std::size_t kTags = 192;
@@ -225,10 +226,14 @@ class TreeBuilder {
     std::vector<Element>::const_iterator begin() const { return elements_.begin(); }
     std::vector<Element>::const_iterator end() const { return elements_.end(); }
     std::uint32_t html_count(std::uint16_t tag) const { return counts_[tag]; }
+    std::uint32_t foreign_count() const { return foreign_; }
 
    private:
     void Count(const Element& e, int delta) {
-      if (e.ns != Ns::kHtml) return;
+      if (e.ns != Ns::kHtml) {
+        foreign_ += static_cast<std::uint32_t>(delta);
+        return;
+      }
       if (delta > 0) {
         ++counts_[e.tag];
       } else {
@@ -237,6 +242,7 @@ class TreeBuilder {
     }
     std::vector<Element> elements_;
     std::array<std::uint32_t, kTags> counts_{};
+    std::uint32_t foreign_ = 0;  // SVG and MathML elements
   };
 
   Stack stack_;
