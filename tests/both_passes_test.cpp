@@ -92,9 +92,10 @@ bool CarriedOver(const std::string& page, const internal::ContentSettings& setti
   carried.Begin(page, internal::TagTable(), common, probes);
   struct Both final : internal::MarkupVisitor {
     Both(internal::DecoyPlan& plan, internal::TagSweep& sweep) : plan_(plan), sweep_(sweep) {}
-    void Visit(std::size_t lt, const internal::TreeBuilder& tree) override {
-      plan_.Visit(lt, tree);
-      sweep_.Visit(lt);
+    void Visit(std::size_t lt, const internal::TreeBuilder& tree,
+               std::span<const std::size_t> behind_spaces) override {
+      plan_.Visit(lt, tree, behind_spaces);
+      sweep_.Visit(lt, behind_spaces);
     }
     internal::DecoyPlan& plan_;
     internal::TagSweep& sweep_;

@@ -298,7 +298,9 @@ TEST(ProtectedRegions, AgreesWithTheModelOnGeneratedMarkup) {
       // The visiting scan tells of exactly the "<" between tags, in order, and
       // never of one a raw-text tag without ">" took back.
       struct Collect final : MarkupVisitor {
-        void Visit(std::size_t lt, const TreeBuilder&) override { seen.push_back(lt); }
+        void Visit(std::size_t lt, const TreeBuilder&, std::span<const std::size_t>) override {
+          seen.push_back(lt);
+        }
         V seen;
       } visitor;
       ScanMarkup(text, set, false, visitor);

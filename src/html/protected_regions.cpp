@@ -39,12 +39,14 @@ unsigned char ClassOf(char c) { return kClasses[static_cast<unsigned char>(c)]; 
 bool IsSpace(char c) { return (ClassOf(c) & kSpaceBit) != 0; }
 
 // Reads a tag's attributes from `pos` (behind its name, in `state`) while pos <
-// `stop`; a quoted value is read whole. Calls on_lt(p) for every "<" and
-// on_quote(open, close) for every quoted value. Returns behind the tag's ">", or
-// npos when the text ends first or `stop` was reached.
-template <class OnLt, class OnQuote>
+// `stop`; a quoted value is read whole. Calls on_lt(p) for every "<",
+// on_quote(open, close) for every quoted value, and on_space(p) where reading
+// stands behind whitespace between attributes (where a name may begin). Returns
+// behind the tag's ">", or npos when the text ends first or `stop` was reached.
+template <class OnLt, class OnQuote, class OnSpace>
 std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, State& state,
-                           std::size_t stop, OnLt&& on_lt, OnQuote&& on_quote) {
+                           std::size_t stop, OnLt&& on_lt, OnQuote&& on_quote,
+                           OnSpace&& on_space) {
   const std::size_t size = text.size();
   stop = std::min(stop, size);
   while (pos < stop) {
@@ -55,6 +57,7 @@ std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, S
       while (equals < stop && (ClassOf(text[equals]) & kSpecialBit) == 0) ++equals;
       if (equals != pos + 1 && equals + 1 < stop && text[equals] == '=' &&
           (text[equals + 1] == '"' || text[equals + 1] == '\'')) {
+        on_space(pos + 1);
         const std::size_t open = equals + 1;
         const std::size_t close = FindByte(text, text[open], open + 1);
         on_quote(open, close == npos ? size - 1 : close);
@@ -114,6 +117,7 @@ std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, S
         break;
     }
     pos += length;
+    if (space && state != State::kBeforeValue) on_space(pos);
   }
   return npos;
 }
@@ -155,6 +159,8 @@ class IndexSink {
       index_.unprotected.pop_back();
     }
   }
+  void BeginTag() {}
+  void BehindSpace(std::size_t) {}
   void Read(std::size_t, const TreeBuilder&) {}
 
  private:
@@ -170,10 +176,16 @@ class VisitorSink {
   void Inside(std::size_t) {}
   std::size_t Mark() const { return 0; }
   void TakeBack(std::size_t, std::size_t) {}
-  void Read(std::size_t lt, const TreeBuilder& tree) { visitor_.Visit(lt, tree); }
+  void BeginTag() { behind_spaces_.clear(); }
+  void BehindSpace(std::size_t p) { behind_spaces_.push_back(p); }
+  void Read(std::size_t lt, const TreeBuilder& tree) {
+    visitor_.Visit(lt, tree, behind_spaces_);
+    behind_spaces_.clear();
+  }
 
  private:
   MarkupVisitor& visitor_;
+  std::vector<std::size_t> behind_spaces_;  // of the tag being read
 };
 
 bool IsSpaceOrEnd(std::string_view text, std::size_t i) {
@@ -350,12 +362,17 @@ class Scanner {
     const std::size_t name_end = NameEnd(text_, gaps_, name, on_lt);
     std::size_t pos = name_end;
     State state = State::kBeforeName;
-    const std::size_t tag_end = ReadAttributes(text_, gaps_, pos, state, npos, on_lt,
-                                               [this](std::size_t open, std::size_t close) {
-                                                 if (quotes_ == nullptr) return;
-                                                 quotes_->push_back(open);
-                                                 quotes_->push_back(close);
-                                               });
+    index_.BeginTag();
+    const std::size_t tag_end = ReadAttributes(
+        text_, gaps_, pos, state, npos, on_lt,
+        [this](std::size_t open, std::size_t close) {
+          if (quotes_ == nullptr) return;
+          quotes_->push_back(open);
+          quotes_->push_back(close);
+        },
+        [this, hidden](std::size_t p) {
+          if (!hidden) index_.BehindSpace(p);
+        });
     if (tag_end == npos) {
       // The page ends inside the tag, which a browser then drops. A start tag
       // of a raw-text element protects itself and all behind its name: the
@@ -505,7 +522,8 @@ bool TagReader::Quoted(std::size_t pos) {
                                        open_ = open;
                                        close_ = close;
                                        any_ = true;
-                                     });
+                                     },
+                                     [](std::size_t) {});
     ended_ = end != npos;
   }
   return any_ && open_ <= pos && pos <= close_;

@@ -43,6 +43,7 @@
 #define VANTORO_HTML_PROTECTED_REGIONS_H_
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -77,10 +78,14 @@ class TreeBuilder;
 // Told of every unprotected "<" that stands between tags (not inside one), from
 // left to right, right after the scan has read its tag: a caller that looks at
 // the tag finds it still in the cache. `tree` holds the tree builder's state
-// in front of the tag.
+// in front of the tag. `behind_spaces`: for a tag, every position, in order,
+// where the reading of its attributes stood right behind whitespace between
+// attributes (not in a value), where an attribute's name may begin; for
+// anything else, none.
 class MarkupVisitor {
  public:
-  virtual void Visit(std::size_t lt, const TreeBuilder& tree) = 0;
+  virtual void Visit(std::size_t lt, const TreeBuilder& tree,
+                     std::span<const std::size_t> behind_spaces) = 0;
 
  protected:
   ~MarkupVisitor() = default;

@@ -209,9 +209,10 @@ bool PagePassWith(std::string_view page, InsertingPass& insertions, const PageSe
   struct Both final : MarkupVisitor {
     Both(InsertingPass& insertions, TagSweep& sweep, std::size_t skip)
         : insertions_(insertions), sweep_(sweep), skip_(skip) {}
-    void Visit(std::size_t lt, const TreeBuilder& tree) override {
-      insertions_.Visit(lt, tree);
-      sweep_.Visit(lt - skip_);
+    void Visit(std::size_t lt, const TreeBuilder& tree,
+               std::span<const std::size_t> behind_spaces) override {
+      insertions_.Visit(lt, tree, behind_spaces);
+      sweep_.Visit(lt, behind_spaces, skip_);
     }
     InsertingPass& insertions_;
     TagSweep& sweep_;

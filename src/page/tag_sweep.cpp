@@ -6,13 +6,11 @@
 #include <cassert>
 #include <cstring>
 #include <limits>
-#include <optional>
 
 #include "html/declaration.h"
 #include "page/gap_text.h"
 #include "random/draws.h"
 #include "text/ascii.h"
-#include "text/byte_scanner.h"
 #include "text/huge_pages.h"
 #include "text/splicer.h"
 
@@ -70,7 +68,9 @@ class Writer {
 // Tells the sweep of the scan's reports.
 struct Reader final : MarkupVisitor {
   explicit Reader(TagSweep& sweep) : sweep_(sweep) {}
-  void Visit(std::size_t lt, const TreeBuilder&) override { sweep_.Visit(lt); }
+  void Visit(std::size_t lt, const TreeBuilder&, std::span<const std::size_t> behind_spaces) override {
+    sweep_.Visit(lt, behind_spaces);
+  }
   TagSweep& sweep_;
 };
 
@@ -176,7 +176,8 @@ void TagSweep::Draw(std::span<const std::string_view> common_attributes, const T
 
 // A "<" between tags: a declaration, or a tag of a rule ("<NAME" and a
 // name-ending byte, or "</NAME>").
-void TagSweep::Visit(std::size_t lt) {
+void TagSweep::Visit(std::size_t lt, std::span<const std::size_t> behind_spaces, std::size_t skip) {
+  lt -= skip;
   std::string_view text = text_;
   if (lt + 2 >= text.size()) return;
   if (text[lt + 1] == '!') {
@@ -195,7 +196,7 @@ void TagSweep::Visit(std::size_t lt) {
       continue;
     }
     if (!close) {
-      MatchOpenTag(lt, r);
+      MatchOpenTag(lt, r, behind_spaces, skip);
     } else if (rules_[r].paired) {
       tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
       ++states_[r].gap_runs;
@@ -208,7 +209,8 @@ void TagSweep::Visit(std::size_t lt) {
 // last " ATTR=" before the tag's first ">" that is outside quoted values and not
 // taken by an earlier attribute; a tag that an attribute's previous match runs
 // over is left to the other attributes. Then the literal forms "<N>" and "<N ".
-void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
+void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule,
+                            std::span<const std::size_t> behind_spaces, std::size_t skip) {
   std::string_view text = text_;
   RuleState& state = states_[rule];
   std::size_t body = lt + 1 + rules_[rule].name.size();
@@ -217,9 +219,12 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
   std::size_t gt = text[body] == '>' ? npos : FindByte(text, '>', body);
   if (gt != npos) {
     offers_.clear();
-    std::optional<TagReader> reader;
-    ByteScanner spaces(text, ' ');
-    for (std::size_t space = spaces.Next(body); space < gt; space = spaces.Next(space + 1)) {
+    // The spaces where the scan's reading stood between attributes, not in a
+    // value ("r= href=y": "href=y" is r's).
+    for (std::size_t behind : behind_spaces) {
+      const std::size_t space = behind - skip - 1;
+      if (space >= gt) break;
+      if (text[space] != ' ') continue;
       // Only the attributes whose name can begin here (the first of equal names).
       std::uint64_t names = state.by_first[static_cast<unsigned char>(AsciiLower(text[space + 1]))];
       for (; names != 0; names &= names - 1) {
@@ -229,11 +234,8 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule) {
         if (equals >= gt || text[equals] != '=' || !MatchesAt(text, space + 1, attribute)) {
           continue;
         }
-        // The name holds only letters, digits, "-" and "_", and a name-ending
-        // byte follows it: it ends at `body`.
-        if (!reader) reader.emplace(text, TagReader::AfterName{body}, false);
         std::size_t value = equals + 1;  // at most gt
-        if (!reader->StartsName(space + 1) || text[value] == '\n') break;
+        if (text[value] == '\n') break;
         std::size_t end = gt;
         if (value == gt) {  // the tag's own ">" opens the value
           end = FindByte(text, '>', gt + 1);

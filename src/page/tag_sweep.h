@@ -61,7 +61,9 @@ class TagSweep {
   void Begin(std::string_view text, std::span<const TagRule> rules,
              std::span<const std::string_view> common_attributes,
              std::vector<std::size_t>& probes);
-  void Visit(std::size_t lt);
+  // `lt` and `behind_spaces` as the scan reported them (ScanMarkup), on a page
+  // that holds `skip` bytes in front of the text.
+  void Visit(std::size_t lt, std::span<const std::size_t> behind_spaces, std::size_t skip = 0);
   void Draw(std::span<const std::string_view> common_attributes, const TagDraws& draws);
 
   // Makes the plan that of `text`: the text begun with and the pieces put in
@@ -134,7 +136,8 @@ class TagSweep {
     std::size_t gap_runs = 0;
   };
 
-  void MatchOpenTag(std::size_t lt, std::uint8_t rule);
+  void MatchOpenTag(std::size_t lt, std::uint8_t rule, std::span<const std::size_t> behind_spaces,
+                    std::size_t skip);
 
   std::string_view text_;
   std::span<const TagRule> rules_;
