@@ -93,9 +93,9 @@ bool CarriedOver(const std::string& page, const internal::ContentSettings& setti
   struct Both final : internal::MarkupVisitor {
     Both(internal::DecoyPlan& plan, internal::TagSweep& sweep) : plan_(plan), sweep_(sweep) {}
     void Visit(std::size_t lt, const internal::TreeBuilder& tree,
-               std::span<const std::size_t> behind_spaces) override {
-      plan_.Visit(lt, tree, behind_spaces);
-      sweep_.Visit(lt, behind_spaces);
+               const internal::ScannedTag& tag) override {
+      plan_.Visit(lt, tree, tag);
+      sweep_.Visit(lt, tag);
     }
     internal::DecoyPlan& plan_;
     internal::TagSweep& sweep_;

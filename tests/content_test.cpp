@@ -184,7 +184,7 @@ std::string TwoScans(std::string_view article, const std::vector<internal::Copyr
     struct Fits final : internal::MarkupVisitor {
       Fits(std::string_view t, std::string_view m) : text(t), marker(m) {}
       void Visit(std::size_t lt, const internal::TreeBuilder& tree,
-                 std::span<const std::size_t>) override {
+                 const internal::ScannedTag&) override {
         if (!internal::MatchesAt(text, lt, marker)) return;
         std::size_t name = lt + marker.size() - 1, end = name;
         while (end < text.size() && !internal::EndsTagName(text[end])) ++end;

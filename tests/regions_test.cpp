@@ -298,7 +298,7 @@ TEST(ProtectedRegions, AgreesWithTheModelOnGeneratedMarkup) {
       // The visiting scan tells of exactly the "<" between tags, in order, and
       // never of one a raw-text tag without ">" took back.
       struct Collect final : MarkupVisitor {
-        void Visit(std::size_t lt, const TreeBuilder&, std::span<const std::size_t>) override {
+        void Visit(std::size_t lt, const TreeBuilder&, const ScannedTag&) override {
           seen.push_back(lt);
         }
         V seen;

@@ -50,7 +50,8 @@ PageSettings Default() {
 
 // Pieces that make every rule's tags, their attributes, and the malformed forms
 // the matching has to agree on: values opened by the tag's own ">", tags
-// without ">", "<" inside tags, quotes left open, declarations around tags.
+// without ">", end tags with more than their name ("</td >", "</A/>"), "<"
+// inside tags, quotes left open, declarations around tags.
 const std::vector<std::string>& Pieces() {
   static const std::vector<std::string> pieces = {
       "<html", "<HEAD", "<title>", "</title>", "<style", "</style>", "<body", "<a", "<A ",
@@ -62,7 +63,7 @@ const std::vector<std::string>& Pieces() {
       "'", "\"a b\"", "'>'", "\" id=x \"", "<!--", "-->", "<!-- c -->", "<!DOCTYPE html>",
       "<!DOCTYPE ", "<!doctype x>\n", "<?xml version=\"1.0\"?>", "&am", "p;", "<", "</",
       "<!", "<script>", "</script>", "<svg>", "<textarea>", "</textarea>", "<pre>", "<header",
-      "<tbody", " title=", " data-id="};
+      "<tbody", " title=", " data-id=", "</td", "</A", "</span", "</tdx>"};
   return pieces;
 }
 

@@ -104,9 +104,8 @@ void DecoyPlan::AppendDecoy(std::string& out) {
 // decoy inside another tag would end it and show the rest as text), where the
 // tree builder keeps the decoy in place and builds the page around it as
 // before.
-void DecoyPlan::Visit(std::size_t lt, const TreeBuilder& tree,
-                      std::span<const std::size_t> behind_spaces) {
-  if (also_ != nullptr) also_->Visit(lt, tree, behind_spaces);
+void DecoyPlan::Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag& tag) {
+  if (also_ != nullptr) also_->Visit(lt, tree, tag);
   std::string_view text = article_;
   // Most tags are neither: one byte tells.
   if (lt + 1 >= text.size() || (text[lt + 1] != '/' && AsciiLower(text[lt + 1]) != 'b')) return;

@@ -66,8 +66,7 @@ class DecoyPlan final : public InsertingPass {
   bool OneScan() const { return one_scan_; }
 
   // The scan of the article, from left to right (ScanMarkup).
-  void Visit(std::size_t lt, const TreeBuilder& tree,
-             std::span<const std::size_t> behind_spaces) override;
+  void Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag& tag) override;
 
   // Draws every decoy, in the order of the sweeps: the paragraph ends', then
   // the line breaks'.

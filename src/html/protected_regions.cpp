@@ -161,6 +161,7 @@ class IndexSink {
   }
   void BeginTag() {}
   void BehindSpace(std::size_t) {}
+  void Named(std::uint16_t) {}
   void Read(std::size_t, const TreeBuilder&) {}
 
  private:
@@ -178,14 +179,18 @@ class VisitorSink {
   void TakeBack(std::size_t, std::size_t) {}
   void BeginTag() { behind_spaces_.clear(); }
   void BehindSpace(std::size_t p) { behind_spaces_.push_back(p); }
+  void Named(std::uint16_t id) { id_ = id; }
   void Read(std::size_t lt, const TreeBuilder& tree) {
-    visitor_.Visit(lt, tree, behind_spaces_);
+    visitor_.Visit(lt, tree, ScannedTag{id_, behind_spaces_});
     behind_spaces_.clear();
+    id_ = 0;
   }
 
  private:
   MarkupVisitor& visitor_;
-  std::vector<std::size_t> behind_spaces_;  // of the tag being read
+  // Of the tag being read.
+  std::uint16_t id_ = 0;
+  std::vector<std::size_t> behind_spaces_;
 };
 
 bool IsSpaceOrEnd(std::string_view text, std::size_t i) {
@@ -373,13 +378,15 @@ class Scanner {
         [this, hidden](std::size_t p) {
           if (!hidden) index_.BehindSpace(p);
         });
+    const std::string_view tag_name = text_.substr(name, name_end - name);
+    const std::uint16_t tag = TreeBuilder::Lookup(tag_name, size - name);
+    index_.Named(tag);
     if (tag_end == npos) {
       // The page ends inside the tag, which a browser then drops. A start tag
       // of a raw-text element protects itself and all behind its name: the
       // rules would put a gap there.
       if (start_tag) {
-        std::string_view tag_name = text_.substr(name, name_end - name);
-        StartTagToken token{tag_name, TreeBuilder::Lookup(tag_name), {}, false};
+        StartTagToken token{tag_name, tag, {}, false};
         TreeBuilder probe = tree_;
         if (probe.StartTag(token) != TextState::kData) {
           if (!hidden) index_.TakeBack(lt, in_tag_before);
@@ -390,8 +397,6 @@ class Scanner {
       return size;
     }
     if (!hidden) index_.Read(lt, tree_);
-    std::string_view tag_name = text_.substr(name, name_end - name);
-    const std::uint16_t tag = TreeBuilder::Lookup(tag_name, size - name);
     if (!start_tag) {
       tree_.EndTag(tag_name, tag);
       return tag_end;

@@ -43,6 +43,7 @@
 #define VANTORO_HTML_PROTECTED_REGIONS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -75,17 +76,24 @@ void ScanMarkup(std::string_view text, RegionSet set, bool gaps, MarkupIndex& in
 
 class TreeBuilder;
 
+// What the scan read of a tag, for a visitor that looks at it again.
+struct ScannedTag {
+  // The tree builder's id of its name (TreeBuilder::Lookup): 0 for a name the
+  // rules do not know, and for what is no tag.
+  std::uint16_t id = 0;
+  // Every position, in order, where the reading of its attributes stood right
+  // behind whitespace between attributes (not in a value): where an
+  // attribute's name may begin.
+  std::span<const std::size_t> behind_spaces;
+};
+
 // Told of every unprotected "<" that stands between tags (not inside one), from
 // left to right, right after the scan has read its tag: a caller that looks at
 // the tag finds it still in the cache. `tree` holds the tree builder's state
-// in front of the tag. `behind_spaces`: for a tag, every position, in order,
-// where the reading of its attributes stood right behind whitespace between
-// attributes (not in a value), where an attribute's name may begin; for
-// anything else, none.
+// in front of the tag.
 class MarkupVisitor {
  public:
-  virtual void Visit(std::size_t lt, const TreeBuilder& tree,
-                     std::span<const std::size_t> behind_spaces) = 0;
+  virtual void Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag& tag) = 0;
 
  protected:
   ~MarkupVisitor() = default;

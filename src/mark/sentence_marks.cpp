@@ -37,7 +37,7 @@ constexpr auto kByteKinds = [] {
 SentenceMarker::SentenceMarker(std::string_view text, const MarkSettings& settings)
     : text_(text), settings_(settings), utf8_(settings.encoder == nullptr || !*settings.encoder) {}
 
-void SentenceMarker::Visit(std::size_t lt, const TreeBuilder& tree, std::span<const std::size_t>) {
+void SentenceMarker::Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag&) {
   const std::size_t from = previous_;
   previous_ = lt + 1;
   if (lt <= from) return;

@@ -34,7 +34,7 @@ struct MarkSettings {
 class SentenceMarker final : public MarkupVisitor {
  public:
   SentenceMarker(std::string_view text, const MarkSettings& settings);
-  void Visit(std::size_t lt, const TreeBuilder& tree, std::span<const std::size_t>) override;
+  void Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag&) override;
 
   // (position in the text, the mark's bytes), in order of position.
   std::vector<std::pair<std::size_t, std::string>> marks;

@@ -209,10 +209,9 @@ bool PagePassWith(std::string_view page, InsertingPass& insertions, const PageSe
   struct Both final : MarkupVisitor {
     Both(InsertingPass& insertions, TagSweep& sweep, std::size_t skip)
         : insertions_(insertions), sweep_(sweep), skip_(skip) {}
-    void Visit(std::size_t lt, const TreeBuilder& tree,
-               std::span<const std::size_t> behind_spaces) override {
-      insertions_.Visit(lt, tree, behind_spaces);
-      sweep_.Visit(lt, behind_spaces, skip_);
+    void Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag& tag) override {
+      insertions_.Visit(lt, tree, tag);
+      sweep_.Visit(lt, tag, skip_);
     }
     InsertingPass& insertions_;
     TagSweep& sweep_;

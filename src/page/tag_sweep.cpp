@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "html/declaration.h"
+#include "html/tree_builder.h"
 #include "page/gap_text.h"
 #include "random/draws.h"
 #include "text/ascii.h"
@@ -68,8 +69,8 @@ class Writer {
 // Tells the sweep of the scan's reports.
 struct Reader final : MarkupVisitor {
   explicit Reader(TagSweep& sweep) : sweep_(sweep) {}
-  void Visit(std::size_t lt, const TreeBuilder&, std::span<const std::size_t> behind_spaces) override {
-    sweep_.Visit(lt, behind_spaces);
+  void Visit(std::size_t lt, const TreeBuilder&, const ScannedTag& tag) override {
+    sweep_.Visit(lt, tag);
   }
   TagSweep& sweep_;
 };
@@ -126,6 +127,7 @@ void TagSweep::Begin(std::string_view text, std::span<const TagRule> rules,
   rewriting_ = !text.empty() && !common_attributes.empty();
 
   states_.resize(rules.size());
+  rule_ids_.resize(rules.size());
   for (auto& same : by_first_) same.count = 0;
   for (std::size_t r = 0; r < rules.size(); ++r) {
     RuleState& state = states_[r];
@@ -147,6 +149,7 @@ void TagSweep::Begin(std::string_view text, std::span<const TagRule> rules,
     }
     state.lead_index = rules[r].lead_comment ? state.attributes.size() - 1 : state.attributes.size();
     state.gap_runs = 0;
+    rule_ids_[r] = TreeBuilder::Lookup(rules[r].name);
     FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))];
     same.rules[same.count++] = static_cast<std::uint8_t>(r);
   }
@@ -176,7 +179,7 @@ void TagSweep::Draw(std::span<const std::string_view> common_attributes, const T
 
 // A "<" between tags: a declaration, or a tag of a rule ("<NAME" and a
 // name-ending byte, or "</NAME>").
-void TagSweep::Visit(std::size_t lt, std::span<const std::size_t> behind_spaces, std::size_t skip) {
+void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip) {
   lt -= skip;
   std::string_view text = text_;
   if (lt + 2 >= text.size()) return;
@@ -190,13 +193,18 @@ void TagSweep::Visit(std::size_t lt, std::span<const std::size_t> behind_spaces,
   const FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(text[name]))];
   for (std::uint8_t r : std::span(same.rules.data(), same.count)) {
     std::size_t after = name + rules_[r].name.size();
-    // The byte behind the name first: it rules out most names of the same letter.
-    if (after >= text.size() || (close ? text[after] != '>' : !EndsTagName(text[after])) ||
-        !MatchesAt(text, name, rules_[r].name)) {
+    if (rule_ids_[r] != 0) {
+      // The scan has looked the name up: the same name, read to its end.
+      if (scanned.id != rule_ids_[r] || after >= text.size() || (close && text[after] != '>')) {
+        continue;
+      }
+    } else if (after >= text.size() || (close ? text[after] != '>' : !EndsTagName(text[after])) ||
+               !MatchesAt(text, name, rules_[r].name)) {
+      // The byte behind the name first: it rules out most names of the same letter.
       continue;
     }
     if (!close) {
-      MatchOpenTag(lt, r, behind_spaces, skip);
+      MatchOpenTag(lt, r, scanned.behind_spaces, skip);
     } else if (rules_[r].paired) {
       tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
       ++states_[r].gap_runs;

@@ -61,9 +61,9 @@ class TagSweep {
   void Begin(std::string_view text, std::span<const TagRule> rules,
              std::span<const std::string_view> common_attributes,
              std::vector<std::size_t>& probes);
-  // `lt` and `behind_spaces` as the scan reported them (ScanMarkup), on a page
-  // that holds `skip` bytes in front of the text.
-  void Visit(std::size_t lt, std::span<const std::size_t> behind_spaces, std::size_t skip = 0);
+  // `lt` and `tag` as the scan reported them (ScanMarkup), on a page that
+  // holds `skip` bytes in front of the text.
+  void Visit(std::size_t lt, const ScannedTag& tag, std::size_t skip = 0);
   void Draw(std::span<const std::string_view> common_attributes, const TagDraws& draws);
 
   // Makes the plan that of `text`: the text begun with and the pieces put in
@@ -152,6 +152,7 @@ class TagSweep {
   };
   std::array<FirstByte, 256> by_first_{};
   std::vector<RuleState> states_;
+  std::vector<std::uint16_t> rule_ids_;  // per rule: its name's id in the scan, 0 for none
   std::vector<RuleTexts> texts_;
   std::vector<Tag> tags_;  // in page order
   std::vector<Space> spaces_;
