@@ -171,9 +171,7 @@ void TagSweep::Draw(std::span<const std::string_view> common_attributes, const T
   for (std::size_t r = 0; r < rules.size(); ++r) {
     texts_.push_back(DrawRuleTexts(rules[r], common_attributes, draws));
     first_fill_.push_back(fills_.size());
-    for (std::size_t i = 0; i < states_[r].gap_runs; ++i) {
-      fills_.push_back(RandomChar(kGapFiller));
-    }
+    AppendRandomChars(fills_, static_cast<std::int64_t>(states_[r].gap_runs), kGapFiller);
   }
 }
 
@@ -461,7 +459,7 @@ void TagSweep::Trim(std::size_t bytes) {
   if (RecordBytes() <= bytes) return;
   std::vector<Tag>().swap(tags_);
   std::vector<Space>().swap(spaces_);
-  std::vector<char>().swap(fills_);
+  std::string().swap(fills_);
   std::vector<Offer>().swap(offers_);
   std::vector<Tag>().swap(merged_tags_);
   std::vector<Space>().swap(merged_spaces_);

@@ -157,7 +157,7 @@ class TagSweep {
   std::vector<Tag> tags_;  // in page order
   std::vector<Space> spaces_;
   std::vector<Offer> offers_;           // of the tag at work
-  std::vector<char> fills_;             // every rule's gap fillers, rule after rule
+  std::string fills_;                   // every rule's gap fillers, rule after rule
   std::vector<std::size_t> first_fill_;  // per rule
   // Insert's work: the pieces' declarations (none expected), the merged records.
   std::vector<std::size_t> piece_probes_;
