@@ -107,10 +107,10 @@ void DecoyPlan::AppendDecoy(std::string& out) {
 void DecoyPlan::Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag& tag) {
   if (also_ != nullptr) also_->Visit(lt, tree, tag);
   std::string_view text = article_;
-  // Most tags are neither: one byte tells.
-  if (lt + 1 >= text.size() || (text[lt + 1] != '/' && AsciiLower(text[lt + 1]) != 'b')) return;
-  const bool paragraph_end = MatchesAt(text, lt, "</p");
-  if (!paragraph_end && !MatchesAt(text, lt, "<br")) return;
+  // "</p" or "<br", any case: most tags are neither, which one byte tells.
+  if (lt + 2 >= text.size() || (text[lt + 1] != '/' && AsciiLower(text[lt + 1]) != 'b')) return;
+  const bool paragraph_end = text[lt + 1] == '/' && AsciiLower(text[lt + 2]) == 'p';
+  if (!paragraph_end && (text[lt + 1] == '/' || AsciiLower(text[lt + 2]) != 'r')) return;
   const std::size_t name = lt + (paragraph_end ? 2 : 1);
   std::size_t end = name;
   while (end < text.size() && !EndsTagName(text[end])) ++end;
