@@ -121,6 +121,23 @@ TEST(TagSweep, MatchesThatRunOverOtherRulesTags) {
   }
 }
 
+TEST(TagSweep, TagsOfVeryManyAttributesAgree) {
+  // More places behind spaces than the scan lists: the sweep reads the tag
+  // itself, values and names that look like attributes inside values included.
+  const std::vector<std::string> attributes = {
+      " x", " id=1", " r=", " href=y", " name=\"a id=b\"", " target=", "\t", " ", "/",
+      " width='w x'", " =", " class=c", " id= width=2"};
+  std::mt19937 engine(18);
+  PageSettings settings = Default();
+  for (unsigned i = 0; i < 300; ++i) {
+    std::string page = i % 2 == 0 ? "<a" : "<img";
+    const std::size_t n = 100 + engine() % 300;
+    for (std::size_t k = 0; k < n; ++k) page += attributes[engine() % attributes.size()];
+    page += "><p id=2>x</p>";
+    if (!SameBothWays(page, settings, i)) return;
+  }
+}
+
 TEST(TagSweep, PagesWithNulBytesTakeTheRules) {
   // The sweep does not take them; the pass must still agree with itself.
   std::string page("<a id=x>\0<p id=\0>q</p>", 22);

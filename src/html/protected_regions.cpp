@@ -177,12 +177,17 @@ class VisitorSink {
   void Inside(std::size_t) {}
   std::size_t Mark() const { return 0; }
   void TakeBack(std::size_t, std::size_t) {}
-  void BeginTag() { behind_spaces_.clear(); }
-  void BehindSpace(std::size_t p) { behind_spaces_.push_back(p); }
+  void BeginTag() { count_ = 0; }
+  void BehindSpace(std::size_t p) {
+    if (count_ < behind_spaces_.size()) behind_spaces_[count_] = p;
+    ++count_;
+  }
   void Named(std::uint16_t id) { id_ = id; }
   void Read(std::size_t lt, const TreeBuilder& tree) {
-    visitor_.Visit(lt, tree, ScannedTag{id_, behind_spaces_});
-    behind_spaces_.clear();
+    const std::size_t kept = std::min(count_, behind_spaces_.size());
+    visitor_.Visit(lt, tree,
+                   ScannedTag{id_, {behind_spaces_.data(), kept}, kept == count_});
+    count_ = 0;
     id_ = 0;
   }
 
@@ -190,7 +195,8 @@ class VisitorSink {
   MarkupVisitor& visitor_;
   // Of the tag being read.
   std::uint16_t id_ = 0;
-  std::vector<std::size_t> behind_spaces_;
+  std::array<std::size_t, ScannedTag::kMostBehindSpaces> behind_spaces_;
+  std::size_t count_ = 0;  // found so far, kept or not
 };
 
 bool IsSpaceOrEnd(std::string_view text, std::size_t i) {

@@ -83,8 +83,12 @@ struct ScannedTag {
   std::uint16_t id = 0;
   // Every position, in order, where the reading of its attributes stood right
   // behind whitespace between attributes (not in a value): where an
-  // attribute's name may begin.
+  // attribute's name may begin. A tag of more than kMostBehindSpaces lists the
+  // first of them only, and says so: a visitor then reads the tag itself, and
+  // a page of one long tag costs no memory in proportion.
   std::span<const std::size_t> behind_spaces;
+  bool all_behind_spaces = true;
+  static constexpr std::size_t kMostBehindSpaces = 128;
 };
 
 // Told of every unprotected "<" that stands between tags (not inside one), from

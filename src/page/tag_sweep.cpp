@@ -6,12 +6,14 @@
 #include <cassert>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "html/declaration.h"
 #include "html/tree_builder.h"
 #include "page/gap_text.h"
 #include "random/draws.h"
 #include "text/ascii.h"
+#include "text/byte_scanner.h"
 #include "text/huge_pages.h"
 #include "text/splicer.h"
 
@@ -202,7 +204,7 @@ void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip
       continue;
     }
     if (!close) {
-      MatchOpenTag(lt, r, scanned.behind_spaces, skip);
+      MatchOpenTag(lt, r, scanned, skip);
     } else if (rules_[r].paired) {
       tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
       ++states_[r].gap_runs;
@@ -215,8 +217,8 @@ void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip
 // last " ATTR=" before the tag's first ">" that is outside quoted values and not
 // taken by an earlier attribute; a tag that an attribute's previous match runs
 // over is left to the other attributes. Then the literal forms "<N>" and "<N ".
-void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule,
-                            std::span<const std::size_t> behind_spaces, std::size_t skip) {
+void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule, const ScannedTag& scanned,
+                            std::size_t skip) {
   std::string_view text = text_;
   RuleState& state = states_[rule];
   std::size_t body = lt + 1 + rules_[rule].name.size();
@@ -225,12 +227,9 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule,
   std::size_t gt = text[body] == '>' ? npos : FindByte(text, '>', body);
   if (gt != npos) {
     offers_.clear();
-    // The spaces where the scan's reading stood between attributes, not in a
-    // value ("r= href=y": "href=y" is r's).
-    for (std::size_t behind : behind_spaces) {
-      const std::size_t space = behind - skip - 1;
-      if (space >= gt) break;
-      if (text[space] != ' ') continue;
+    // What the space offers, if a name begins behind it (not inside a value:
+    // "r= href=y": "href=y" is r's).
+    auto offer_at = [&](std::size_t space, auto&& starts_name) {
       // Only the attributes whose name can begin here (the first of equal names).
       std::uint64_t names = state.by_first[static_cast<unsigned char>(AsciiLower(text[space + 1]))];
       for (; names != 0; names &= names - 1) {
@@ -241,7 +240,7 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule,
           continue;
         }
         std::size_t value = equals + 1;  // at most gt
-        if (text[value] == '\n') break;
+        if (!starts_name(space + 1) || text[value] == '\n') break;
         std::size_t end = gt;
         if (value == gt) {  // the tag's own ">" opens the value
           end = FindByte(text, '>', gt + 1);
@@ -250,6 +249,26 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule,
         }
         offers_.push_back({space, end, static_cast<std::uint8_t>(k), false});
         break;  // one name per space
+      }
+    };
+    if (scanned.all_behind_spaces) {
+      // Where the scan's reading stood behind a space between attributes.
+      for (std::size_t behind : scanned.behind_spaces) {
+        const std::size_t space = behind - skip - 1;
+        if (space >= gt) break;
+        if (text[space] == ' ') offer_at(space, [](std::size_t) { return true; });
+      }
+    } else {
+      // A tag of very many attributes is read again, as far as needed.
+      std::optional<TagReader> reader;
+      ByteScanner spaces(text, ' ');
+      for (std::size_t space = spaces.Next(body); space < gt; space = spaces.Next(space + 1)) {
+        offer_at(space, [&](std::size_t name) {
+          // The name holds only letters, digits, "-" and "_", and a name-ending
+          // byte follows it: it ends at `body`.
+          if (!reader) reader.emplace(text, TagReader::AfterName{body}, false);
+          return reader->StartsName(name);
+        });
       }
     }
     for (std::size_t k = 0; k < state.attributes.size(); ++k) {

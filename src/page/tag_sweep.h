@@ -136,8 +136,7 @@ class TagSweep {
     std::size_t gap_runs = 0;
   };
 
-  void MatchOpenTag(std::size_t lt, std::uint8_t rule, std::span<const std::size_t> behind_spaces,
-                    std::size_t skip);
+  void MatchOpenTag(std::size_t lt, std::uint8_t rule, const ScannedTag& scanned, std::size_t skip);
 
   std::string_view text_;
   std::span<const TagRule> rules_;
