@@ -177,7 +177,10 @@ class VisitorSink {
   void Inside(std::size_t) {}
   std::size_t Mark() const { return 0; }
   void TakeBack(std::size_t, std::size_t) {}
-  void BeginTag() { count_ = 0; }
+  void BeginTag() {
+    count_ = 0;
+    id_ = 0;
+  }
   void BehindSpace(std::size_t p) {
     if (count_ < behind_spaces_.size()) behind_spaces_[count_] = p;
     ++count_;
@@ -386,7 +389,7 @@ class Scanner {
         });
     const std::string_view tag_name = text_.substr(name, name_end - name);
     const std::uint16_t tag = TreeBuilder::Lookup(tag_name, size - name);
-    index_.Named(tag);
+    if (!hidden) index_.Named(tag);
     if (tag_end == npos) {
       // The page ends inside the tag, which a browser then drops. A start tag
       // of a raw-text element protects itself and all behind its name: the
