@@ -190,10 +190,14 @@ struct Protector::State {
           marks_{state.mark_key.get(), &state.codeword, &charset.encoder} {
       state.CheckNotices();
       if (!state.link.empty()) {
+        // The page with its hiding rules, in memory kept for the thread: a
+        // server protects one page after another.
         const std::size_t at = internal::HeadStart(original);
-        text_.reserve(original.size() + state.link.size());
-        text_.append(original.substr(0, at)).append(state.link).append(original.substr(at));
-        page = text_;
+        std::string& text = text_.text();
+        text.clear();
+        text.reserve(original.size() + state.link.size());
+        text.append(original.substr(0, at)).append(state.link).append(original.substr(at));
+        page = text;
       }
       if (!state.mark_key) return;
       marker_.emplace(page, marks_);
@@ -214,7 +218,8 @@ struct Protector::State {
     internal::ContentSettings settings;
 
    private:
-    std::string text_;
+    struct LinkedPage {};
+    internal::KeptString<LinkedPage> text_{RetainedMemory()};
     internal::MarkSettings marks_;
     std::optional<internal::SentenceMarker> marker_;
     std::function<std::string()> notice_mark_;
