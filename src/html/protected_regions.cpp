@@ -49,6 +49,19 @@ std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, S
                            OnSpace&& on_space) {
   const std::size_t size = text.size();
   stop = std::min(stop, size);
+  // A quoted value, read whole from its opening quote; false when the text
+  // ends inside it.
+  auto read_quoted = [&](std::size_t open) {
+    const std::size_t close = FindByte(text, text[open], open + 1);
+    on_quote(open, close == npos ? size - 1 : close);
+    if (close == npos) {
+      pos = size;
+      return false;
+    }
+    pos = close + 1;
+    state = State::kBeforeName;
+    return true;
+  };
   while (pos < stop) {
     // The usual attribute in one step: whitespace, a name, "=" and a quoted
     // value, read as the steps below would read them.
@@ -58,15 +71,7 @@ std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, S
       if (equals != pos + 1 && equals + 1 < stop && text[equals] == '=' &&
           (text[equals + 1] == '"' || text[equals + 1] == '\'')) {
         on_space(pos + 1);
-        const std::size_t open = equals + 1;
-        const std::size_t close = FindByte(text, text[open], open + 1);
-        on_quote(open, close == npos ? size - 1 : close);
-        if (close == npos) {
-          pos = size;
-          return npos;
-        }
-        pos = close + 1;
-        state = State::kBeforeName;
+        if (!read_quoted(equals + 1)) return npos;
         continue;
       }
     }
@@ -88,14 +93,7 @@ std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, S
     if (c == '>') return pos + 1;
     if (c == '<') on_lt(pos);
     if (state == State::kBeforeValue && (c == '"' || c == '\'')) {
-      std::size_t close = FindByte(text, c, pos + 1);
-      on_quote(pos, close == npos ? size - 1 : close);
-      if (close == npos) {
-        pos = size;
-        return npos;
-      }
-      pos = close + 1;
-      state = State::kBeforeName;
+      if (!read_quoted(pos)) return npos;
       continue;
     }
     switch (state) {
