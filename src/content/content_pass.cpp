@@ -107,10 +107,11 @@ void DecoyPlan::AppendDecoy(std::string& out) {
 void DecoyPlan::Visit(std::size_t lt, const TreeBuilder& tree, const ScannedTag& tag) {
   if (also_ != nullptr) also_->Visit(lt, tree, tag);
   std::string_view text = article_;
-  // "</p" or "<br", any case: most tags are neither, which one byte tells.
-  if (lt + 2 >= text.size() || (text[lt + 1] != '/' && AsciiLower(text[lt + 1]) != 'b')) return;
+  // "</p" or "<br", any case, told by two bytes.
+  if (lt + 2 >= text.size()) return;
   const bool paragraph_end = text[lt + 1] == '/' && AsciiLower(text[lt + 2]) == 'p';
-  if (!paragraph_end && (text[lt + 1] == '/' || AsciiLower(text[lt + 2]) != 'r')) return;
+  const bool line_break = AsciiLower(text[lt + 1]) == 'b' && AsciiLower(text[lt + 2]) == 'r';
+  if (!paragraph_end && !line_break) return;
   const std::size_t name = lt + (paragraph_end ? 2 : 1);
   std::size_t end = name;
   while (end < text.size() && !EndsTagName(text[end])) ++end;
