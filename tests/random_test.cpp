@@ -6,8 +6,11 @@
 #include <limits>
 #include <set>
 #include <thread>
+#include <vector>
 
+#include "random/draws.h"
 #include "test_support.h"
+#include "vantoro/random.h"
 
 namespace vantoro {
 namespace {
@@ -260,6 +263,40 @@ TEST(RandomSource, DefaultSourceIsUniformAndDoesNotRepeatWithinATick) {
   // Many draws fall into one clock tick; a restarted sequence would repeat values.
   EXPECT_GT(seen.size(), 9900u);
   for (int b : buckets) EXPECT_NEAR(b, 1000, 300);
+}
+
+// Batches, single draws and the default source's own object share one
+// generator: none of them may restart it or leave it where it was.
+TEST(RandomSource, DefaultSourceMovesOnThroughBatchesSingleDrawsAndItsObject) {
+  std::set<double> seen;
+  std::size_t drawn = 0;
+  for (int round = 0; round < 40; ++round) {
+    double batch[64];
+    internal::FreshDraws(batch, 64);
+    seen.insert(batch, batch + 64);
+    seen.insert(FreshDraw());
+    RandomSource& source = CurrentRandomSource();
+    source.Reseed();
+    seen.insert(source.Draw());
+    drawn += 66;
+  }
+  for (double r : seen) {
+    ASSERT_GE(r, 0.0);
+    ASSERT_LT(r, 1.0);
+  }
+  // 2,640 values of 24 bits: a few coincide by chance, a restart repeats dozens.
+  EXPECT_GT(seen.size(), drawn - 10);
+
+  // Each thread's generator is seeded on its own.
+  auto sequence = [] {
+    std::vector<double> values(16);
+    internal::FreshDraws(values.data(), values.size());
+    return values;
+  };
+  std::vector<double> one, two;
+  std::thread([&] { one = sequence(); }).join();
+  std::thread([&] { two = sequence(); }).join();
+  EXPECT_NE(one, two);
 }
 
 TEST(RandomSource, ThreadsHaveTheirOwnOverride) {

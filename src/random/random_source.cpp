@@ -30,38 +30,56 @@ std::uint64_t Ticks() {
 #endif
 }
 
+// The thread's random state, all in one thread-local: code loaded at run time
+// (a server module) pays a call for every thread-local it reaches, and a draw
+// should reach one. Constant-initialized, so no guard either; the generator is
+// seeded at its first use.
+struct ThreadRandom {
+  RandomSource* override = nullptr;
+  std::uint64_t state = 0;
+  std::uint32_t reseeds = 0;
+  bool seeded = false;
+};
+
+thread_local ThreadRandom thread_random;
+
+void Seed(ThreadRandom& t) {
+  std::random_device device;
+  t.state = (std::uint64_t{device()} << 32) ^ device();
+  t.seeded = true;
+}
+
 // A splitmix generator whose re-seed folds the clock into the running state, so
 // re-seeding within one clock tick moves on instead of restarting the sequence.
+// The counter is read on every 16th re-seed: reading it costs more than the
+// draw, and the state is secret from the start anyway.
+void ReseedState(std::uint64_t& state, std::uint32_t& reseeds) {
+  if ((++reseeds & 15) == 0) state = Mix64(state ^ Ticks());
+}
+
+double DrawFrom(std::uint64_t& state) {
+  state += 0x9e3779b97f4a7c15ULL;
+  // 24 bits: a single-precision value in [0, 1).
+  return static_cast<double>(Mix64(state) >> 40) * 0x1.0p-24;
+}
+
+// The default source as a RandomSource: the calling thread's generator.
 class DefaultRandomSource final : public RandomSource {
  public:
-  DefaultRandomSource() {
-    std::random_device device;
-    state_ = (std::uint64_t{device()} << 32) ^ device();
-  }
-
-  // The counter is read on every 16th re-seed: reading it costs more than the
-  // draw, and the state is secret from the start anyway.
   void Reseed() override {
-    if ((++reseeds_ & 15) == 0) state_ = Mix64(state_ ^ Ticks());
+    ThreadRandom& t = thread_random;
+    if (!t.seeded) Seed(t);
+    ReseedState(t.state, t.reseeds);
   }
 
   double Draw() override {
-    state_ += 0x9e3779b97f4a7c15ULL;
-    // 24 bits: a single-precision value in [0, 1).
-    return static_cast<double>(Mix64(state_) >> 40) * 0x1.0p-24;
+    ThreadRandom& t = thread_random;
+    if (!t.seeded) Seed(t);
+    return DrawFrom(t.state);
   }
-
- private:
-  std::uint64_t state_;
-  std::uint32_t reseeds_ = 0;
 };
 
-thread_local RandomSource* current_override = nullptr;
-
-DefaultRandomSource& DefaultSource() {
-  thread_local DefaultRandomSource source;
-  return source;
-}
+DefaultRandomSource default_source;
 
 }  // namespace
 
@@ -83,29 +101,36 @@ double ScriptedRandomSource::Draw() {
   return values_[next_++];
 }
 
-ScopedRandomSource::ScopedRandomSource(RandomSource& source) : previous_(current_override) {
-  current_override = &source;
+ScopedRandomSource::ScopedRandomSource(RandomSource& source)
+    : previous_(thread_random.override) {
+  thread_random.override = &source;
 }
 
-ScopedRandomSource::~ScopedRandomSource() { current_override = previous_; }
+ScopedRandomSource::~ScopedRandomSource() { thread_random.override = previous_; }
 
 RandomSource& CurrentRandomSource() {
-  return current_override != nullptr ? *current_override : DefaultSource();
+  RandomSource* override = thread_random.override;
+  return override != nullptr ? *override : default_source;
 }
 
 namespace internal {
 
 void FreshDraws(double* values, std::size_t count) {
-  if (current_override == nullptr) {
-    // One lookup of the thread's source for all of them.
-    DefaultRandomSource& source = DefaultSource();
+  ThreadRandom& t = thread_random;
+  if (t.override == nullptr) {
+    // The generator in registers for the whole batch.
+    if (!t.seeded) Seed(t);
+    std::uint64_t state = t.state;
+    std::uint32_t reseeds = t.reseeds;
     for (std::size_t i = 0; i < count; ++i) {
-      source.Reseed();
-      values[i] = source.Draw();
+      ReseedState(state, reseeds);
+      values[i] = DrawFrom(state);
     }
+    t.state = state;
+    t.reseeds = reseeds;
     return;
   }
-  RandomSource& source = *current_override;
+  RandomSource& source = *t.override;
   for (std::size_t i = 0; i < count; ++i) {
     source.Reseed();
     values[i] = source.Draw();
@@ -115,14 +140,15 @@ void FreshDraws(double* values, std::size_t count) {
 }  // namespace internal
 
 double FreshDraw() {
-  if (current_override == nullptr) {
-    // The default source, called directly: decoys draw once per character.
-    DefaultRandomSource& source = DefaultSource();
-    source.Reseed();
-    return source.Draw();
+  ThreadRandom& t = thread_random;
+  if (t.override == nullptr) {
+    // The default generator, called directly: decoys draw once per character.
+    if (!t.seeded) Seed(t);
+    ReseedState(t.state, t.reseeds);
+    return DrawFrom(t.state);
   }
-  current_override->Reseed();
-  return current_override->Draw();
+  t.override->Reseed();
+  return t.override->Draw();
 }
 
 }  // namespace vantoro
