@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "text/ascii.h"
+#include "text/whitespace.h"
 
 namespace vantoro::internal {
 namespace {
@@ -167,15 +168,6 @@ constexpr std::array<std::uint8_t, kTagCount> kTagFlags = [] {
   return flags;
 }();
 
-bool IsSpace(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
-
-bool AllSpace(std::string_view text) {
-  for (char c : text) {
-    if (!IsSpace(c)) return false;
-  }
-  return true;
-}
-
 // An attribute's value in a start tag's attribute bytes, read as the tokenizer
 // reads attributes (the first of a name counts); `found` says whether there
 // was one.
@@ -185,17 +177,17 @@ std::string_view AttributeValue(std::string_view attributes, std::string_view wa
   const std::size_t n = attributes.size();
   std::vector<std::string_view> seen;
   while (i < n) {
-    while (i < n && (IsSpace(attributes[i]) || attributes[i] == '/')) ++i;
+    while (i < n && (IsHtmlSpace(attributes[i]) || attributes[i] == '/')) ++i;
     if (i >= n) break;
     std::size_t name_start = i;
     ++i;  // the first byte belongs to the name, "=" included
-    while (i < n && !IsSpace(attributes[i]) && attributes[i] != '/' && attributes[i] != '=') ++i;
+    while (i < n && !IsHtmlSpace(attributes[i]) && attributes[i] != '/' && attributes[i] != '=') ++i;
     std::string_view name = attributes.substr(name_start, i - name_start);
-    while (i < n && IsSpace(attributes[i])) ++i;
+    while (i < n && IsHtmlSpace(attributes[i])) ++i;
     std::string_view value;
     if (i < n && attributes[i] == '=') {
       ++i;
-      while (i < n && IsSpace(attributes[i])) ++i;
+      while (i < n && IsHtmlSpace(attributes[i])) ++i;
       if (i < n && (attributes[i] == '"' || attributes[i] == '\'')) {
         char quote = attributes[i++];
         std::size_t close = attributes.find(quote, i);
@@ -204,7 +196,7 @@ std::string_view AttributeValue(std::string_view attributes, std::string_view wa
         i = close + 1;
       } else {
         std::size_t start = i;
-        while (i < n && !IsSpace(attributes[i])) ++i;
+        while (i < n && !IsHtmlSpace(attributes[i])) ++i;
         value = attributes.substr(start, i - start);
       }
     }
@@ -229,19 +221,19 @@ std::uint64_t AttributeDigest(std::string_view attributes) {
   std::size_t i = 0;
   const std::size_t n = attributes.size();
   while (i < n) {
-    while (i < n && (IsSpace(attributes[i]) || attributes[i] == '/')) ++i;
+    while (i < n && (IsHtmlSpace(attributes[i]) || attributes[i] == '/')) ++i;
     if (i >= n) break;
     std::uint64_t h = 1469598103934665603ull;
     std::size_t name_start = i++;
-    while (i < n && !IsSpace(attributes[i]) && attributes[i] != '/' && attributes[i] != '=') ++i;
+    while (i < n && !IsHtmlSpace(attributes[i]) && attributes[i] != '/' && attributes[i] != '=') ++i;
     for (std::size_t k = name_start; k < i; ++k) {
       h = (h ^ static_cast<unsigned char>(AsciiLower(attributes[k]))) * 1099511628211ull;
     }
     h = (h ^ 0x3D) * 1099511628211ull;
-    while (i < n && IsSpace(attributes[i])) ++i;
+    while (i < n && IsHtmlSpace(attributes[i])) ++i;
     if (i < n && attributes[i] == '=') {
       ++i;
-      while (i < n && IsSpace(attributes[i])) ++i;
+      while (i < n && IsHtmlSpace(attributes[i])) ++i;
       std::size_t start, end;
       if (i < n && (attributes[i] == '"' || attributes[i] == '\'')) {
         char quote = attributes[i++];
@@ -250,7 +242,7 @@ std::uint64_t AttributeDigest(std::string_view attributes) {
         start = i, end = close, i = close + 1;
       } else {
         start = i;
-        while (i < n && !IsSpace(attributes[i])) ++i;
+        while (i < n && !IsHtmlSpace(attributes[i])) ++i;
         end = i;
       }
       for (std::size_t k = start; k < end; ++k) {
@@ -284,7 +276,7 @@ struct TreeBuilder::Token {
   bool EndOneOf(std::initializer_list<std::uint16_t> tags) const {
     return kind == kEnd && IsOneOf(tag, tags);
   }
-  bool Whitespace() const { return kind == kCharacters && AllSpace(text); }
+  bool Whitespace() const { return kind == kCharacters && AllHtmlSpace(text); }
 };
 
 TreeBuilder::TreeBuilder() {
@@ -369,7 +361,7 @@ void TreeBuilder::Characters(std::string_view text) {
       break;
   }
   if ((mode_ == Mode::kInTable || mode_ == Mode::kInTableBody || mode_ == Mode::kInRow) &&
-      CurrentIsOneOf({kTable, kTbody, kTfoot, kThead, kTr}) && AllSpace(text)) {
+      CurrentIsOneOf({kTable, kTbody, kTfoot, kThead, kTr}) && AllHtmlSpace(text)) {
     return;
   }
   Token t(Token::kCharacters);
@@ -922,7 +914,7 @@ bool QuirkyDoctype(const DoctypeToken& d) {
 // Leading whitespace of a character token, and what follows it.
 std::size_t LeadingSpace(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && IsHtmlSpace(text[i])) ++i;
   return i;
 }
 
@@ -1103,7 +1095,7 @@ bool TreeBuilder::InBody(Token& t) {
       if (i == n) return true;
       ReconstructFormatting();
       for (; frameset_ok_ && i < n; ++i) {
-        if (t.text[i] != '\0' && !IsSpace(t.text[i])) frameset_ok_ = false;
+        if (t.text[i] != '\0' && !IsHtmlSpace(t.text[i])) frameset_ok_ = false;
       }
       return true;
     }
@@ -1449,7 +1441,7 @@ bool TreeBuilder::InTable(Token& t) {
 
 bool TreeBuilder::InTableText(Token& t) {
   if (t.kind == Token::kCharacters) {
-    for (char c : t.text) table_text_other_ |= c != '\0' && !IsSpace(c);
+    for (char c : t.text) table_text_other_ |= c != '\0' && !IsHtmlSpace(c);
     return true;
   }
   if (table_text_other_) {
@@ -1742,7 +1734,7 @@ bool TreeBuilder::AfterAfterFrameset(Token& t) {
 bool TreeBuilder::ForeignContent(Token& t) {
   if (t.kind == Token::kCharacters) {
     for (char c : t.text) {
-      if (c != '\0' && !IsSpace(c)) frameset_ok_ = false;
+      if (c != '\0' && !IsHtmlSpace(c)) frameset_ok_ = false;
     }
     return true;
   }

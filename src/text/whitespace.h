@@ -1,0 +1,43 @@
+// HTML's whitespace: tab, line feed, form feed, carriage return and space (not
+// the vertical tab, and nothing beyond ASCII).
+#ifndef VANTORO_TEXT_WHITESPACE_H_
+#define VANTORO_TEXT_WHITESPACE_H_
+
+#include <cstddef>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vantoro::internal {
+
+inline bool IsHtmlSpace(char c) {
+  return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+}
+
+// Whether every byte of `text` is whitespace (true for the empty text). Indented
+// pages hold most of their bytes between tags, and the tree builder asks about
+// such runs whole: 16 bytes a step.
+inline bool AllHtmlSpace(std::string_view text) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i space = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(c, _mm_set1_epi8('\n'))),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('\t')),
+                                  _mm_cmpeq_epi8(c, _mm_set1_epi8('\r'))),
+                     _mm_cmpeq_epi8(c, _mm_set1_epi8('\f'))));
+    if (_mm_movemask_epi8(space) != 0xFFFF) return false;
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (!IsHtmlSpace(text[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace vantoro::internal
+
+#endif  // VANTORO_TEXT_WHITESPACE_H_
