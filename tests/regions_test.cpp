@@ -232,6 +232,19 @@ TEST(ProtectedRegions, TreeContext) {
   EXPECT_EQ(Starts("<frameset><style><p>"), (V{0, 10, 17}));  // ignored in a frameset
 }
 
+// A NUL in a tag's name is part of the name: "script\0" is no script, and what
+// follows it is markup; "style" behind it opens raw text. Known names are
+// compared in zero-padded words, so each NUL case must differ from the name
+// without it in length only.
+TEST(ProtectedRegions, NamesHoldingNulAreNoKnownTags) {
+  using namespace std::string_literals;
+  EXPECT_EQ(Starts("<script\0><b>x</b>"s), (V{0, 9, 13}));
+  EXPECT_EQ(Starts("<script\0\0\0\0><style>'</script><b></style><p>"s), (V{0, 12, 32, 40}));
+  EXPECT_EQ(Starts("<svg\0><title><p></title>"s), (V{0, 6, 16}));  // no svg: title is raw text
+  EXPECT_EQ(Starts("<textarea\0\0\0\0\0\0><p>"s), (V{0, 16}));  // 14 bytes, as annotation-xml
+  EXPECT_EQ(Starts("<table><td\0><style><p>"s), (V{0, 7, 12}));
+}
+
 // The newest browsers read the inside of select by the in-body rules (the
 // select element may hold any content): style, title, xmp and the like are raw
 // text there as anywhere in the body. The scanner keeps to the older rules,

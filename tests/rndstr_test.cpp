@@ -196,5 +196,17 @@ TEST(Rndstr, LeadCommentInsideARawTextStartTag) {
   EXPECT_TRUE(ToText(m.Rndstr(page)).ends_with(rule_by_rule));
 }
 
+// "script" followed by NUL bytes names another element: the style behind it
+// holds raw text, a "</script>" in it included, and none of it is rewritten.
+TEST(Rndstr, ANameHoldingNulIsNoScript) {
+  using namespace std::string_literals;
+  const std::string page = "<script\0\0\0\0><style type=t>';</script><style type=t><p>p{}</style><p>"s;
+  for (int round = 0; round < 20; ++round) {
+    const std::string out = ToText(testing::LoadedMarquel().Rndstr(page));
+    EXPECT_NE(out.find("<script\0\0\0\0>"s), std::string::npos) << out;
+    EXPECT_NE(out.find(">';</script><style type=t><p>p{}</"), std::string::npos) << out;
+  }
+}
+
 }  // namespace
 }  // namespace vantoro

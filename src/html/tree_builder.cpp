@@ -60,13 +60,15 @@ constexpr std::array<std::string_view, kTagCount> kTagNames = {
 
 // The tag a name (any case) stands for: one probe or two in a table made
 // by the compiler, as every tag of every page is looked up. Names are
-// compared as two 8-byte words, zero-padded.
+// compared as two 8-byte words, zero-padded, and by length: a name may hold
+// NUL bytes ("script\0" is not script), which the padding alone would hide.
 constexpr std::size_t kLongestName = 14;  // "annotation-xml"
 constexpr std::size_t kSlots = 512;
 
 struct Slot {
   std::uint64_t first = 0, second = 0;
   std::uint16_t tag = 0;
+  std::uint8_t length = 0;
 };
 
 struct Words {
@@ -108,19 +110,20 @@ constexpr std::array<Slot, kSlots> kTagTable = [] {
     ToWords(kTagNames[tag], w);
     std::size_t slot = SlotOf(w);
     while (t[slot].tag != 0) slot = (slot + 1) % kSlots;
-    t[slot] = {w.first, w.second, tag};
+    t[slot] = {w.first, w.second, tag, static_cast<std::uint8_t>(kTagNames[tag].size())};
   }
   return t;
 }();
 
 std::uint16_t TagOf(std::string_view name) {
+  const std::size_t n = name.size();
   Words w{};
   if (!ToWords(name, w)) return kOther;
   const std::array<Slot, kSlots>& table = kTagTable;
   for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
     const Slot& entry = table[slot];
     if (entry.tag == 0) return kOther;
-    if (entry.first == w.first && entry.second == w.second) return entry.tag;
+    if (entry.first == w.first && entry.second == w.second && entry.length == n) return entry.tag;
   }
 }
 
@@ -311,7 +314,7 @@ std::uint16_t TreeBuilder::Lookup(std::string_view name, std::size_t readable) {
   for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
     const Slot& entry = table[slot];
     if (entry.tag == 0) return kOther;
-    if (entry.first == w.first && entry.second == w.second) return entry.tag;
+    if (entry.first == w.first && entry.second == w.second && entry.length == n) return entry.tag;
   }
 }
 
