@@ -54,7 +54,7 @@
 #define NGX_HTTP_VANTORO_LABEL_LEN    64
 #define NGX_HTTP_VANTORO_REPLAY_MAX   (16 * 1024 * 1024)
 
-/* the priority pool threads run pages at where the idle class is refused */
+/* the priority pool threads run pages at: the lowest */
 #define NGX_HTTP_VANTORO_POOL_NICE  19
 
 /* pages of at least this size go to vantoro_thread_pool by default */
@@ -1728,14 +1728,16 @@ ngx_http_vantoro_thread_handler(void *data, ngx_log_t *log)
 
 
 /*
- * A page in a pool thread.  The thread gives way to the worker: it runs in
- * the idle class (SCHED_IDLE), so that where the two share a core the event
- * loop comes first and the engine takes what is left.  A thread of the idle
- * class is preempted as soon as the worker wakes; at nice 19 it could finish
- * its time slice first, a few milliseconds added to the worker's replies.
- * Where the class is refused, nice 19 (on Linux a thread's nice value is its
- * own).  Set once per thread, the first time it runs a page; never in the
- * worker, which runs the handler itself when the pool's queue is full.
+ * A page in a pool thread.  The thread gives way to the worker: it runs at
+ * the lowest priority (nice 19; on Linux a thread's nice value is its own),
+ * so that where the two share a core the event loop comes first and the
+ * engine takes what is left.  Set once per thread, the first time it runs a
+ * page; never in the worker, which runs the handler itself when the pool's
+ * queue is full.  Not the idle class (SCHED_IDLE), though the worker would
+ * take the core back sooner: on a core busy with other work such a thread
+ * gets next to no time, and a worker that waits on what it holds waits as
+ * long (under valgrind on a loaded machine, the worker stalled until the
+ * load ended).
  */
 
 static void
@@ -1743,18 +1745,11 @@ ngx_http_vantoro_pool_handler(void *data, ngx_log_t *log)
 {
 #if (NGX_LINUX)
     static __thread ngx_uint_t  lowered;
-    struct sched_param          param;
 
     if (!lowered) {
         lowered = 1;
-        ngx_memzero(&param, sizeof(struct sched_param));
-
-        if (sched_setscheduler((pid_t) ngx_thread_tid(), SCHED_IDLE, &param)
-            == -1)
-        {
-            (void) setpriority(PRIO_PROCESS, (id_t) ngx_thread_tid(),
-                               NGX_HTTP_VANTORO_POOL_NICE);
-        }
+        (void) setpriority(PRIO_PROCESS, (id_t) ngx_thread_tid(),
+                           NGX_HTTP_VANTORO_POOL_NICE);
     }
 #endif
 
