@@ -5,6 +5,7 @@
 #include "html/protected_regions.h"
 #include "text/ascii.h"
 #include "text/splicer.h"
+#include "text/whitespace.h"
 
 namespace vantoro::internal {
 namespace {
@@ -18,7 +19,6 @@ struct Declaration {
   std::size_t end;     // behind its line break
 };
 
-bool IsSpace(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
 
 // Behind the optional CR and all LFs at `pos`.
 std::size_t LineBreakEnd(std::string_view text, std::size_t pos) {
@@ -31,7 +31,7 @@ std::size_t LineBreakEnd(std::string_view text, std::size_t pos) {
 // first ">" (a browser reads it as a comment that ends there), and no "<" stands
 // in it, which could open a tag that the "?>" belongs to.
 std::size_t XmlDeclarationEnd(std::string_view text) {
-  if (!text.starts_with("<?xml") || text.size() < 6 || !IsSpace(text[5])) return 0;
+  if (!text.starts_with("<?xml") || text.size() < 6 || !IsHtmlSpace(text[5])) return 0;
   std::size_t gt = FindByte(text, '>', 6);
   if (gt == npos || text[gt - 1] != '?' || FindByte(text.substr(0, gt), '<', 1) != npos) return 0;
   return gt + 1;
@@ -40,7 +40,7 @@ std::size_t XmlDeclarationEnd(std::string_view text) {
 // Whether only whitespace and comments stand in [from, to).
 bool OnlySpaceAndComments(std::string_view text, std::size_t from, std::size_t to) {
   while (from < to) {
-    if (IsSpace(text[from])) {
+    if (IsHtmlSpace(text[from])) {
       ++from;
     } else if (text.compare(from, 4, "<!--") == 0) {
       std::size_t end = text.find("-->", from + 2);

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "text/ascii.h"
+#include "text/whitespace.h"
 
 namespace vantoro::internal {
 namespace {
@@ -92,16 +93,12 @@ constexpr std::string_view kUtf8 = kEncodings[0].name;
 constexpr std::string_view kWindows1252 = kEncodings[21].name;
 static_assert(kUtf8 == "UTF-8" && kWindows1252 == "windows-1252");
 
-// ASCII whitespace, as HTML and the Encoding Standard both mean it.
-constexpr bool IsSpace(char c) {
-  return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
-}
 
 constexpr bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 std::string_view TrimSpace(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsHtmlSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsHtmlSpace(text.back())) text.remove_suffix(1);
   return text;
 }
 
@@ -131,7 +128,7 @@ enum class Got { kAttribute, kNone, kRanOut };
 
 // The first position at or after `pos` holding a whitespace byte or `stop`, or npos.
 std::size_t FindSpaceOr(std::string_view bytes, std::size_t pos, char stop) {
-  while (pos < bytes.size() && !IsSpace(bytes[pos]) && bytes[pos] != stop) ++pos;
+  while (pos < bytes.size() && !IsHtmlSpace(bytes[pos]) && bytes[pos] != stop) ++pos;
   return pos < bytes.size() ? pos : npos;
 }
 
@@ -139,7 +136,7 @@ std::size_t FindSpaceOr(std::string_view bytes, std::size_t pos, char stop) {
 // whitespace or ">". `value` is the raw bytes: the browser lowercases A-Z, but
 // only case-insensitive matching ever reads the value.
 Got ReadValue(std::string_view bytes, std::size_t& pos, std::string_view& value) {
-  while (pos < bytes.size() && IsSpace(bytes[pos])) ++pos;
+  while (pos < bytes.size() && IsHtmlSpace(bytes[pos])) ++pos;
   if (pos >= bytes.size()) return Got::kRanOut;
   char first = bytes[pos];
   if (first == '"' || first == '\'') {
@@ -162,7 +159,7 @@ Got ReadValue(std::string_view bytes, std::size_t& pos, std::string_view& value)
 // runs up to "=" (not as its first byte), whitespace, "/" or ">".
 Got GetAttribute(std::string_view bytes, std::size_t& pos, std::string_view& name,
                  std::string_view& value) {
-  while (pos < bytes.size() && (IsSpace(bytes[pos]) || bytes[pos] == '/')) ++pos;
+  while (pos < bytes.size() && (IsHtmlSpace(bytes[pos]) || bytes[pos] == '/')) ++pos;
   if (pos >= bytes.size()) return Got::kRanOut;
   if (bytes[pos] == '>') return Got::kNone;
   const std::size_t start = pos;
@@ -175,12 +172,12 @@ Got GetAttribute(std::string_view bytes, std::size_t& pos, std::string_view& nam
       ++pos;
       return ReadValue(bytes, pos, value);
     }
-    if (IsSpace(c) || c == '/' || c == '>') break;
+    if (IsHtmlSpace(c) || c == '/' || c == '>') break;
   }
   name = bytes.substr(start, pos - start);
   if (bytes[pos] == '/' || bytes[pos] == '>') return Got::kAttribute;
   // Whitespace after the name: a value only when "=" comes next.
-  while (pos < bytes.size() && IsSpace(bytes[pos])) ++pos;
+  while (pos < bytes.size() && IsHtmlSpace(bytes[pos])) ++pos;
   if (pos >= bytes.size()) return Got::kRanOut;
   if (bytes[pos] != '=') return Got::kAttribute;
   ++pos;
@@ -198,12 +195,12 @@ std::string_view EncodingFromContent(std::string_view s) {
     while (pos < s.size() && !MatchesAt(s, pos, kCharset)) ++pos;
     if (pos >= s.size()) return {};
     pos += kCharset.size();
-    while (pos < s.size() && IsSpace(s[pos])) ++pos;
+    while (pos < s.size() && IsHtmlSpace(s[pos])) ++pos;
     if (pos < s.size() && s[pos] == '=') break;
     // Otherwise look again from the byte that was not "=".
   }
   ++pos;
-  while (pos < s.size() && IsSpace(s[pos])) ++pos;
+  while (pos < s.size() && IsHtmlSpace(s[pos])) ++pos;
   if (pos >= s.size()) return {};
   char first = s[pos];
   if (first == '"' || first == '\'') {
@@ -212,7 +209,7 @@ std::string_view EncodingFromContent(std::string_view s) {
     return EncodingForLabel(s.substr(pos + 1, close - pos - 1));
   }
   std::size_t end = pos;
-  while (end < s.size() && !IsSpace(s[end]) && s[end] != ';') ++end;
+  while (end < s.size() && !IsHtmlSpace(s[end]) && s[end] != ';') ++end;
   return EncodingForLabel(s.substr(pos, end - pos));
 }
 
@@ -273,7 +270,7 @@ std::string_view ScanForMeta(std::string_view bytes) {
       continue;
     }
     if (MatchesAt(bytes, pos, "<meta") && pos + 5 < bytes.size() &&
-        (IsSpace(bytes[pos + 5]) || bytes[pos + 5] == '/')) {
+        (IsHtmlSpace(bytes[pos + 5]) || bytes[pos + 5] == '/')) {
       pos += 5;
       std::string_view found;
       if (!ReadMeta(bytes, pos, found)) return {};

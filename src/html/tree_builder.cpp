@@ -115,16 +115,22 @@ constexpr std::array<Slot, kSlots> kTagTable = [] {
   return t;
 }();
 
-std::uint16_t TagOf(std::string_view name) {
-  const std::size_t n = name.size();
-  Words w{};
-  if (!ToWords(name, w)) return kOther;
+// The tag of a name of `length` bytes, given as words.
+std::uint16_t FindTag(const Words& w, std::size_t length) {
   const std::array<Slot, kSlots>& table = kTagTable;
   for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
     const Slot& entry = table[slot];
     if (entry.tag == 0) return kOther;
-    if (entry.first == w.first && entry.second == w.second && entry.length == n) return entry.tag;
+    if (entry.first == w.first && entry.second == w.second && entry.length == length) {
+      return entry.tag;
+    }
   }
+}
+
+std::uint16_t TagOf(std::string_view name) {
+  Words w{};
+  if (!ToWords(name, w)) return kOther;
+  return FindTag(w, name.size());
 }
 
 bool IsOneOf(std::uint16_t tag, std::initializer_list<std::uint16_t> tags) {
@@ -310,12 +316,7 @@ std::uint16_t TreeBuilder::Lookup(std::string_view name, std::size_t readable) {
   }
   w.first = LowerWord(w.first);
   w.second = LowerWord(w.second);
-  const std::array<Slot, kSlots>& table = kTagTable;
-  for (std::size_t slot = SlotOf(w);; slot = (slot + 1) % kSlots) {
-    const Slot& entry = table[slot];
-    if (entry.tag == 0) return kOther;
-    if (entry.first == w.first && entry.second == w.second && entry.length == n) return entry.tag;
-  }
+  return FindTag(w, n);
 }
 
 TextState TreeBuilder::StartTag(const StartTagToken& token) {

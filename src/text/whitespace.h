@@ -1,5 +1,5 @@
-// HTML's whitespace: tab, line feed, form feed, carriage return and space (not
-// the vertical tab, and nothing beyond ASCII).
+// HTML's whitespace, which the Encoding Standard shares: tab, line feed, form
+// feed, carriage return and space (not the vertical tab, nothing beyond ASCII).
 #ifndef VANTORO_TEXT_WHITESPACE_H_
 #define VANTORO_TEXT_WHITESPACE_H_
 
@@ -12,7 +12,7 @@
 
 namespace vantoro::internal {
 
-inline bool IsHtmlSpace(char c) {
+constexpr bool IsHtmlSpace(char c) {
   return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
 }
 
