@@ -130,6 +130,7 @@ void TagSweep::Begin(std::string_view text, std::span<const TagRule> rules,
 
   states_.resize(rules.size());
   rule_ids_.resize(rules.size());
+  rule_by_id_.clear();
   for (auto& same : by_first_) same.count = 0;
   for (std::size_t r = 0; r < rules.size(); ++r) {
     RuleState& state = states_[r];
@@ -152,6 +153,10 @@ void TagSweep::Begin(std::string_view text, std::span<const TagRule> rules,
     state.lead_index = rules[r].lead_comment ? state.attributes.size() - 1 : state.attributes.size();
     state.gap_runs = 0;
     rule_ids_[r] = TreeBuilder::Lookup(rules[r].name);
+    if (rule_ids_[r] != 0) {
+      if (rule_by_id_.size() <= rule_ids_[r]) rule_by_id_.resize(rule_ids_[r] + 1u, kNoRule);
+      rule_by_id_[rule_ids_[r]] = static_cast<std::uint8_t>(r);
+    }
     FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))];
     same.rules[same.count++] = static_cast<std::uint8_t>(r);
   }
@@ -190,6 +195,20 @@ void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip
   if (!rewriting_) return;
   bool close = text[lt + 1] == '/';
   std::size_t name = lt + 1 + (close ? 1 : 0);
+  if (scanned.id != 0) {
+    // A name the scan knows is the name of at most one rule, found by its id.
+    const std::uint8_t r = scanned.id < rule_by_id_.size() ? rule_by_id_[scanned.id] : kNoRule;
+    if (r == kNoRule) return;
+    const std::size_t after = name + rules_[r].name.size();
+    if (after >= text.size() || (close && text[after] != '>')) return;
+    if (!close) {
+      MatchOpenTag(lt, r, scanned, skip);
+    } else if (rules_[r].paired) {
+      tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
+      ++states_[r].gap_runs;
+    }
+    return;
+  }
   const FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(text[name]))];
   for (std::uint8_t r : std::span(same.rules.data(), same.count)) {
     std::size_t after = name + rules_[r].name.size();

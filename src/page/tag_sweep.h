@@ -152,6 +152,9 @@ class TagSweep {
   std::array<FirstByte, 256> by_first_{};
   std::vector<RuleState> states_;
   std::vector<std::uint16_t> rule_ids_;  // per rule: its name's id in the scan, 0 for none
+  // Per id of the scan: the rule of that name, or kNoRule.
+  static constexpr std::uint8_t kNoRule = 0xFF;
+  std::vector<std::uint8_t> rule_by_id_;
   std::vector<RuleTexts> texts_;
   std::vector<Tag> tags_;  // in page order
   std::vector<Space> spaces_;
