@@ -8,6 +8,10 @@
 #include <limits>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "html/declaration.h"
 #include "html/tree_builder.h"
 #include "page/gap_text.h"
@@ -37,17 +41,30 @@ class Writer {
         anchors[next_] = static_cast<std::size_t>(out_ - start_) + (anchors[next_] - pos_);
       }
     }
-    assert(out_ + (end - pos_) <= end_);
-    std::memcpy(out_, in_.data() + pos_, end - pos_);
-    out_ += end - pos_;
+    const std::size_t n = end - pos_;
+    assert(out_ + n <= end_);
+    // Most copies are short (the "<" of a tag, the bytes up to an attribute):
+    // 32 bytes at once where the page has them to read, into the buffer's
+    // spare room behind the end (kSpare). A memcpy call costs more, and its
+    // branches by size are guessed wrong more often.
+    if (n <= 32 && in_.size() - pos_ >= 32) {
+      Copy32(out_, in_.data() + pos_);
+    } else {
+      std::memcpy(out_, in_.data() + pos_, n);
+    }
+    out_ += n;
     pos_ = end;
   }
   void SkipTo(std::size_t pos) { pos_ = pos; }
   void Skip(std::size_t n) { pos_ += n; }
+  // `text` is followed by kSpare bytes that may be read.
   void Put(std::string_view text) {
-    if (text.empty()) return;  // an empty view may hold no pointer
     assert(out_ + text.size() <= end_);
-    std::memcpy(out_, text.data(), text.size());
+    if (text.size() <= 32) {
+      Copy32(out_, text.data());
+    } else {
+      std::memcpy(out_, text.data(), text.size());
+    }
     out_ += text.size();
   }
   void Gap(char fill) {
@@ -59,7 +76,21 @@ class Writer {
   }
   std::size_t written() const { return static_cast<std::size_t>(out_ - start_); }
 
+  // Room behind the end of the buffer for the last short copy's overrun.
+  static constexpr std::size_t kSpare = 32;
+
  private:
+  static void Copy32(char* to, const char* from) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), b);
+#else
+    std::memcpy(to, from, 32);
+#endif
+  }
+
   std::string_view in_;
   char* start_;  // where the text begins
   char* out_;
@@ -180,6 +211,33 @@ void TagSweep::Draw(std::span<const std::string_view> common_attributes, const T
     first_fill_.push_back(fills_.size());
     AppendRandomChars(fills_, static_cast<std::int64_t>(states_[r].gap_runs), kGapFiller);
   }
+  // What Write puts in, in one buffer with room to read behind its last text.
+  std::size_t total = Writer::kSpare;
+  for (const RuleTexts& texts : texts_) {
+    total += texts.name.output.size() + texts.lead.size() + texts.tail.size();
+    for (const RecasedName& attribute : texts.attributes) total += attribute.output.size();
+  }
+  output_bytes_.clear();
+  output_bytes_.reserve(total);  // never grown below: the views stay valid
+  outputs_.clear();
+  attribute_outputs_.clear();
+  auto add = [&](std::string_view text) {
+    std::string_view view(output_bytes_.data() + output_bytes_.size(), text.size());
+    output_bytes_.append(text);
+    return view;
+  };
+  for (const RuleTexts& texts : texts_) {
+    Outputs outputs;
+    outputs.name = add(texts.name.output);
+    outputs.lead = add(texts.lead);
+    outputs.tail = add(texts.tail);
+    outputs.first_attribute = attribute_outputs_.size();
+    for (const RecasedName& attribute : texts.attributes) {
+      attribute_outputs_.push_back(add(attribute.output));
+    }
+    outputs_.push_back(outputs);
+  }
+  output_bytes_.append(Writer::kSpare, '\0');
 }
 
 // A "<" between tags: a declaration, or a tag of a rule ("<NAME" and a
@@ -433,11 +491,11 @@ void TagSweep::Write(std::string& out, std::string_view front,
   }
   // A buffer written before keeps its bytes: only what it grows by is zeroed
   // first.
-  if (out.capacity() < size) {
+  if (out.capacity() < size + Writer::kSpare) {
     out.clear();
-    ReserveExactly(out, size);
+    ReserveExactly(out, size + Writer::kSpare);
   }
-  out.resize(size);
+  out.resize(size + Writer::kSpare);
   if (!front.empty()) std::memcpy(out.data(), front.data(), front.size());
   Writer w(text, out.data() + front.size(), out.data() + size, anchors);
   w.SkipTo(kept.empty() ? text.size() : kept.front().first);
@@ -454,37 +512,38 @@ void TagSweep::Write(std::string& out, std::string_view front,
   for (const Tag& tag : tags_) {
     keep_to(tag.lt);
     const RuleTexts& texts = texts_[tag.rule];
+    const Outputs& outputs = outputs_[tag.rule];
     std::size_t& fill = next_fill[tag.rule];
     std::size_t n = texts.name.pattern.size();
     if ((tag.flags & kClose) != 0) {
       w.CopyTo(tag.lt + 2);
-      w.Put(texts.name.output);
+      w.Put(outputs.name);
       w.Skip(n);
       w.Gap(fills_[fill++]);
       w.CopyTo(tag.lt + 3 + n);
-      w.Put(texts.tail);
+      w.Put(outputs.tail);
       continue;
     }
     w.CopyTo(tag.lt);
-    if ((tag.flags & kLead) != 0) w.Put(texts.lead);
+    if ((tag.flags & kLead) != 0) w.Put(outputs.lead);
     w.CopyTo(tag.lt + 1);
-    w.Put(texts.name.output);
+    w.Put(outputs.name);
     w.Skip(n);
     w.Gap(fills_[fill++]);
     if ((tag.flags & kSkipSpace) != 0) w.Skip(1);
     for (std::size_t s = first_space; s < first_space + tag.space_count; ++s) {
       const Space& space = spaces_[s];
-      const RecasedName& attribute = texts.attributes[space.attribute];
       w.CopyTo(space.pos);
       if (!space.joined) w.Gap(fills_[fill++]);
       w.Skip(1);
-      w.Put(attribute.output);
-      w.Skip(attribute.pattern.size());
+      w.Put(attribute_outputs_[outputs.first_attribute + space.attribute]);
+      w.Skip(texts.attributes[space.attribute].pattern.size());
     }
     first_space += tag.space_count;
   }
   keep_to(text.size() + 1);
   assert(front.size() + w.written() == size);
+  out.resize(size);
 }
 
 std::size_t TagSweep::RecordBytes() const {

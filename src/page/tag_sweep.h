@@ -156,6 +156,14 @@ class TagSweep {
   static constexpr std::uint8_t kNoRule = 0xFF;
   std::vector<std::uint8_t> rule_by_id_;
   std::vector<RuleTexts> texts_;
+  // The texts Write puts in, per rule, as views into output_bytes_.
+  struct Outputs {
+    std::string_view name, lead, tail;
+    std::size_t first_attribute;  // in attribute_outputs_
+  };
+  std::string output_bytes_;
+  std::vector<Outputs> outputs_;
+  std::vector<std::string_view> attribute_outputs_;
   std::vector<Tag> tags_;  // in page order
   std::vector<Space> spaces_;
   std::vector<Offer> offers_;           // of the tag at work
