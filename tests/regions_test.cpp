@@ -270,6 +270,37 @@ TEST(ProtectedRegions, EndTagPLeavesForeignContent) {
   EXPECT_EQ(Starts("<math></p><style><p>"), (V{0, 6, 10}));
 }
 
+// Names of every length across the first 16 bytes and past them, ended by each
+// byte that ends one, with a "<" or NUL in them before or behind the end.
+TEST(ProtectedRegions, NamesEndAtTheirFirstEndingByteAtAnyLength) {
+  using namespace std::string_literals;
+  for (std::size_t length = 1; length <= 40; ++length) {
+    for (char end : " \t\n\f\r/>"s) {
+      for (std::string inside : {""s, "<"s, "\0"s}) {
+        for (std::size_t at = 0; at <= length; at += inside.empty() ? length + 1 : 1) {
+          std::string name(length, 'n');
+          name.insert(at, inside);
+          const std::string text = "<" + name + end + " t='<p>'>" + name + "<p x='>'>";
+          testing::Markup expected = testing::Tokenize(text);
+          const Scan scan = Scanned(text);
+          ASSERT_EQ(scan.unprotected, expected.unprotected) << length << " " << at;
+          ASSERT_EQ(scan.quotes, expected.quotes) << length << " " << at;
+          ASSERT_EQ(scan.in_tag, expected.in_tag) << length << " " << at;
+        }
+      }
+    }
+  }
+  // A raw-text element's name read too far is no such name, and what follows
+  // it reads otherwise.
+  for (std::string name : {"xmp", "style", "script", "noembed", "textarea", "plaintext"}) {
+    for (char end : " \t\n\f\r/>"s) {
+      const std::string text = "<" + name + end + " t=x><p></" + name + "><b>" + std::string(20, ' ');
+      testing::Markup expected = testing::Tokenize(text);
+      ASSERT_EQ(Scanned(text).unprotected, expected.unprotected) << name << " " << int{end};
+    }
+  }
+}
+
 TEST(ProtectedRegions, AgreesWithTheModelOnGeneratedMarkup) {
   // Pieces for every tokenizer state, in plain HTML only (no svg, math,
   // select, table, template or frameset names can form): there the model's

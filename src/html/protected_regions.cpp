@@ -4,6 +4,10 @@
 #include <array>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "text/ascii.h"
 #include "text/byte_scanner.h"
 #include "text/huge_pages.h"
@@ -124,6 +128,25 @@ std::size_t ReadAttributes(std::string_view text, bool gaps, std::size_t& pos, S
 // "<" inside the name.
 template <class OnLt>
 std::size_t NameEnd(std::string_view text, bool gaps, std::size_t i, OnLt&& on_lt) {
+#if defined(__SSE2__)
+  // Most names end within 16 bytes, at whitespace, "/" or ">": found at once,
+  // where the byte-wise loop's end would be guessed wrong. A "<" or NUL first
+  // leaves it to the loop.
+  if (text.size() - i >= 16) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    auto eq = [&](char b) { return _mm_cmpeq_epi8(c, _mm_set1_epi8(b)); };
+    const __m128i ends = _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(eq(' '), eq('>')), _mm_or_si128(eq('/'), eq('\n'))),
+        _mm_or_si128(_mm_or_si128(eq('\t'), eq('\r')), eq('\f')));
+    const __m128i others = _mm_or_si128(eq('<'), eq('\0'));
+    const auto end_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(ends));
+    const auto other_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(others));
+    // The first end, when nothing the loop must look at comes before it.
+    if (end_bits != 0 && (other_bits & (end_bits ^ (end_bits - 1))) == 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(end_bits));
+    }
+  }
+#endif
   for (; i < text.size(); ++i) {
     char c = text[i];
     if ((ClassOf(c) & kNameEndBit) == 0) continue;
