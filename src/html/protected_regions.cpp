@@ -265,7 +265,7 @@ class Scanner {
     if (c == '?') return BogusComment(lt);
     if (c == '/') {
       const char d = next + 1 < size ? text_[next + 1] : '\0';
-      if (IsAsciiLetter(d)) return Tag(lt, false);
+      if (IsAsciiLetter(d)) return Tag<false>(lt);
       if (d == '>') return lt + 3;  // "</>" is dropped
       if (next + 1 >= size) {       // "</" at the end is text
         Text(lt);
@@ -273,7 +273,7 @@ class Scanner {
       }
       return BogusComment(lt);
     }
-    if (next < size && IsAsciiLetter(c)) return Tag(lt, true);
+    if (next < size && IsAsciiLetter(c)) return Tag<true>(lt);
     Text(lt);
     return next;
   }
@@ -385,7 +385,10 @@ class Scanner {
     return gt == npos ? size : gt + 1;
   }
 
-  std::size_t Tag(std::size_t lt, bool start_tag) {
+  // One copy for start tags and one for end tags: what differs is known when
+  // the tag begins, and is not guessed again.
+  template <bool start_tag>
+  std::size_t Tag(std::size_t lt) {
     const std::size_t size = text_.size();
     const std::size_t name = lt + (start_tag ? 1 : 2);
     const bool hidden = Hidden();
@@ -415,7 +418,7 @@ class Scanner {
       // The page ends inside the tag, which a browser then drops. A start tag
       // of a raw-text element protects itself and all behind its name: the
       // rules would put a gap there.
-      if (start_tag) {
+      if constexpr (start_tag) {
         StartTagToken token{tag_name, tag, {}, false};
         TreeBuilder probe = tree_;
         if (probe.StartTag(token) != TextState::kData) {
@@ -427,10 +430,19 @@ class Scanner {
       return size;
     }
     if (!hidden) index_.Read(lt, tree_);
-    if (!start_tag) {
+    if constexpr (start_tag) {
+      return AfterStartTag(tag_name, tag, name_end, tag_end);
+    } else {
       tree_.EndTag(tag_name, tag);
       return tag_end;
     }
+  }
+
+  // Behind a whole start tag: where the scan goes on once the tree builder has
+  // taken the tag (behind raw text, or at its end).
+  std::size_t AfterStartTag(std::string_view tag_name, std::uint16_t tag, std::size_t name_end,
+                            std::size_t tag_end) {
+    const std::size_t size = text_.size();
     const std::size_t gt = tag_end - 1;
     const bool self_closing = gt > name_end && text_[gt - 1] == '/';
     StartTagToken token{tag_name, tag, text_.substr(name_end, gt - name_end), self_closing};
