@@ -99,6 +99,23 @@ class Writer {
   std::size_t pos_ = 0, next_ = 0;
 };
 
+// Room for one more record. A page denser in tags than the records were
+// reserved for doubles them as push_back would, but in memory advised for huge
+// pages like the first reservation: on a page of tens of megabytes, faulting in
+// the grown records 4 KB at a time costs more than copying them.
+template <class T>
+[[gnu::noinline]] void Grow(std::vector<T>& records) {
+  std::vector<T> more;
+  more.reserve(std::max<std::size_t>(2 * records.capacity(), 64));
+  AdviseHugePages(more.data(), more.capacity() * sizeof(T));
+  more.assign(records.begin(), records.end());
+  records.swap(more);
+}
+template <class T>
+inline void RoomForOneMore(std::vector<T>& records) {
+  if (records.size() == records.capacity()) [[unlikely]] Grow(records);
+}
+
 // Tells the sweep of the scan's reports.
 struct Reader final : MarkupVisitor {
   explicit Reader(TagSweep& sweep) : sweep_(sweep) {}
@@ -262,6 +279,7 @@ void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip
     if (!close) {
       MatchOpenTag(lt, r, scanned, skip);
     } else if (rules_[r].paired) {
+      RoomForOneMore(tags_);
       tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
       ++states_[r].gap_runs;
     }
@@ -283,6 +301,7 @@ void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip
     if (!close) {
       MatchOpenTag(lt, r, scanned, skip);
     } else if (rules_[r].paired) {
+      RoomForOneMore(tags_);
       tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
       ++states_[r].gap_runs;
     }
@@ -365,6 +384,11 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule, const ScannedTag&
       auto at = std::upper_bound(
           spaces_.begin() + static_cast<std::ptrdiff_t>(first_space), spaces_.end(), taken,
           [](const Space& a, const Space& b) { return a.pos < b.pos; });
+      if (spaces_.size() == spaces_.capacity()) {
+        const auto index = at - spaces_.begin();
+        RoomForOneMore(spaces_);
+        at = spaces_.begin() + index;
+      }
       spaces_.insert(at, taken);
       if (k == state.lead_index) flags |= kLead;
     }
@@ -377,6 +401,7 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule, const ScannedTag&
       return;  // no match and no literal form: the tag stays as it is
     }
   }
+  RoomForOneMore(tags_);
   tags_.push_back({static_cast<std::uint32_t>(lt), static_cast<std::uint16_t>(count), rule, flags});
   state.gap_runs += 1 + count;
   if (count != 0 && spaces_[first_space].joined) --state.gap_runs;
