@@ -234,7 +234,10 @@ void ExpectSameAsOneAfterTheOther(const Setting& setting, const std::string& pag
 TEST(BothPasses, ProtectIsTheContentPassThenThePagePass) {
   std::mt19937 engine(2412);
   std::vector<std::string> pages = {"", "<p>", "</p>", "\xEF\xBB\xBF<p>a</p>b<br>",
-                                    std::string("<p>a\0b</p><br>", 13), "<a id=>x</p>y>"};
+                                    std::string("<p>a\0b</p><br>", 13), "<a id=>x</p>y>",
+                                    // A value opened by the tag's own ">" with no ">" behind
+                                    // it: the decoys bring one.
+                                    "<a href=><br", "<a title=>x</p", "<A HREF=>y<br class=x"};
   for (int n = 0; n < 400; ++n) pages.push_back(Generated(engine, 60));
   // Behind a byte order mark, which the page pass keeps in front and the scan
   // steps over.

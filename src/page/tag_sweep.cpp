@@ -339,9 +339,11 @@ void TagSweep::MatchOpenTag(std::size_t lt, std::uint8_t rule, const ScannedTag&
         if (!starts_name(space + 1) || text[value] == '\n') break;
         std::size_t end = gt;
         if (value == gt) {  // the tag's own ">" opens the value
+          // Whether it matches, and how far, depends on the text behind the
+          // tag: also when no ">" follows, as markup put in behind may bring one.
+          reached_ = true;
           end = FindByte(text, '>', gt + 1);
           if (end == npos) break;
-          reached_ = true;
         }
         offers_.push_back({space, end, static_cast<std::uint8_t>(k), false});
         break;  // one name per space

@@ -73,9 +73,9 @@ class TagSweep {
   // (text, or elements that switch no raw text), put in between tags: in text,
   // or in front of a "<" the scan reported. Only the pieces are scanned; the
   // records of the text begun with move along. False when the plan cannot be
-  // carried over: a match that ran past its tag's ">" (it would end in a
-  // piece), NUL bytes or a declaration in the pieces, a text of 4 GB. The
-  // caller then plans `text` afresh.
+  // carried over: a match that looked past its tag's ">" (a piece may hold
+  // the ">" it ends at), NUL bytes or a declaration in the pieces, a text of
+  // 4 GB. The caller then plans `text` afresh.
   bool Insert(std::string_view text, std::string_view pieces,
               std::span<const Insertion> insertions);
 
@@ -142,7 +142,7 @@ class TagSweep {
   std::span<const TagRule> rules_;
   bool rewriting_ = false;
   std::vector<std::size_t>* probes_ = nullptr;
-  bool reached_ = false;  // a match ran past its tag's ">"
+  bool reached_ = false;  // a match looked past its tag's ">"
   // The rules by their name's first byte (in lower case).
   static constexpr std::size_t kSameFirstByte = 7;
   struct FirstByte {
