@@ -26,8 +26,9 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-// The writer of the rewritten text into a buffer sized for it exactly: copies,
-// skips and puts in, and moves the anchors along.
+// The writer of the rewritten text into a buffer sized for it exactly, with
+// kSpare bytes of room behind `end`: copies, skips and puts in, and moves the
+// anchors along.
 class Writer {
  public:
   Writer(std::string_view in, char* out, char* end, std::vector<std::size_t>* anchors)
@@ -57,7 +58,8 @@ class Writer {
   }
   void SkipTo(std::size_t pos) { pos_ = pos; }
   void Skip(std::size_t n) { pos_ += n; }
-  // `text` is followed by kSpare bytes that may be read.
+  // `text` lies in a buffer that holds kSpare more bytes behind it (the rules'
+  // texts, which Draw lays out so).
   void Put(std::string_view text) {
     assert(out_ + text.size() <= end_);
     if (text.size() <= 32) {
