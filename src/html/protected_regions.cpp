@@ -11,6 +11,7 @@
 #include "text/ascii.h"
 #include "text/byte_scanner.h"
 #include "text/huge_pages.h"
+#include "text/whitespace.h"
 #include "html/tree_builder.h"
 
 namespace vantoro::internal {
@@ -135,9 +136,7 @@ std::size_t NameEnd(std::string_view text, bool gaps, std::size_t i, OnLt&& on_l
   if (text.size() - i >= 16) {
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
     auto eq = [&](char b) { return _mm_cmpeq_epi8(c, _mm_set1_epi8(b)); };
-    const __m128i ends = _mm_or_si128(
-        _mm_or_si128(_mm_or_si128(eq(' '), eq('>')), _mm_or_si128(eq('/'), eq('\n'))),
-        _mm_or_si128(_mm_or_si128(eq('\t'), eq('\r')), eq('\f')));
+    const __m128i ends = _mm_or_si128(HtmlSpaces16(c), _mm_or_si128(eq('/'), eq('>')));
     const __m128i others = _mm_or_si128(eq('<'), eq('\0'));
     const auto end_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(ends));
     const auto other_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(others));

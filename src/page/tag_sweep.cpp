@@ -259,6 +259,18 @@ void TagSweep::Draw(std::span<const std::string_view> common_attributes, const T
   output_bytes_.append(Writer::kSpare, '\0');
 }
 
+// A tag of rule `r`: an opening tag is matched, a closing one recorded.
+[[gnu::always_inline]] inline void TagSweep::Take(std::size_t lt, std::uint8_t r, bool close, const ScannedTag& scanned,
+                    std::size_t skip) {
+  if (!close) {
+    MatchOpenTag(lt, r, scanned, skip);
+  } else if (rules_[r].paired) {
+    RoomForOneMore(tags_);
+    tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
+    ++states_[r].gap_runs;
+  }
+}
+
 // A "<" between tags: a declaration, or a tag of a rule ("<NAME" and a
 // name-ending byte, or "</NAME>").
 void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip) {
@@ -270,44 +282,27 @@ void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip
     return;
   }
   if (!rewriting_) return;
-  bool close = text[lt + 1] == '/';
-  std::size_t name = lt + 1 + (close ? 1 : 0);
+  const bool close = text[lt + 1] == '/';
+  const std::size_t name = lt + 1 + (close ? 1 : 0);
   if (scanned.id != 0) {
     // A name the scan knows is the name of at most one rule, found by its id.
     const std::uint8_t r = scanned.id < rule_by_id_.size() ? rule_by_id_[scanned.id] : kNoRule;
     if (r == kNoRule) return;
     const std::size_t after = name + rules_[r].name.size();
     if (after >= text.size() || (close && text[after] != '>')) return;
-    if (!close) {
-      MatchOpenTag(lt, r, scanned, skip);
-    } else if (rules_[r].paired) {
-      RoomForOneMore(tags_);
-      tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
-      ++states_[r].gap_runs;
-    }
-    return;
+    return Take(lt, r, close, scanned, skip);
   }
+  // Other names, against the rules without an id that begin alike.
   const FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(text[name]))];
   for (std::uint8_t r : std::span(same.rules.data(), same.count)) {
-    std::size_t after = name + rules_[r].name.size();
-    if (rule_ids_[r] != 0) {
-      // The scan has looked the name up: the same name, read to its end.
-      if (scanned.id != rule_ids_[r] || after >= text.size() || (close && text[after] != '>')) {
-        continue;
-      }
-    } else if (after >= text.size() || (close ? text[after] != '>' : !EndsTagName(text[after])) ||
-               !MatchesAt(text, name, rules_[r].name)) {
-      // The byte behind the name first: it rules out most names of the same letter.
+    if (rule_ids_[r] != 0) continue;
+    const std::size_t after = name + rules_[r].name.size();
+    // The byte behind the name first: it rules out most names of the same letter.
+    if (after >= text.size() || (close ? text[after] != '>' : !EndsTagName(text[after])) ||
+        !MatchesAt(text, name, rules_[r].name)) {
       continue;
     }
-    if (!close) {
-      MatchOpenTag(lt, r, scanned, skip);
-    } else if (rules_[r].paired) {
-      RoomForOneMore(tags_);
-      tags_.push_back({static_cast<std::uint32_t>(lt), 0, r, kClose});
-      ++states_[r].gap_runs;
-    }
-    return;
+    return Take(lt, r, close, scanned, skip);
   }
 }
 

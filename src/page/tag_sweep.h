@@ -136,6 +136,8 @@ class TagSweep {
     std::size_t gap_runs = 0;
   };
 
+  void Take(std::size_t lt, std::uint8_t rule, bool close, const ScannedTag& scanned,
+            std::size_t skip);
   void MatchOpenTag(std::size_t lt, std::uint8_t rule, const ScannedTag& scanned, std::size_t skip);
 
   std::string_view text_;
