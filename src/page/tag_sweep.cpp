@@ -179,7 +179,6 @@ void TagSweep::Begin(std::string_view text, std::span<const TagRule> rules,
   rewriting_ = !text.empty() && !common_attributes.empty();
 
   states_.resize(rules.size());
-  rule_ids_.resize(rules.size());
   rule_by_id_.clear();
   for (auto& same : by_first_) same.count = 0;
   for (std::size_t r = 0; r < rules.size(); ++r) {
@@ -202,13 +201,14 @@ void TagSweep::Begin(std::string_view text, std::span<const TagRule> rules,
     }
     state.lead_index = rules[r].lead_comment ? state.attributes.size() - 1 : state.attributes.size();
     state.gap_runs = 0;
-    rule_ids_[r] = TreeBuilder::Lookup(rules[r].name);
-    if (rule_ids_[r] != 0) {
-      if (rule_by_id_.size() <= rule_ids_[r]) rule_by_id_.resize(rule_ids_[r] + 1u, kNoRule);
-      rule_by_id_[rule_ids_[r]] = static_cast<std::uint8_t>(r);
+    // A name the scan knows is found by its id; the others by their first byte.
+    if (const std::uint16_t id = TreeBuilder::Lookup(rules[r].name); id != 0) {
+      if (rule_by_id_.size() <= id) rule_by_id_.resize(id + 1u, kNoRule);
+      rule_by_id_[id] = static_cast<std::uint8_t>(r);
+    } else {
+      FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))];
+      same.rules[same.count++] = static_cast<std::uint8_t>(r);
     }
-    FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(rules[r].name[0]))];
-    same.rules[same.count++] = static_cast<std::uint8_t>(r);
   }
 
   // Real pages hold a rule's tag every hundred bytes or so; denser ones grow.
@@ -260,8 +260,8 @@ void TagSweep::Draw(std::span<const std::string_view> common_attributes, const T
 }
 
 // A tag of rule `r`: an opening tag is matched, a closing one recorded.
-[[gnu::always_inline]] inline void TagSweep::Take(std::size_t lt, std::uint8_t r, bool close, const ScannedTag& scanned,
-                    std::size_t skip) {
+[[gnu::always_inline]] inline void TagSweep::Take(std::size_t lt, std::uint8_t r, bool close,
+                                                  const ScannedTag& scanned, std::size_t skip) {
   if (!close) {
     MatchOpenTag(lt, r, scanned, skip);
   } else if (rules_[r].paired) {
@@ -295,7 +295,6 @@ void TagSweep::Visit(std::size_t lt, const ScannedTag& scanned, std::size_t skip
   // Other names, against the rules without an id that begin alike.
   const FirstByte& same = by_first_[static_cast<unsigned char>(AsciiLower(text[name]))];
   for (std::uint8_t r : std::span(same.rules.data(), same.count)) {
-    if (rule_ids_[r] != 0) continue;
     const std::size_t after = name + rules_[r].name.size();
     // The byte behind the name first: it rules out most names of the same letter.
     if (after >= text.size() || (close ? text[after] != '>' : !EndsTagName(text[after])) ||

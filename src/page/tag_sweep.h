@@ -145,7 +145,7 @@ class TagSweep {
   bool rewriting_ = false;
   std::vector<std::size_t>* probes_ = nullptr;
   bool reached_ = false;  // a match looked past its tag's ">"
-  // The rules by their name's first byte (in lower case).
+  // The rules whose name the scan does not know, by its first byte (in lower case).
   static constexpr std::size_t kSameFirstByte = 7;
   struct FirstByte {
     std::uint8_t count;
@@ -153,7 +153,6 @@ class TagSweep {
   };
   std::array<FirstByte, 256> by_first_{};
   std::vector<RuleState> states_;
-  std::vector<std::uint16_t> rule_ids_;  // per rule: its name's id in the scan, 0 for none
   // Per id of the scan: the rule of that name, or kNoRule.
   static constexpr std::uint8_t kNoRule = 0xFF;
   std::vector<std::uint8_t> rule_by_id_;
